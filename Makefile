@@ -1,0 +1,36 @@
+# The README's commands. Each installs missing Debian packages first, then
+# builds with CMake and Ninja into build/ (benchmarks into build-bench/).
+
+BUILD := build
+BENCH_BUILD := build-bench
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build run test bench shots clean
+
+all: build
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/zobra
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	@[ -f $(BENCH_BUILD)/build.ninja ] || cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOBRA_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
+	@for b in $(BENCH_BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
+
+shots: build
+	rm -rf shots && ZOBRA_SHOTS=shots ./$(BUILD)/zobra
+
+clean:
+	rm -rf $(BUILD) $(BENCH_BUILD) shots

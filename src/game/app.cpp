@@ -1,0 +1,223 @@
+#include "game/app.h"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "art/canvas.h"
+#include "core/panic.h"
+#include "game/log.h"
+#include "game/screen.h"
+
+namespace zobra {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* window_title = "Zobra";
+constexpr int window_width = 960;
+constexpr int window_height = 600;
+constexpr int window_min_width = 320;
+constexpr int window_min_height = 200;
+constexpr std::chrono::nanoseconds frame_interval{16'666'000};
+constexpr float max_frame_seconds = 0.1f;
+
+// Stops through the crash path with one of the fatal start-up messages and
+// the error SDL gave for it.
+[[noreturn]] void fail(const std::string& what, const std::string& error) {
+    panic(what + ": " + error);
+}
+
+void report(const std::string& line) {
+    std::fputs(line.c_str(), stderr);
+    std::fputc('\n', stderr);
+}
+
+// The long-lived state the event handlers share.
+struct App {
+    Canvas canvas;
+    Clock::time_point last_frame;
+    Clock::time_point next_frame;
+    SDL_Window* window = nullptr;
+    SDL_Surface* surface = nullptr;
+    bool redraw_requested = false;
+    bool exit_requested = false;
+    bool first_frame_logged = false;
+    // Scaled picture for surfaces that do not take 0x00RRGGBB rows directly.
+    std::vector<std::uint32_t> staging;
+};
+
+// SDL falls back to an invisible offscreen window when there is no display;
+// unless a driver was asked for by name, that means no window system.
+void reach_window_system() {
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
+        fail("the window system can be reached", SDL_GetError());
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const std::string name = driver ? driver : "";
+    if ((asked == nullptr || *asked == '\0') && (name == "offscreen" || name == "dummy"))
+        fail("the window system can be reached",
+             "no display found (only the " + name + " video driver is available)");
+}
+
+// The first time the loop runs: the window, its surface and the sound.
+void open_window(App& app) {
+    if (app.window != nullptr) return;
+    log_start("opening the window");
+    SDL_Window* window = SDL_CreateWindow(window_title, SDL_WINDOWPOS_UNDEFINED,
+                                          SDL_WINDOWPOS_UNDEFINED, window_width, window_height,
+                                          SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    if (window == nullptr) fail("a window can be opened", SDL_GetError());
+    SDL_SetWindowMinimumSize(window, window_min_width, window_min_height);
+    log_start("window open, asking for a surface to draw on");
+
+    SDL_Surface* surface = SDL_GetWindowSurface(window);
+    if (surface == nullptr) fail("the window can be drawn to", SDL_GetError());
+    app.surface = surface;
+    log_start("surface ready");
+    app.redraw_requested = true;
+    app.window = window;
+
+    // The sound joins here once the audio output exists.
+    log_start("no sound");
+}
+
+// Scales the canvas into the window surface and shows it.
+void present(App& app) {
+    int width = 0;
+    int height = 0;
+    SDL_GetWindowSizeInPixels(app.window, &width, &height);
+    if (width <= 0 || height <= 0) return;
+
+    // Asking again re-sizes the surface to the window; SDL keeps the buffer
+    // when the size is unchanged.
+    SDL_Surface* surface = SDL_GetWindowSurface(app.window);
+    if (surface == nullptr) {
+        report(std::string("could not size the window surface: ") + SDL_GetError());
+        return;
+    }
+    app.surface = surface;
+    if (!app.first_frame_logged) {
+        app.first_frame_logged = true;
+        log_start("first frame on its way to the screen");
+    }
+
+    const auto w = static_cast<std::uint32_t>(surface->w);
+    const auto h = static_cast<std::uint32_t>(surface->h);
+    const bool direct = surface->format->format == SDL_PIXELFORMAT_XRGB8888 &&
+                        surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface);
+    if (direct) {
+        auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
+        present_scaled(app.canvas.pixels, {pixels, std::size_t{w} * h}, w, h);
+    } else {
+        if (app.staging.size() != std::size_t{w} * h) app.staging.assign(std::size_t{w} * h, 0);
+        present_scaled(app.canvas.pixels, app.staging, w, h);
+        if (SDL_LockSurface(surface) == 0) {
+            SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_XRGB8888, app.staging.data(),
+                              surface->w * 4, surface->format->format, surface->pixels,
+                              surface->pitch);
+            SDL_UnlockSurface(surface);
+        }
+    }
+    if (SDL_UpdateWindowSurface(app.window) != 0)
+        report(std::string("could not show the frame: ") + SDL_GetError());
+}
+
+// One frame of the game, run when a redraw is due.
+void run_frame(App& app) {
+    if (app.window == nullptr || app.surface == nullptr) return;
+    const Clock::time_point now = Clock::now();
+    float dt = std::chrono::duration<float>(now - app.last_frame).count();
+    app.last_frame = now;
+    dt = std::min(dt, max_frame_seconds);
+    (void)dt;  // the session takes it once it runs the game
+
+    // Typed text, the frame's input, the session, sound and saving join the
+    // frame here as they are built; then the views paint the canvas.
+    present(app);
+}
+
+// Redraws are due on a grid of 16 666 000 ns; a loop that fell behind starts
+// the grid again from now instead of asking for a burst of frames.
+void pace_frames(App& app) {
+    const Clock::time_point now = Clock::now();
+    if (now >= app.next_frame) {
+        if (app.window != nullptr) app.redraw_requested = true;
+        app.next_frame += frame_interval;
+        if (app.next_frame < now) app.next_frame = now;
+    }
+}
+
+void handle_event(App& app, const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_QUIT:
+            log_start("the window was closed");
+            app.exit_requested = true;
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) {
+                log_start("the window was closed");
+                app.exit_requested = true;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// Sleeps until the next frame is due or an event arrives, never busy-waits.
+void wait_for_events(App& app) {
+    int timeout_ms = 0;
+    if (!app.redraw_requested) {
+        const auto remaining = app.next_frame - Clock::now();
+        if (remaining > Clock::duration::zero())
+            timeout_ms = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
+    }
+    SDL_Event event;
+    if (SDL_WaitEventTimeout(&event, timeout_ms) == 0) return;
+    handle_event(app, event);
+    while (!app.exit_requested && SDL_PollEvent(&event) != 0) handle_event(app, event);
+}
+
+void event_loop(App& app) {
+    open_window(app);
+    while (!app.exit_requested) {
+        wait_for_events(app);
+        if (app.exit_requested) break;
+        if (app.redraw_requested) {
+            app.redraw_requested = false;
+            run_frame(app);
+        }
+        pace_frames(app);
+    }
+}
+
+}  // namespace
+
+void run() {
+    log_start("loading the save and drawing the sprites");
+    const Clock::time_point start = Clock::now();
+
+    // Held for the whole run: the process ends without tearing anything down.
+    static App app;
+    app.last_frame = start;
+    app.next_frame = start;
+
+    log_start("game set up, reaching for the window system");
+    reach_window_system();
+    log_start("entering the event loop");
+    event_loop(app);
+    log_start("the event loop has ended");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+}  // namespace zobra

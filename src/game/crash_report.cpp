@@ -1,0 +1,72 @@
+#include "game/crash_report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zobra {
+
+namespace {
+
+constexpr std::string_view version = "0.1.0";
+
+#if defined(_WIN32)
+constexpr std::string_view os_name = "windows";
+#elif defined(__APPLE__)
+constexpr std::string_view os_name = "macos";
+#else
+constexpr std::string_view os_name = "linux";
+#endif
+
+#if defined(__x86_64__) || defined(_M_X64)
+constexpr std::string_view arch_name = "x86_64";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+constexpr std::string_view arch_name = "aarch64";
+#elif defined(__i386__)
+constexpr std::string_view arch_name = "x86";
+#else
+constexpr std::string_view arch_name = "unknown";
+#endif
+
+}  // namespace
+
+std::string crash_report_text(std::string_view description) {
+    std::string text = "Zobra ";
+    text += version;
+    text += " konnte nicht weiterlaufen.\n\n";
+    text += description;
+    text += "\n\nSystem: ";
+    text += os_name;
+    text += ' ';
+    text += arch_name;
+    return text;
+}
+
+bool write_crash_report(const std::filesystem::path& path, std::string_view report) {
+    // Plain system calls: this runs inside the crash handler, where the
+    // library's own state may be what broke.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    while (!report.empty()) {
+        ssize_t written = ::write(fd, report.data(), report.size());
+        if (written <= 0) {
+            ok = false;
+            break;
+        }
+        report.remove_prefix(static_cast<std::size_t>(written));
+    }
+    ::close(fd);
+    return ok;
+}
+
+std::string crash_message(std::string_view report,
+                          const std::optional<std::filesystem::path>& saved_at) {
+    std::string text(report);
+    if (saved_at) {
+        text += "\n\nGespeichert in ";
+        text += saved_at->string();
+    }
+    return text;
+}
+
+}  // namespace zobra

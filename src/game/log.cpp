@@ -1,0 +1,66 @@
+#include "game/log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+
+#include "game/exe_path.h"
+
+namespace zobra {
+
+namespace {
+
+// Writes all of `text`, giving up silently on an error.
+void write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+}  // namespace
+
+DiagnosticLog::DiagnosticLog(std::function<std::optional<std::filesystem::path>()> locate)
+    : locate_(std::move(locate)) {}
+
+void DiagnosticLog::line(std::string_view text) {
+    std::lock_guard lock(mutex_);
+    if (status_ == Status::NotYetOpened) {
+        status_ = Status::Unavailable;
+        if (std::optional<std::filesystem::path> path = locate_()) {
+            fd_ = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd_ >= 0) {
+                status_ = Status::Open;
+                write_all(fd_, std::string(log_header) + '\n');
+            }
+        }
+        count_ = 1;
+    } else {
+        if (count_ < UINT32_MAX) ++count_;
+        if (count_ > log_max_entries) return;
+    }
+    if (status_ == Status::Open) {
+        // One write per entry, so that a crash never leaves half a line.
+        std::string entry(text);
+        entry += '\n';
+        write_all(fd_, entry);
+    }
+}
+
+void log_line(std::string_view text) {
+    // Never destroyed: other threads may still log while the process ends.
+    static DiagnosticLog* process_log =
+        new DiagnosticLog([] { return beside_executable(log_file_name); });
+    process_log->line(text);
+}
+
+void log_start(std::string_view text) {
+    std::string entry = "start: ";
+    entry += text;
+    log_line(entry);
+}
+
+}  // namespace zobra

@@ -1,0 +1,45 @@
+#pragma once
+// The diagnostic log: "zobra-controller.txt" beside the executable, replaced
+// by every run, a header and at most 600 entries. Any thread may write to it;
+// it never reports a failure.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+namespace zobra {
+
+inline constexpr std::string_view log_file_name = "zobra-controller.txt";
+inline constexpr std::string_view log_header = "Zobra build 5";
+inline constexpr std::uint32_t log_max_entries = 600;
+
+// One log file. The process has one of these behind `log_line`; tests make
+// their own with a path of their choosing.
+class DiagnosticLog {
+public:
+    // `locate` is asked once, at the first entry, where the file goes.
+    explicit DiagnosticLog(std::function<std::optional<std::filesystem::path>()> locate);
+
+    // Writes `text` and a line feed as one entry, opening the file first if
+    // this is the run's first entry.
+    void line(std::string_view text);
+
+private:
+    enum class Status { NotYetOpened, Open, Unavailable };
+
+    std::mutex mutex_;
+    std::function<std::optional<std::filesystem::path>()> locate_;
+    Status status_ = Status::NotYetOpened;
+    int fd_ = -1;
+    std::uint32_t count_ = 0;
+};
+
+// The process's log beside the executable.
+void log_line(std::string_view text);
+// `log_line` of "start: " + text.
+void log_start(std::string_view text);
+
+}  // namespace zobra
