@@ -1,0 +1,153 @@
+#include "game/png.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/panic.h"
+
+namespace zobra {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> png_signature = {137, 80, 78, 71, 13, 10, 26, 10};
+constexpr std::uint32_t adler_modulus = 65521;
+// The most bytes Adler-32's sums can take before they must be reduced
+// without overflowing 32 bits.
+constexpr std::size_t adler_run = 5552;
+
+// Byte-at-a-time CRC table, built by the compiler from the polynomial.
+constexpr std::array<std::uint32_t, 256> crc_table = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}();
+
+void put_u32_be(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    out.push_back(static_cast<std::uint8_t>(value >> 24));
+    out.push_back(static_cast<std::uint8_t>(value >> 16));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+void put_u16_le(std::vector<std::uint8_t>& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put_bytes(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// A chunk is its length, its type, its data and the CRC of type and data.
+// `write_data` appends the data; the length is known beforehand.
+template <typename WriteData>
+void put_chunk(std::vector<std::uint8_t>& out, const char (&type)[5], std::size_t length,
+               WriteData write_data) {
+    put_u32_be(out, static_cast<std::uint32_t>(length));
+    const std::size_t typed_from = out.size();
+    out.insert(out.end(), type, type + 4);
+    write_data();
+    if (out.size() - typed_from != length + 4) panic("a chunk holds the length it announces");
+    put_u32_be(out, crc32(std::span(out).subspan(typed_from)));
+}
+
+// Every row starts with filter type 0 (none), then red, green and blue of
+// each pixel.
+std::vector<std::uint8_t> raw_image(std::uint32_t width, std::uint32_t height,
+                                    std::span<const std::uint32_t> pixels) {
+    std::vector<std::uint8_t> raw(std::size_t{height} * (3 * std::size_t{width} + 1));
+    std::uint8_t* out = raw.data();
+    const std::uint32_t* in = pixels.data();
+    for (std::uint32_t y = 0; y < height; ++y) {
+        *out++ = 0;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t p = *in++;
+            out[0] = static_cast<std::uint8_t>(p >> 16);
+            out[1] = static_cast<std::uint8_t>(p >> 8);
+            out[2] = static_cast<std::uint8_t>(p);
+            out += 3;
+        }
+    }
+    return raw;
+}
+
+// Stored blocks never compress: at most 65,535 bytes each, the last one
+// marked final. Empty data still needs one (empty) final block.
+std::size_t block_count(std::size_t raw_length) {
+    return std::max<std::size_t>(1, (raw_length + png_block_bytes - 1) / png_block_bytes);
+}
+
+std::size_t zlib_length(std::size_t raw_length) {
+    return 2 + 5 * block_count(raw_length) + raw_length + 4;
+}
+
+void put_zlib_stream(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> raw) {
+    out.push_back(0x78);  // deflate, 32 KiB window
+    out.push_back(0x01);  // no preset dictionary, fastest; 0x7801 is a multiple of 31
+    const std::size_t blocks = block_count(raw.size());
+    for (std::size_t k = 0; k < blocks; ++k) {
+        const std::size_t from = k * png_block_bytes;
+        const auto length = static_cast<std::uint16_t>(std::min(png_block_bytes, raw.size() - from));
+        out.push_back(k + 1 == blocks ? 1 : 0);
+        put_u16_le(out, length);
+        put_u16_le(out, static_cast<std::uint16_t>(~length));
+        put_bytes(out, raw.subspan(from, length));
+    }
+    put_u32_be(out, adler32(raw));
+}
+
+}  // namespace
+
+std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (const std::uint8_t byte : bytes) c = crc_table[(c ^ byte) & 0xFFu] ^ (c >> 8);
+    return ~c;
+}
+
+std::uint32_t adler32(std::span<const std::uint8_t> bytes) {
+    std::uint32_t a = 1;
+    std::uint32_t b = 0;
+    while (!bytes.empty()) {
+        const std::size_t run = std::min(bytes.size(), adler_run);
+        for (const std::uint8_t byte : bytes.first(run)) {
+            a += byte;
+            b += a;
+        }
+        a %= adler_modulus;
+        b %= adler_modulus;
+        bytes = bytes.subspan(run);
+    }
+    return (b << 16) | a;
+}
+
+std::vector<std::uint8_t> encode_png(std::uint32_t width, std::uint32_t height,
+                                     std::span<const std::uint32_t> pixels) {
+    if (pixels.size() != std::size_t{width} * height)
+        panic("a picture is encoded with exactly one colour per pixel");
+    const std::vector<std::uint8_t> raw = raw_image(width, height, pixels);
+    const std::size_t idat_length = zlib_length(raw.size());
+    if (idat_length > UINT32_MAX) panic("a picture fits in one PNG data chunk");
+
+    std::vector<std::uint8_t> out;
+    out.reserve(png_signature.size() + (12 + 13) + (12 + idat_length) + 12);
+    put_bytes(out, png_signature);
+    put_chunk(out, "IHDR", 13, [&] {
+        put_u32_be(out, width);
+        put_u32_be(out, height);
+        out.push_back(8);  // bits per channel
+        out.push_back(2);  // truecolour, no alpha
+        out.push_back(0);  // deflate
+        out.push_back(0);  // adaptive filtering (every row uses filter 0)
+        out.push_back(0);  // not interlaced
+    });
+    put_chunk(out, "IDAT", idat_length, [&] { put_zlib_stream(out, raw); });
+    put_chunk(out, "IEND", 0, [] {});
+    return out;
+}
+
+}  // namespace zobra
