@@ -29,8 +29,9 @@ constexpr float max_frame_seconds = 0.1f;
 
 // Stops through the crash path with one of the fatal start-up messages and
 // the error SDL gave for it.
-[[noreturn]] void fail(const std::string& what, const std::string& error) {
-    panic(what + ": " + error);
+[[noreturn]] void fail(const std::string& what, const std::string& error,
+                       const std::source_location& where = std::source_location::current()) {
+    panic(what + ": " + error, where);
 }
 
 void report(const std::string& line) {

@@ -1,0 +1,136 @@
+// The real game started the way a player starts it: without a display, with
+// a crash report that cannot be written, and in a window under Xvfb.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+
+#include "e2e/process.h"
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The environment of a machine without any window system.
+std::map<std::string, std::string> no_display() { return {{"SDL_AUDIODRIVER", "dummy"}}; }
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+TEST(GameStart, WithoutADisplayStopsThroughTheCrashReport) {
+    GameFolder folder;
+    Result r = run_to_end({folder.executable().string()}, no_display(), folder.path(), 60s);
+    EXPECT_FALSE(r.ending.exited) << "status " << r.ending.status;
+    EXPECT_EQ(r.ending.signal, SIGABRT);
+
+    const std::string report = read_file(folder.crash_file());
+    EXPECT_TRUE(starts_with(report, "Zobra 0.1.0 konnte nicht weiterlaufen.\n\npanicked at src/"))
+        << report;
+    EXPECT_NE(report.find(":\nthe window system can be reached: "), std::string::npos) << report;
+    EXPECT_TRUE(report.ends_with("\n\nSystem: linux x86_64")) << report;
+
+    // The error box cannot be shown, so its text goes to the error stream.
+    EXPECT_NE(r.err.find(report + "\n\nGespeichert in " + folder.crash_file().string()),
+              std::string::npos)
+        << r.err;
+
+    std::vector<std::string> log = read_lines(folder.log_file());
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[0], "Zobra build 5");
+    EXPECT_EQ(log[1], "start: started");
+    EXPECT_TRUE(starts_with(log[log.size() - 2], "start: stopped: panicked at src/"))
+        << log[log.size() - 2];
+    EXPECT_TRUE(starts_with(log.back(), "the window system can be reached: ")) << log.back();
+}
+
+TEST(GameStart, AReportThatCannotBeWrittenLeavesOnlyTheMessageAndTheLogLine) {
+    GameFolder folder;
+    std::filesystem::create_directory(folder.crash_file());
+    Result r = run_to_end({folder.executable().string()}, no_display(), folder.path(), 60s);
+    EXPECT_FALSE(r.ending.exited);
+    EXPECT_TRUE(std::filesystem::is_directory(folder.crash_file()));
+    EXPECT_NE(r.err.find("Zobra 0.1.0 konnte nicht weiterlaufen."), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Gespeichert in"), std::string::npos) << r.err;
+    std::vector<std::string> log = read_lines(folder.log_file());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_TRUE(starts_with(log[log.size() - 2], "start: stopped: panicked at "));
+}
+
+TEST(GameStart, RunWithoutErrorLeavesAnOldReportAlone) {
+    // The crash path is the only writer of the report: a run that stops
+    // normally (here by its window being closed) must not touch it.
+    Xvfb x;
+    GameFolder folder;
+    {
+        std::ofstream old(folder.crash_file());
+        old << "old report";
+    }
+    Process game(folder.executable(), x.environment(), folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window);
+    request_close(x.display(), window->id);
+    Ending ending = game.wait(30s);
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(read_file(folder.crash_file()), "old report");
+}
+
+TEST(GameWindow, OpensWhitePictureAndEndsCleanlyWhenClosed) {
+    Xvfb x;
+    GameFolder folder;
+    Process game(folder.executable(), x.environment(), folder.path());
+
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    EXPECT_EQ(window->width, 960);
+    EXPECT_EQ(window->height, 600);
+
+    // Wait for the first frame, then look at what the X server shows.
+    ASSERT_TRUE(eventually(
+        [&] {
+            std::vector<std::string> log = read_lines(folder.log_file());
+            return !log.empty() && log.back() == "start: first frame on its way to the screen";
+        },
+        30s));
+    Picture picture = screenshot(x.display(), window->id);
+    ASSERT_EQ(picture.width, 960);
+    ASSERT_EQ(picture.height, 600);
+    bool all_white = true;
+    for (int y = 0; y < 600 && all_white; ++y)
+        for (int x0 = 0; x0 < 960 && all_white; ++x0)
+            all_white = picture.at(x0, y) == 0xFFFFFF;
+    EXPECT_TRUE(all_white);
+
+    request_close(x.display(), window->id);
+    Ending ending = game.wait(30s);
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(ending.status, 0);
+
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    std::vector<std::string> start_entries;
+    for (const std::string& line : log)
+        if (starts_with(line, "start: ")) start_entries.push_back(line);
+    const std::vector<std::string> expected_prefix = {
+        "start: started",
+        "start: loading the save and drawing the sprites",
+        "start: game set up, reaching for the window system",
+        "start: entering the event loop",
+        "start: opening the window",
+        "start: window open, asking for a surface to draw on",
+        "start: surface ready",
+    };
+    ASSERT_GE(start_entries.size(), expected_prefix.size() + 4);
+    for (std::size_t i = 0; i < expected_prefix.size(); ++i)
+        EXPECT_EQ(start_entries[i], expected_prefix[i]);
+    const std::size_t n = start_entries.size();
+    EXPECT_TRUE(start_entries[7] == "start: sound running" || start_entries[7] == "start: no sound");
+    EXPECT_EQ(start_entries[8], "start: first frame on its way to the screen");
+    EXPECT_EQ(start_entries[n - 2], "start: the window was closed");
+    EXPECT_EQ(start_entries[n - 1], "start: the event loop has ended");
+    EXPECT_FALSE(std::filesystem::exists(folder.crash_file()));
+}
+
+}  // namespace
+}  // namespace zobra::e2e

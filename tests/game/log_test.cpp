@@ -1,0 +1,117 @@
+#include "game/log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "game/crash_report.h"
+
+namespace zobra {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char pattern[] = "/tmp/zobra-log-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::vector<std::string> lines_of(const fs::path& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(DiagnosticLog, StartsWithTheHeaderAndReplacesThePreviousRun) {
+    TempDir dir;
+    const fs::path file = dir.path / "zobra-controller.txt";
+    {
+        DiagnosticLog first([&] { return std::optional(file); });
+        first.line("start: started");
+        first.line("from the first run");
+    }
+    DiagnosticLog second([&] { return std::optional(file); });
+    second.line("start: started");
+    EXPECT_EQ(lines_of(file), (std::vector<std::string>{"Zobra build 5", "start: started"}));
+}
+
+TEST(DiagnosticLog, KeepsTheFirst600EntriesAndDropsTheRest) {
+    TempDir dir;
+    const fs::path file = dir.path / "log.txt";
+    DiagnosticLog log([&] { return std::optional(file); });
+    for (int i = 1; i <= 650; ++i) log.line("entry " + std::to_string(i));
+    std::vector<std::string> lines = lines_of(file);
+    ASSERT_EQ(lines.size(), 601u);
+    EXPECT_EQ(lines[1], "entry 1");
+    EXPECT_EQ(lines[600], "entry 600");
+}
+
+TEST(DiagnosticLog, EntriesFromManyThreadsNeverInterleave) {
+    TempDir dir;
+    const fs::path file = dir.path / "log.txt";
+    DiagnosticLog log([&] { return std::optional(file); });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&log, t] {
+            for (int i = 0; i < 100; ++i) log.line(std::string(200, static_cast<char>('a' + t)));
+        });
+    for (std::thread& w : writers) w.join();
+    std::vector<std::string> lines = lines_of(file);
+    ASSERT_EQ(lines.size(), 401u);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        ASSERT_EQ(lines[i].size(), 200u);
+        EXPECT_EQ(lines[i].find_first_not_of(lines[i][0]), std::string::npos);
+    }
+}
+
+TEST(DiagnosticLog, IsSilentlyUnavailableWhenTheFileCannotBeCreated) {
+    TempDir dir;
+    int asked = 0;
+    DiagnosticLog no_path([&] {
+        ++asked;
+        return std::optional<fs::path>();
+    });
+    no_path.line("lost");
+    no_path.line("lost too");
+    EXPECT_EQ(asked, 1);  // no second attempt
+
+    const fs::path blocked = dir.path / "missing-folder" / "log.txt";
+    DiagnosticLog no_folder([&] { return std::optional(blocked); });
+    no_folder.line("lost");
+    EXPECT_FALSE(fs::exists(blocked));
+}
+
+TEST(CrashReport, TextNamesTheVersionTheErrorAndTheSystem) {
+    const std::string text =
+        crash_report_text("panicked at src/sound/music.cpp:91:61:\nlead notes are note names");
+    EXPECT_EQ(text,
+              "Zobra 0.1.0 konnte nicht weiterlaufen.\n\n"
+              "panicked at src/sound/music.cpp:91:61:\nlead notes are note names\n\n"
+              "System: linux x86_64");
+    EXPECT_EQ(crash_message(text, std::nullopt), text);
+    EXPECT_EQ(crash_message(text, fs::path("/games/zobra-crash.txt")),
+              text + "\n\nGespeichert in /games/zobra-crash.txt");
+}
+
+TEST(CrashReport, ASecondReportReplacesTheFirst) {
+    TempDir dir;
+    const fs::path file = dir.path / "zobra-crash.txt";
+    ASSERT_TRUE(write_crash_report(file, "a long first report"));
+    ASSERT_TRUE(write_crash_report(file, "second"));
+    std::ifstream in(file);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "second");
+    EXPECT_FALSE(write_crash_report(dir.path / "no-such-folder" / "x.txt", "lost"));
+}
+
+}  // namespace
+}  // namespace zobra
