@@ -51,13 +51,17 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
     clear(target.data() + std::size_t{p.top + p.height} * w,
           std::size_t{h - p.top - p.height} * w);
 
-    // The column map is computed once per call into a buffer that only grows.
+    // Which canvas column each picture column shows. With a whole factor
+    // every canvas column simply repeats that many times; otherwise the map
+    // is computed once per call into a buffer that only grows.
+    const std::uint32_t whole_factor = p.width % canvas_width == 0 ? p.width / canvas_width : 0;
     thread_local std::vector<std::uint32_t> column_map;
-    if (column_map.size() < p.width) column_map.resize(p.width);
-    for (std::uint32_t c = 0; c < p.width; ++c)
-        column_map[c] = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(std::uint64_t{c} * 320 / p.width, 319));
-
+    if (whole_factor == 0) {
+        if (column_map.size() < p.width) column_map.resize(p.width);
+        for (std::uint32_t c = 0; c < p.width; ++c)
+            column_map[c] = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(std::uint64_t{c} * 320 / p.width, 319));
+    }
     const std::uint32_t right_bar = w - p.left - p.width;
     std::uint64_t previous_source_row = UINT64_MAX;
     for (std::uint32_t r = 0; r < p.height; ++r) {
@@ -71,10 +75,17 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
             continue;
         }
         previous_source_row = source_row;
+        // Convert the canvas row once, then spread it over the picture row.
         const std::uint8_t* source = canvas.data() + source_row * canvas_width * 4;
-        for (std::uint32_t c = 0; c < p.width; ++c) {
-            const std::uint8_t* px = source + std::size_t{column_map[c]} * 4;
-            out[c] = (std::uint32_t{px[0]} << 16) | (std::uint32_t{px[1]} << 8) | px[2];
+        std::uint32_t converted[canvas_width];
+        for (std::size_t x = 0; x < canvas_width; ++x, source += 4)
+            converted[x] = (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) |
+                           source[2];
+        if (whole_factor != 0) {
+            for (std::size_t x = 0; x < canvas_width; ++x)
+                for (std::uint32_t k = 0; k < whole_factor; ++k) *out++ = converted[x];
+        } else {
+            for (std::uint32_t c = 0; c < p.width; ++c) out[c] = converted[column_map[c]];
         }
     }
 }
