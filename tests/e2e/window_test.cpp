@@ -134,3 +134,52 @@ TEST(GameWindow, OpensWhitePictureAndEndsCleanlyWhenClosed) {
 
 }  // namespace
 }  // namespace zobra::e2e
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits until the window shows a picture of the given size.
+Picture picture_of_size(const std::string& display, unsigned long window, int w, int h) {
+    Picture picture;
+    eventually(
+        [&] {
+            picture = screenshot(display, window);
+            return picture.width == w && picture.height == h;
+        },
+        10s);
+    return picture;
+}
+
+TEST(GameWindow, FollowsResizesWithBarsAndCopesWithATinyWindow) {
+    Xvfb x;
+    GameFolder folder;
+    Process game(folder.executable(), x.environment(), folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window);
+
+    // Without a window manager the window can be made smaller than its minimum.
+    ASSERT_TRUE(xdotool(x.display(), {"windowsize", std::to_string(window->id), "1", "1"}));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(game.running());
+
+    // 500 × 300 scales by 1.5: a 480 × 300 white picture between black bars of 10.
+    ASSERT_TRUE(xdotool(x.display(), {"windowsize", std::to_string(window->id), "500", "300"}));
+    ASSERT_TRUE(eventually(
+        [&] {
+            Picture p = picture_of_size(x.display(), window->id, 500, 300);
+            return p.width == 500 && p.at(9, 150) == 0x000000 && p.at(10, 150) == 0xFFFFFF &&
+                   p.at(489, 150) == 0xFFFFFF && p.at(490, 150) == 0x000000;
+        },
+        10s));
+
+    request_close(x.display(), window->id);
+    Ending ending = game.wait(30s);
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(ending.status, 0);
+    EXPECT_TRUE(game.error_output().find("could not") == std::string::npos) << game.error_output();
+}
+
+}  // namespace
+}  // namespace zobra::e2e
