@@ -1,0 +1,151 @@
+#pragma once
+// Turning keyboard, touch, mouse and pads into one `FrameInput` per frame.
+// The rules live here, free of SDL; input_sdl.h feeds SDL's events and game
+// controllers into them.
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/arena.h"
+
+namespace zobra {
+
+// The state of one pad (a gamepad or a Pro Controller) at one moment. A
+// missing pad is the default: no direction, no button down.
+struct PadState {
+    std::optional<Dir> dir;
+    bool face = false;    // one of the four face buttons
+    bool start = false;   // start, or plus on the Pro Controller
+    bool select = false;  // select, or minus on the Pro Controller
+    bool drop = false;    // a shoulder button or trigger
+    friend bool operator==(const PadState&, const PadState&) = default;
+};
+
+// "PadState { dir: Some(Left), face: true, start: false, select: false, drop: false }"
+std::string to_text(const PadState& pad);
+
+// The pads the Pro Controller driver has open, in its order. The driver
+// replaces the whole list after each reading pass; the game copies it once a
+// frame. Both hold the lock only for the copy.
+class PadList {
+public:
+    void replace(std::vector<PadState> pads);
+    std::vector<PadState> copy() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<PadState> pads_;
+};
+
+// The input of one frame, for input slots 1 and 2 (index 0 and 1).
+struct FrameInput {
+    std::array<bool, 2> fire{};
+    bool confirm = false;
+    bool restart = false;
+    bool back = false;
+    bool pause = false;
+    bool music = false;
+    bool next_player = false;
+    bool rename = false;
+    bool open_all = false;
+    std::array<std::optional<Dir>, 2> held_dir{};
+    std::array<std::optional<Dir>, 2> pressed_dir{};
+    friend bool operator==(const FrameInput&, const FrameInput&) = default;
+};
+
+// Physical key positions the game gives a meaning to, named after the key in
+// that position on a US keyboard; `Other` is any other key.
+enum class Key : std::uint8_t {
+    Other,
+    ArrowUp, ArrowRight, ArrowDown, ArrowLeft,
+    KeyW, KeyD, KeyS, KeyA,
+    Space, Enter, NumpadEnter, ControlRight, ShiftRight,
+    KeyQ, ControlLeft, ShiftLeft,
+    KeyR, Escape, KeyP, KeyM, Tab, KeyN, F9,
+    Backspace,
+};
+
+inline constexpr double swipe_logical_pixels = 14.0;
+inline constexpr float stick_threshold = 0.5f;
+inline constexpr std::size_t max_pads = 2;
+inline constexpr std::size_t max_name_length = 10;
+
+// One finger on the screen, in physical window pixels.
+struct Touch {
+    double start_x = 0.0;
+    double start_y = 0.0;
+    double x = 0.0;
+    double y = 0.0;
+    std::uint64_t id = 0;
+};
+
+// A gamepad as the gamepad library reports it this frame.
+struct Gamepad {
+    std::string name;
+    std::uint16_t vendor = 0;  // 0 when the library does not know it
+    std::uint16_t product = 0;
+    bool connected = true;
+    PadState state;
+};
+
+// How many pads the frame's list held and how many of them were Pro
+// Controllers; the session shows them.
+struct PadCounts {
+    std::uint64_t gamepads = 0;
+    std::uint64_t pro_controllers = 0;
+};
+
+// Everything the window events leave for the next frame, plus one frame of
+// history for telling presses from holds.
+struct InputCollector {
+    // A key event; repeats of a held key only count Backspaces. A key
+    // without a physical position carries nothing here (its text arrives
+    // through `text`).
+    void key_down(std::optional<Key> key, bool repeat);
+    void key_up(std::optional<Key> key, bool repeat);
+    // Text the keyboard produced.
+    void text(std::string_view typed);
+    void left_click();
+    void touch_down(std::uint64_t id, double x, double y);
+    void touch_move(std::uint64_t id, double x, double y);
+    // A finger lifted; it was a tap when it stayed within `swipe_threshold`.
+    void touch_up(std::uint64_t id, double swipe_threshold);
+    void focus_lost();
+
+    std::vector<Key> pressed_keys;
+    std::array<std::vector<Dir>, 2> direction_stacks;
+    std::vector<Touch> touches;
+    std::string typed_text;
+    std::uint64_t backspaces = 0;
+    std::uint64_t previous_touch_count = 0;
+    bool tap = false;
+    bool click = false;
+    std::optional<Dir> last_swipe;
+    std::array<PadState, 2> previous_pads{};
+};
+
+// The swipe threshold in physical pixels for a window whose physical pixels
+// are `scale` times its logical ones.
+double swipe_threshold(double scale);
+
+// Takes the frame's typed text and Backspaces and, while a name is being
+// typed, applies them: Backspaces first, then letters and digits as
+// capitals up to ten characters.
+void take_typed(InputCollector& input, std::optional<std::string>& naming_text);
+
+// The frame's input from the collector, the Pro Controllers' pads and the
+// gamepads (none when the gamepad library did not start). Clears the
+// collector's per-frame parts and writes the pad counts.
+FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_controllers,
+                             std::optional<std::span<const Gamepad>> gamepads,
+                             double swipe_threshold, PadCounts& counts);
+
+// A gamepad's direction from its stick, axes in −1 … 1 with y upwards.
+std::optional<Dir> stick_dir(float x, float y);
+
+}  // namespace zobra

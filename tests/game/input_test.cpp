@@ -1,0 +1,431 @@
+// The input rules: keys, touches and pads turned into one FrameInput a frame.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "game/input.h"
+
+namespace zobra {
+namespace {
+
+constexpr double no_window_threshold = 14.0;
+
+FrameInput frame(InputCollector& input, std::vector<PadState> pro = {},
+                 std::optional<std::vector<Gamepad>> gamepads = std::vector<Gamepad>{},
+                 double threshold = no_window_threshold) {
+    PadCounts counts;
+    if (gamepads) return build_frame_input(input, std::move(pro), std::span<const Gamepad>(*gamepads),
+                                           threshold, counts);
+    return build_frame_input(input, std::move(pro), std::nullopt, threshold, counts);
+}
+
+void press(InputCollector& input, Key key) { input.key_down(key, false); }
+void release(InputCollector& input, Key key) { input.key_up(key, false); }
+
+TEST(PadStateText, ReadsLikeARecordWithEveryFieldInOrder) {
+    EXPECT_EQ(to_text(PadState{Dir::Left, true, false, false, false}),
+              "PadState { dir: Some(Left), face: true, start: false, select: false, drop: false }");
+    EXPECT_EQ(to_text(PadState{}),
+              "PadState { dir: None, face: false, start: false, select: false, drop: false }");
+    EXPECT_EQ(to_text(PadState{Dir::Up, false, true, true, true}),
+              "PadState { dir: Some(Up), face: false, start: true, select: true, drop: true }");
+}
+
+TEST(PadListHandOver, TheGameCopiesWhatTheDriverLastReplaced) {
+    PadList list;
+    EXPECT_TRUE(list.copy().empty());
+    list.replace({PadState{Dir::Down}, PadState{}});
+    list.replace({PadState{Dir::Right}});
+    EXPECT_EQ(list.copy(), std::vector<PadState>{PadState{Dir::Right}});
+}
+
+TEST(KeyboardDirections, ReleasingTheLaterKeyGivesBackTheEarlierDirection) {
+    InputCollector input;
+    press(input, Key::ArrowLeft);
+    FrameInput f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Left);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Left);
+
+    press(input, Key::ArrowRight);
+    f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Right);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Right);
+
+    release(input, Key::ArrowRight);
+    f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Left);
+    EXPECT_EQ(f.pressed_dir[0], std::nullopt);
+}
+
+TEST(KeyboardDirections, TheLastOfTwoPressesInOneFrameIsThePressedOne) {
+    InputCollector input;
+    press(input, Key::ArrowUp);
+    press(input, Key::ArrowDown);
+    release(input, Key::ArrowDown);
+    release(input, Key::ArrowUp);
+    const FrameInput f = frame(input);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Down);
+    EXPECT_EQ(f.held_dir[0], std::nullopt);
+}
+
+TEST(KeyboardDirections, EachHalfOfTheKeyboardSteersItsOwnSlot) {
+    InputCollector input;
+    press(input, Key::KeyA);
+    press(input, Key::ArrowUp);
+    const FrameInput f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Up);
+    EXPECT_EQ(f.held_dir[1], Dir::Left);
+    EXPECT_EQ(f.pressed_dir[1], Dir::Left);
+}
+
+TEST(KeyboardDirections, RepeatsTypeButAreNeitherPressesNorStackChanges) {
+    InputCollector input;
+    press(input, Key::ArrowRight);
+    frame(input);
+    input.key_down(Key::ArrowRight, true);
+    input.key_down(Key::Backspace, true);
+    input.key_down(Key::Space, true);
+    input.text("x");
+    release(input, Key::ArrowRight);
+    input.key_down(Key::ArrowRight, true);
+    EXPECT_EQ(input.backspaces, 1u);
+    EXPECT_EQ(input.typed_text, "x");
+    const FrameInput f = frame(input);
+    EXPECT_EQ(f.held_dir[0], std::nullopt);
+    EXPECT_EQ(f.pressed_dir[0], std::nullopt);
+    EXPECT_FALSE(f.fire[0]);
+}
+
+TEST(KeyboardDirections, LosingTheFocusLetsGoOfEveryKeyAndFinger) {
+    InputCollector input;
+    press(input, Key::ArrowUp);
+    press(input, Key::KeyS);
+    input.touch_down(1, 0, 0);
+    input.touch_move(1, 100, 0);
+    frame(input);
+    input.focus_lost();
+    const FrameInput f = frame(input);
+    EXPECT_EQ(f.held_dir[0], std::nullopt);
+    EXPECT_EQ(f.held_dir[1], std::nullopt);
+    EXPECT_TRUE(input.touches.empty());
+}
+
+TEST(KeyboardMenuKeys, EachKeyReachesItsFieldForOneFrame) {
+    struct Case {
+        Key key;
+        FrameInput expected;
+    };
+    auto with = [](auto set) {
+        FrameInput f;
+        set(f);
+        return f;
+    };
+    const std::vector<Case> cases{
+        {Key::Space, with([](FrameInput& f) { f.fire[0] = f.confirm = true; })},
+        {Key::Enter, with([](FrameInput& f) { f.fire[0] = f.confirm = true; })},
+        {Key::NumpadEnter, with([](FrameInput& f) { f.fire[0] = f.confirm = true; })},
+        {Key::ControlRight, with([](FrameInput& f) { f.fire[0] = true; })},
+        {Key::ShiftRight, with([](FrameInput& f) { f.fire[0] = true; })},
+        {Key::KeyQ, with([](FrameInput& f) { f.fire[1] = true; })},
+        {Key::ControlLeft, with([](FrameInput& f) { f.fire[1] = true; })},
+        {Key::ShiftLeft, with([](FrameInput& f) { f.fire[1] = true; })},
+        {Key::KeyR, with([](FrameInput& f) { f.restart = true; })},
+        {Key::Escape, with([](FrameInput& f) { f.back = true; })},
+        {Key::KeyP, with([](FrameInput& f) { f.pause = true; })},
+        {Key::KeyM, with([](FrameInput& f) { f.music = true; })},
+        {Key::Tab, with([](FrameInput& f) { f.next_player = true; })},
+        {Key::KeyN, with([](FrameInput& f) { f.rename = true; })},
+        {Key::F9, with([](FrameInput& f) { f.open_all = true; })},
+        {Key::Other, FrameInput{}},
+        {Key::Backspace, FrameInput{}},
+    };
+    for (const Case& c : cases) {
+        InputCollector input;
+        press(input, c.key);
+        release(input, c.key);
+        EXPECT_EQ(frame(input), c.expected) << static_cast<int>(c.key);
+        EXPECT_EQ(frame(input), FrameInput{}) << static_cast<int>(c.key);
+    }
+}
+
+TEST(MouseAndTouch, AClickConfirmsOnce) {
+    InputCollector input;
+    input.left_click();
+    EXPECT_TRUE(frame(input).confirm);
+    EXPECT_FALSE(frame(input).confirm);
+}
+
+TEST(MouseAndTouch, ASwipeHoldsItsDirectionAndPressesItOnlyWhenItChanges) {
+    InputCollector input;
+    input.touch_down(7, 100, 100);
+    EXPECT_EQ(frame(input).held_dir[0], std::nullopt);
+
+    input.touch_move(7, 120, 100);  // 20 pixels to the right
+    FrameInput f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Right);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Right);
+    f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Right);
+    EXPECT_EQ(f.pressed_dir[0], std::nullopt);
+
+    input.touch_move(7, 120, 125);  // further down than across
+    f = frame(input);
+    EXPECT_EQ(f.held_dir[0], Dir::Down);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Down);
+    EXPECT_EQ(frame(input).pressed_dir[0], std::nullopt);
+
+    input.touch_move(7, 120, 80);
+    EXPECT_EQ(frame(input).pressed_dir[0], Dir::Up);
+    input.touch_move(7, 60, 80);
+    EXPECT_EQ(frame(input).pressed_dir[0], Dir::Left);
+
+    // A swipe ended is no longer held, and the same swipe again presses again.
+    input.touch_up(7, no_window_threshold);
+    f = frame(input);
+    EXPECT_EQ(f.held_dir[0], std::nullopt);
+    EXPECT_FALSE(f.confirm);
+    input.touch_down(8, 0, 0);
+    input.touch_move(8, -30, 0);
+    EXPECT_EQ(frame(input).pressed_dir[0], Dir::Left);
+}
+
+TEST(MouseAndTouch, TheSwipeThresholdGrowsWithThePixelRatio) {
+    EXPECT_EQ(swipe_threshold(1.0), 14.0);
+    EXPECT_EQ(swipe_threshold(2.0), 28.0);
+    InputCollector input;
+    input.touch_down(1, 0, 0);
+    input.touch_move(1, 20, 0);
+    EXPECT_EQ(frame(input, {}, std::vector<Gamepad>{}, swipe_threshold(2.0)).held_dir[0],
+              std::nullopt);
+    input.touch_move(1, 28, 0);
+    EXPECT_EQ(frame(input, {}, std::vector<Gamepad>{}, swipe_threshold(2.0)).held_dir[0],
+              Dir::Right);
+}
+
+TEST(MouseAndTouch, AShortTouchConfirmsAndALongOneDoesNot) {
+    InputCollector input;
+    input.touch_down(1, 50, 50);
+    input.touch_move(1, 59, 60);  // 13.45 pixels away
+    input.touch_up(1, no_window_threshold);
+    EXPECT_TRUE(frame(input).confirm);
+    EXPECT_FALSE(frame(input).confirm);
+
+    input.touch_down(2, 50, 50);
+    input.touch_move(2, 64, 50);
+    input.touch_up(2, no_window_threshold);
+    EXPECT_FALSE(frame(input).confirm);
+}
+
+TEST(MouseAndTouch, ASecondFingerFiresOnceAndOnlyTheFirstSteers) {
+    InputCollector input;
+    input.touch_down(1, 0, 0);
+    EXPECT_FALSE(frame(input).fire[0]);
+    input.touch_down(2, 300, 300);
+    input.touch_move(2, 300, 400);
+    const FrameInput f = frame(input);
+    EXPECT_TRUE(f.fire[0]);
+    EXPECT_FALSE(f.fire[1]);
+    EXPECT_EQ(f.held_dir[0], std::nullopt);
+    EXPECT_FALSE(frame(input).fire[0]);
+
+    // Lifting and landing the second finger again fires again; the lift of
+    // a moved finger is no tap.
+    input.touch_up(2, no_window_threshold);
+    EXPECT_FALSE(frame(input).confirm);
+    input.touch_down(3, 10, 10);
+    EXPECT_TRUE(frame(input).fire[0]);
+}
+
+TEST(MouseAndTouch, TheFirstFingerSteersEvenWhenLaterOnesMoveMore) {
+    InputCollector input;
+    input.touch_down(5, 0, 0);
+    input.touch_down(6, 0, 0);
+    input.touch_move(6, 0, 90);
+    input.touch_move(5, -15, 0);
+    EXPECT_EQ(frame(input).held_dir[0], Dir::Left);
+    input.touch_up(5, no_window_threshold);
+    EXPECT_EQ(frame(input).held_dir[0], Dir::Down);
+}
+
+PadState pressing(bool PadState::*button) {
+    PadState pad;
+    pad.*button = true;
+    return pad;
+}
+
+Gamepad gamepad(std::string name, std::uint16_t vendor, std::uint16_t product, PadState state) {
+    return Gamepad{std::move(name), vendor, product, true, state};
+}
+
+TEST(Pads, ADuplicateProControllerIsSkippedAndAnOrdinaryPadTakesSlotTwo) {
+    InputCollector input;
+    PadCounts counts;
+    const std::vector<Gamepad> pads{
+        gamepad("Nintendo Switch Pro Controller", 0x057E, 0x2009, PadState{Dir::Up}),
+        gamepad("Xbox Controller", 0x045E, 0x028E, PadState{Dir::Left}),
+    };
+    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0, counts);
+    EXPECT_EQ(f.held_dir[0], Dir::Right);
+    EXPECT_EQ(f.held_dir[1], Dir::Left);
+    EXPECT_EQ(counts.gamepads, 2u);
+    EXPECT_EQ(counts.pro_controllers, 1u);
+}
+
+TEST(Pads, AProControllerIsKnownByItsIdsOrByItsName) {
+    InputCollector input;
+    PadCounts counts;
+    const std::vector<Gamepad> pads{
+        gamepad("Wireless Gamepad", 0x057E, 0x2009, PadState{Dir::Up}),
+        gamepad("Pro Controller", 0, 0, PadState{Dir::Up}),
+        gamepad("Generic", 0x057E, 0x2006, PadState{Dir::Down}),
+    };
+    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0, counts);
+    EXPECT_EQ(f.held_dir[1], Dir::Down);
+
+    // Without our own driver's pads the same gamepads all count.
+    InputCollector fresh;
+    const FrameInput g = build_frame_input(fresh, {}, pads, 14.0, counts);
+    EXPECT_EQ(g.held_dir[0], Dir::Up);
+    EXPECT_EQ(g.held_dir[1], Dir::Up);
+    EXPECT_EQ(counts.gamepads, 2u);
+    EXPECT_EQ(counts.pro_controllers, 0u);
+}
+
+TEST(Pads, OfThreeGamepadsTheFirstTwoConnectedOnesPlay) {
+    InputCollector input;
+    PadCounts counts;
+    std::vector<Gamepad> pads{
+        gamepad("one", 1, 1, PadState{Dir::Up}),
+        gamepad("gone", 2, 2, PadState{Dir::Left}),
+        gamepad("two", 3, 3, PadState{Dir::Right}),
+        gamepad("three", 4, 4, PadState{Dir::Down}),
+    };
+    pads[1].connected = false;
+    const FrameInput f = build_frame_input(input, {}, pads, 14.0, counts);
+    EXPECT_EQ(f.held_dir[0], Dir::Up);
+    EXPECT_EQ(f.held_dir[1], Dir::Right);
+    EXPECT_EQ(counts.gamepads, 2u);
+}
+
+TEST(Pads, WithoutTheGamepadLibraryEveryProControllerIsCounted) {
+    InputCollector input;
+    PadCounts counts;
+    const FrameInput f = build_frame_input(
+        input, {PadState{Dir::Up}, PadState{Dir::Down}, PadState{Dir::Left}}, std::nullopt, 14.0,
+        counts);
+    EXPECT_EQ(f.held_dir[0], Dir::Up);
+    EXPECT_EQ(f.held_dir[1], Dir::Down);
+    EXPECT_EQ(counts.gamepads, 3u);
+    EXPECT_EQ(counts.pro_controllers, 3u);
+}
+
+TEST(Pads, ButtonsActWhenTheyRiseNotWhileHeld) {
+    InputCollector input;
+    auto pad_frame = [&](PadState state) {
+        PadCounts counts;
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)},
+                                 14.0, counts);
+    };
+    FrameInput f = pad_frame(pressing(&PadState::face));
+    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.confirm);
+    f = pad_frame(pressing(&PadState::face));
+    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.confirm);
+
+    f = pad_frame(pressing(&PadState::start));
+    EXPECT_TRUE(f.confirm);
+    EXPECT_TRUE(f.pause);
+    EXPECT_FALSE(f.fire[0]);
+    f = pad_frame(pressing(&PadState::start));
+    EXPECT_FALSE(f.confirm);
+    EXPECT_FALSE(f.pause);
+
+    f = pad_frame(pressing(&PadState::drop));
+    EXPECT_TRUE(f.fire[0]);
+    EXPECT_FALSE(f.confirm);
+    EXPECT_FALSE(pad_frame(pressing(&PadState::drop)).fire[0]);
+
+    f = pad_frame(pressing(&PadState::select));
+    EXPECT_TRUE(f.back);
+    EXPECT_FALSE(pad_frame(pressing(&PadState::select)).back);
+    EXPECT_FALSE(pad_frame(PadState{}).back);
+    EXPECT_TRUE(pad_frame(pressing(&PadState::select)).back);
+}
+
+TEST(Pads, APadDirectionOverridesTheKeysAndCountsAsPressedWhenItChanges) {
+    InputCollector input;
+    auto pad_frame = [&](PadState state) {
+        PadCounts counts;
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)},
+                                 14.0, counts);
+    };
+    press(input, Key::ArrowLeft);
+    FrameInput f = pad_frame(PadState{Dir::Up});
+    EXPECT_EQ(f.held_dir[0], Dir::Up);
+    EXPECT_EQ(f.pressed_dir[0], Dir::Up);
+    f = pad_frame(PadState{Dir::Up});
+    EXPECT_EQ(f.held_dir[0], Dir::Up);
+    EXPECT_EQ(f.pressed_dir[0], std::nullopt);
+    f = pad_frame(PadState{});
+    EXPECT_EQ(f.held_dir[0], Dir::Left);  // the key still held shows again
+    EXPECT_EQ(f.pressed_dir[0], std::nullopt);
+    EXPECT_EQ(pad_frame(PadState{Dir::Up}).pressed_dir[0], Dir::Up);
+}
+
+TEST(Pads, TheStickPointsOnlyPastHalfWay) {
+    EXPECT_EQ(stick_dir(0.3f, 0.4f), std::nullopt);
+    EXPECT_EQ(stick_dir(0.6f, -0.7f), Dir::Down);
+    EXPECT_EQ(stick_dir(0.5f, 0.0f), Dir::Right);
+    EXPECT_EQ(stick_dir(-0.8f, 0.1f), Dir::Left);
+    EXPECT_EQ(stick_dir(0.0f, 0.49f), std::nullopt);
+    EXPECT_EQ(stick_dir(-0.5f, 0.5f), Dir::Up);  // a diagonal goes up or down
+    EXPECT_EQ(stick_dir(0.5f, -0.5f), Dir::Down);
+}
+
+TEST(TypedNames, OnlyLettersAndDigitsReachTheNameAsCapitals) {
+    InputCollector input;
+    std::optional<std::string> name = std::string();
+    input.text("Ab-3 x\xC3\xA4");
+    take_typed(input, name);
+    EXPECT_EQ(name, "AB3X");
+    EXPECT_TRUE(input.typed_text.empty());
+}
+
+TEST(TypedNames, ANameStopsAtTenCharacters) {
+    InputCollector input;
+    std::optional<std::string> name = std::string();
+    input.text("abcdefghijk");
+    take_typed(input, name);
+    EXPECT_EQ(name, "ABCDEFGHIJ");
+}
+
+TEST(TypedNames, BackspacesComeBeforeTheLettersOfTheSameFrame) {
+    InputCollector input;
+    std::optional<std::string> name = std::string("ABC");
+    input.key_down(Key::Backspace, false);
+    input.text("d");
+    take_typed(input, name);
+    EXPECT_EQ(name, "ABD");
+    for (int i = 0; i < 5; ++i) input.key_down(Key::Backspace, i > 0);
+    take_typed(input, name);
+    EXPECT_EQ(name, "");
+    EXPECT_EQ(input.backspaces, 0u);
+}
+
+TEST(TypedNames, TextTypedWithoutTheNamingScreenIsDropped) {
+    InputCollector input;
+    std::optional<std::string> name;
+    input.text("n");
+    input.key_down(Key::Backspace, false);
+    take_typed(input, name);
+    EXPECT_EQ(name, std::nullopt);
+    name = std::string();
+    take_typed(input, name);
+    EXPECT_EQ(name, "");
+}
+
+}  // namespace
+}  // namespace zobra
