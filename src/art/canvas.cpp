@@ -1,6 +1,7 @@
 #include "art/canvas.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/panic.h"
 
@@ -54,11 +55,20 @@ void Canvas::dim_rows(std::int32_t y, std::int32_t h, std::uint32_t factor) {
 }
 
 void Canvas::draw_sprite(const Sprite& sprite, std::int32_t x, std::int32_t y) {
-    for (std::size_t r = 0; r < sprite.height; ++r)
-        for (std::size_t c = 0; c < sprite.width; ++c)
+    // In 64 bits x + c cannot overflow; a pixel beyond the 32-bit range is
+    // off the canvas anyway.
+    constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
+    for (std::size_t r = 0; r < sprite.height; ++r) {
+        const std::int64_t row = std::int64_t{y} + static_cast<std::int64_t>(r);
+        if (row > most) break;
+        for (std::size_t c = 0; c < sprite.width; ++c) {
+            const std::int64_t column = std::int64_t{x} + static_cast<std::int64_t>(c);
+            if (column > most) break;
             if (const std::optional<Rgb>& colour = sprite.at(c, r))
-                set_pixel(x + static_cast<std::int32_t>(c), y + static_cast<std::int32_t>(r),
+                set_pixel(static_cast<std::int32_t>(column), static_cast<std::int32_t>(row),
                           *colour);
+        }
+    }
 }
 
 Rgb Canvas::pixel(std::size_t x, std::size_t y) const {
