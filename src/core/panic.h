@@ -10,6 +10,28 @@
 
 namespace zobra {
 
+// Where in the source an internal error was raised, filled in at the call
+// site: through std::source_location where the library has it, through the
+// compiler's builtins otherwise (clang 14 with libstdc++ 12).
+struct SourcePosition {
+    const char* file = "";
+    unsigned line = 0;
+    unsigned column = 0;
+
+#if __has_builtin(__builtin_source_location)
+    static constexpr SourcePosition current(
+        std::source_location where = std::source_location::current()) {
+        return {where.file_name(), where.line(), where.column()};
+    }
+#else
+    static constexpr SourcePosition current(const char* file = __builtin_FILE(),
+                                            unsigned line = __builtin_LINE(),
+                                            unsigned column = __builtin_COLUMN()) {
+        return {file, line, column};
+    }
+#endif
+};
+
 // Receives "panicked at FILE:LINE:COLUMN:\nmessage" and must not return.
 using PanicHandler = void (*)(const std::string& description);
 
@@ -17,9 +39,9 @@ using PanicHandler = void (*)(const std::string& description);
 void set_panic_handler(PanicHandler handler);
 
 // "panicked at FILE:LINE:COLUMN", then ":\n" and the message when there is one.
-std::string panic_description(std::string_view message, const std::source_location& where);
+std::string panic_description(std::string_view message, const SourcePosition& where);
 
 [[noreturn]] void panic(std::string_view message,
-                        const std::source_location& where = std::source_location::current());
+                        const SourcePosition& where = SourcePosition::current());
 
 }  // namespace zobra

@@ -30,7 +30,7 @@ constexpr float max_frame_seconds = 0.1f;
 // Stops through the crash path with one of the fatal start-up messages and
 // the error SDL gave for it.
 [[noreturn]] void fail(const std::string& what, const std::string& error,
-                       const std::source_location& where = std::source_location::current()) {
+                       const SourcePosition& where = SourcePosition::current()) {
     panic(what + ": " + error, where);
 }
 

@@ -20,10 +20,10 @@ TEST(Panic, DescriptionNamesTheSourcePositionRelativeToTheRepository) {
 }
 
 TEST(Panic, DescriptionWithoutMessageEndsAtTheColumn) {
-    std::source_location where = std::source_location::current();
+    SourcePosition where = SourcePosition::current();
     std::string text = panic_description("", where);
-    EXPECT_EQ(text, "panicked at tests/core/panic_test.cpp:" + std::to_string(where.line()) + ":" +
-                        std::to_string(where.column()));
+    EXPECT_EQ(text, "panicked at tests/core/panic_test.cpp:" + std::to_string(where.line) + ":" +
+                        std::to_string(where.column));
 }
 
 TEST(Numbers, FloatConversionsSaturate) {
