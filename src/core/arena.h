@@ -133,7 +133,7 @@ struct Digger {
 // What one digger is told to do in one tick.
 struct DiggerInput {
     bool drop = false;        // light a charge where it stands
-    std::optional<Dir> dir;   // try to step this way
+    std::optional<Dir> dir = std::nullopt;  // try to step this way
 };
 
 // What a tick reports, in the order it happened, with repetitions.

@@ -171,9 +171,10 @@ void walk(Arena& a, std::size_t i, Dir dir, Events& ev) {
 }
 
 void move_diggers(Arena& a, std::span<const DiggerInput> inputs, Events& ev) {
+    static constexpr DiggerInput idle{};
     for (std::size_t i = 0; i < a.diggers.size(); ++i) {
         if (!is_alive(a.diggers[i])) continue;
-        const DiggerInput input = i < inputs.size() ? inputs[i] : DiggerInput{};
+        const DiggerInput& input = i < inputs.size() ? inputs[i] : idle;
         if (a.diggers[i].step_timer > 0) --a.diggers[i].step_timer;
         if (input.drop) light_charge(a, i, ev);
         if (input.dir && a.diggers[i].step_timer == 0) walk(a, i, *input.dir, ev);
@@ -400,10 +401,10 @@ void burn_creatures(Arena& a, Events& ev) {
 
 // The hatch opens once the creatures are gone; a level that never had any
 // starts with it open, without fanfare.
-void check_hatch(Arena& a, Events& ev) {
+void check_hatch(Arena& a, bool level_had_creatures, Events& ev) {
     if (!a.creatures.empty() || a.hatch_open) return;
     a.hatch_open = true;
-    if (a.ticks != 1) ev.push_back(Event::HatchOpened);
+    if (a.ticks != 1 || level_had_creatures) ev.push_back(Event::HatchOpened);
 }
 
 // A level is decided once nobody is left alive: won if somebody escaped
@@ -443,6 +444,7 @@ void check_round_end(Arena& a, Events& ev) {
 std::vector<Event> Arena::tick(std::span<const DiggerInput> inputs) {
     Events ev;
     if (outcome == Outcome::Finished) return ev;
+    const bool had_creatures = !creatures.empty();
     ++ticks;
     burn_down_fire(*this);
     run_clock(*this, ev);
@@ -458,7 +460,7 @@ std::vector<Event> Arena::tick(std::span<const DiggerInput> inputs) {
     if (duel) {
         check_round_end(*this, ev);
     } else {
-        check_hatch(*this, ev);
+        check_hatch(*this, had_creatures, ev);
         check_level_end(*this, ev);
     }
     return ev;
