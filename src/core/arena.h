@@ -9,6 +9,7 @@
 // cells, x to the right and y downwards, stored row by row.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -209,8 +210,10 @@ struct Arena {
 
     // An empty arena: an all-`Empty` grid without fire, charges, creatures or
     // diggers, its generator started from the seed. The builders add the rest.
-    Arena() = default;
+    // Sides outside 1 … 4096 are an internal error.
     Arena(std::int32_t width, std::int32_t height, std::uint64_t seed);
+    // A placeholder without cells, until a builder provides the real one.
+    Arena() = default;
 
     bool inside(std::int32_t x, std::int32_t y) const { return x >= 0 && y >= 0 && x < width && y < height; }
     // Index of an inside cell in `tiles` and `fire_left`.

@@ -312,7 +312,8 @@ TEST(ClosingWall, OnTheDuelArenaTheRowsCloseOneToNineTwoToEightAndSoOnTillTimeLe
         const bool from_top = r % 2 == 0;
         for (std::int32_t n = 0; n < 17; ++n) {
             const Cell expected{from_top ? 1 + n : 17 - n, rows[r]};
-            EXPECT_EQ(blocks[r * 17 + static_cast<std::size_t>(n)], expected) << "block " << r * 17 + n;
+            const std::size_t block = r * 17 + static_cast<std::size_t>(n);
+            EXPECT_EQ(blocks[block], expected) << "block " << block;
         }
     }
     // The last block crushes both diggers; the round ends at once, drawn.
