@@ -86,20 +86,6 @@ TEST(ArenaModel, ChargeAtFindsTheFirstChargeInListOrder) {
     EXPECT_EQ(a.charge_at(2, 1), &a.charges[0]);
 }
 
-TEST(ArenaModel, DirectionsStepAndTurnAroundAsOnTheGrid) {
-    EXPECT_EQ(dir_dx(Dir::Right), 1);
-    EXPECT_EQ(dir_dx(Dir::Left), -1);
-    EXPECT_EQ(dir_dy(Dir::Up), -1);
-    EXPECT_EQ(dir_dy(Dir::Down), 1);
-    EXPECT_EQ(dir_dx(Dir::Up) + dir_dy(Dir::Right), 0);
-    EXPECT_EQ(reverse(Dir::Up), Dir::Down);
-    EXPECT_EQ(reverse(Dir::Right), Dir::Left);
-    EXPECT_EQ(reverse(Dir::Down), Dir::Up);
-    EXPECT_EQ(reverse(Dir::Left), Dir::Right);
-    EXPECT_EQ(static_cast<int>(Event::AllLost), 15);
-    EXPECT_EQ(static_cast<int>(Hidden::Hatch), 6);
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(ArenaRandom, TheGeneratorStartsFromTheSeedAndDrawsWorkedValues) {
