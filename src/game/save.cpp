@@ -1,0 +1,520 @@
+#include "game/save.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+namespace zobra {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::array<std::string_view, 4> mode_names{"Solo", "Pair", "DuelSolo", "DuelPair"};
+constexpr std::array<std::string_view, 3> difficulty_names{"Easy", "Normal", "Hard"};
+
+void report(const std::string& line) {
+    std::fputs(line.c_str(), stderr);
+    std::fputc('\n', stderr);
+}
+
+// An environment variable counts as set even when it is empty.
+std::optional<std::string> env(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+// Whole-file UTF-8 check with the usual rules: no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        std::uint32_t low = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, low = 0x80, code = lead & 0x1Fu;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, low = 0x800, code = lead & 0x0Fu;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, low = 0x10000, code = lead & 0x07u;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (code < low || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The reading rules in one pass over the parser's events: known keys at
+// most once, required keys present, exact types and ranges, unknown keys
+// skipped with whatever they hold, records as objects or as arrays of their
+// values in file order.
+class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    Progress progress;
+    std::string fault;
+
+    bool null() override { return scalar(Scalar(Scalar::Null)); }
+    bool boolean(bool value) override {
+        Scalar s(Scalar::Bool);
+        s.flag = value;
+        return scalar(s);
+    }
+    bool number_integer(number_integer_t value) override {
+        // Only negative numbers arrive here; -0 is still zero.
+        Scalar s(value == 0 ? Scalar::Unsigned : Scalar::Other);
+        return scalar(s);
+    }
+    bool number_unsigned(number_unsigned_t value) override {
+        Scalar s(Scalar::Unsigned);
+        s.number = value;
+        return scalar(s);
+    }
+    bool number_float(number_float_t, const string_t&) override {
+        return scalar(Scalar(Scalar::Other));
+    }
+    bool string(string_t& value) override {
+        Scalar s(Scalar::String);
+        s.text = std::move(value);
+        return scalar(s);
+    }
+    bool binary(binary_t&) override { return fail("binary data in a text file"); }
+
+    bool start_object(std::size_t) override { return open(false); }
+    bool start_array(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+
+    bool key(string_t& name) override {
+        Frame& frame = frames_.back();
+        if (frame.kind == Frame::Skip) return true;
+        if (std::find(frame.keys.begin(), frame.keys.end(), name) != frame.keys.end())
+            return fail("key \"" + name + "\" appears twice");
+        frame.keys.push_back(name);
+        const bool top = frame.kind == Frame::ProgressObject;
+        const std::span<const std::string_view> names =
+            top ? std::span<const std::string_view>(progress_keys) : profile_keys;
+        const std::span<const Field> fields =
+            top ? std::span<const Field>(progress_fields) : profile_fields;
+        frame.pending = Field::Ignored;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) frame.pending = fields[i];
+        return true;
+    }
+
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        fault = error.what();
+        return false;
+    }
+
+private:
+    // What the next value is read as.
+    enum class Field : std::uint8_t {
+        Solved, Best, MusicOff, Mode, Difficulty, Slot, Name, Others, AllOpen,
+        ProfileSlot, ProfileName, ProfileSolved, ProfileBest,
+        Record, Profile, BestEntry, ProfileBestEntry, Ignored,
+    };
+
+    static constexpr std::array<std::string_view, 9> progress_keys{
+        "solved", "best", "music_off", "mode", "difficulty", "slot", "name", "others", "all_open"};
+    static constexpr std::array<Field, 9> progress_fields{
+        Field::Solved, Field::Best, Field::MusicOff, Field::Mode,   Field::Difficulty,
+        Field::Slot,   Field::Name, Field::Others,   Field::AllOpen};
+    static constexpr std::array<std::string_view, 4> profile_keys{"slot", "name", "solved",
+                                                                  "best"};
+    static constexpr std::array<Field, 4> profile_fields{
+        Field::ProfileSlot, Field::ProfileName, Field::ProfileSolved, Field::ProfileBest};
+
+    struct Scalar {
+        enum Kind { Null, Bool, Unsigned, String, Other };
+        explicit Scalar(Kind k) : kind(k) {}
+        Kind kind;
+        bool flag = false;
+        std::uint64_t number = 0;
+        std::string text;
+    };
+
+    struct Frame {
+        enum Kind { ProgressObject, ProgressArray, ProfileObject, ProfileArray, BestArray,
+                    ProfileBestArray, OthersArray, Skip };
+        explicit Frame(Kind k) : kind(k) {}
+        Kind kind;
+        std::size_t values = 0;  // values read so far, in arrays
+        std::vector<std::string> keys;
+        Field pending = Field::Ignored;
+        std::size_t depth = 1;  // nesting inside a skipped value
+    };
+
+    bool fail(std::string message) {
+        fault = std::move(message);
+        return false;
+    }
+
+    // The field the next value belongs to.
+    bool next_field(Field& field) {
+        if (frames_.empty()) {
+            field = Field::Record;
+            return true;
+        }
+        Frame& frame = frames_.back();
+        switch (frame.kind) {
+            case Frame::ProgressObject:
+            case Frame::ProfileObject:
+                field = frame.pending;
+                return true;
+            case Frame::ProgressArray:
+                if (frame.values == progress_fields.size())
+                    return fail("a save record given as an array holds at most 9 values");
+                field = progress_fields[frame.values++];
+                return true;
+            case Frame::ProfileArray:
+                if (frame.values == profile_fields.size())
+                    return fail("a player given as an array holds exactly 4 values");
+                field = profile_fields[frame.values++];
+                return true;
+            case Frame::BestArray: field = Field::BestEntry; return true;
+            case Frame::ProfileBestArray: field = Field::ProfileBestEntry; return true;
+            case Frame::OthersArray: field = Field::Profile; return true;
+            case Frame::Skip: field = Field::Ignored; return true;
+        }
+        return fail("unexpected value");
+    }
+
+    static std::string_view field_name(Field field) {
+        switch (field) {
+            case Field::Solved: case Field::ProfileSolved: return "solved";
+            case Field::Best: case Field::ProfileBest: return "best";
+            case Field::MusicOff: return "music_off";
+            case Field::Mode: return "mode";
+            case Field::Difficulty: return "difficulty";
+            case Field::Slot: case Field::ProfileSlot: return "slot";
+            case Field::Name: case Field::ProfileName: return "name";
+            case Field::Others: return "others";
+            case Field::AllOpen: return "all_open";
+            default: return "";
+        }
+    }
+
+    bool wrong(Field field, std::string_view expected) {
+        switch (field) {
+            case Field::Record: return fail("the save must be an object or an array");
+            case Field::Profile:
+                return fail("each player in \"others\" must be an object or an array");
+            case Field::BestEntry:
+            case Field::ProfileBestEntry:
+                return fail("each entry of \"best\" must be a whole number from 0 to 4294967295");
+            default:
+                return fail("\"" + std::string(field_name(field)) + "\" must be " +
+                            std::string(expected));
+        }
+    }
+
+    template <std::size_t N>
+    static std::optional<std::uint8_t> index_of(const std::array<std::string_view, N>& names,
+                                                std::string_view text) {
+        for (std::size_t i = 0; i < N; ++i)
+            if (names[i] == text) return static_cast<std::uint8_t>(i);
+        return std::nullopt;
+    }
+
+    bool scalar(const Scalar& value) {
+        Field field{};
+        if (!next_field(field)) return false;
+        constexpr std::string_view whole = "a whole number from 0 to 18446744073709551615";
+        Profile* profile = progress.others.empty() ? nullptr : &progress.others.back();
+        switch (field) {
+            case Field::Ignored: return true;
+            case Field::Solved:
+            case Field::Slot:
+            case Field::ProfileSlot:
+            case Field::ProfileSolved: {
+                if (value.kind != Scalar::Unsigned) return wrong(field, whole);
+                std::uint64_t& target = field == Field::Solved        ? progress.solved
+                                        : field == Field::Slot        ? progress.slot
+                                        : field == Field::ProfileSlot ? profile->slot
+                                                                      : profile->solved;
+                target = value.number;
+                return true;
+            }
+            case Field::BestEntry:
+            case Field::ProfileBestEntry:
+                if (value.kind != Scalar::Unsigned ||
+                    value.number > std::numeric_limits<std::uint32_t>::max())
+                    return wrong(field, {});
+                (field == Field::BestEntry ? progress.best : profile->best)
+                    .push_back(static_cast<std::uint32_t>(value.number));
+                return true;
+            case Field::MusicOff:
+            case Field::AllOpen:
+                if (value.kind != Scalar::Bool) return wrong(field, "true or false");
+                (field == Field::MusicOff ? progress.music_off : progress.all_open) = value.flag;
+                return true;
+            case Field::Name:
+            case Field::ProfileName:
+                if (value.kind != Scalar::String) return wrong(field, "a string");
+                (field == Field::Name ? progress.name : profile->name) = value.text;
+                return true;
+            case Field::Mode: {
+                const auto index = value.kind == Scalar::String ? index_of(mode_names, value.text)
+                                                                : std::nullopt;
+                if (!index) return wrong(field, "one of Solo, Pair, DuelSolo, DuelPair");
+                progress.mode = static_cast<Mode>(*index);
+                return true;
+            }
+            case Field::Difficulty: {
+                const auto index = value.kind == Scalar::String
+                                       ? index_of(difficulty_names, value.text)
+                                       : std::nullopt;
+                if (!index) return wrong(field, "one of Easy, Normal, Hard");
+                progress.difficulty = static_cast<Difficulty>(*index);
+                return true;
+            }
+            case Field::Best:
+            case Field::ProfileBest:
+            case Field::Others: return wrong(field, "an array");
+            case Field::Record:
+            case Field::Profile: return wrong(field, {});
+        }
+        return fail("unexpected value");
+    }
+
+    bool open(bool array) {
+        Field field{};
+        if (!next_field(field)) return false;
+        if (field == Field::Ignored) {
+            if (!frames_.empty() && frames_.back().kind == Frame::Skip)
+                ++frames_.back().depth;
+            else
+                frames_.push_back(Frame(Frame::Skip));
+            return true;
+        }
+        switch (field) {
+            case Field::Record:
+                frames_.push_back(Frame(array ? Frame::ProgressArray : Frame::ProgressObject));
+                return true;
+            case Field::Profile:
+                progress.others.emplace_back();
+                frames_.push_back(Frame(array ? Frame::ProfileArray : Frame::ProfileObject));
+                return true;
+            case Field::Best:
+            case Field::ProfileBest:
+            case Field::Others:
+                if (!array) return wrong(field, "an array");
+                frames_.push_back(Frame(field == Field::Best          ? Frame::BestArray
+                                        : field == Field::ProfileBest ? Frame::ProfileBestArray
+                                                                      : Frame::OthersArray));
+                return true;
+            default:
+                return scalar_expected(field);
+        }
+    }
+
+    // An object or array where a plain value belongs.
+    bool scalar_expected(Field field) {
+        switch (field) {
+            case Field::Solved: case Field::Slot: case Field::ProfileSlot:
+            case Field::ProfileSolved:
+                return wrong(field, "a whole number from 0 to 18446744073709551615");
+            case Field::MusicOff: case Field::AllOpen: return wrong(field, "true or false");
+            case Field::Name: case Field::ProfileName: return wrong(field, "a string");
+            case Field::Mode: return wrong(field, "one of Solo, Pair, DuelSolo, DuelPair");
+            case Field::Difficulty: return wrong(field, "one of Easy, Normal, Hard");
+            default: return wrong(field, {});
+        }
+    }
+
+    bool close() {
+        Frame& frame = frames_.back();
+        if (frame.kind == Frame::Skip && --frame.depth > 0) return true;
+        const auto missing = [&](std::string_view key) {
+            return std::find(frame.keys.begin(), frame.keys.end(), key) == frame.keys.end();
+        };
+        switch (frame.kind) {
+            case Frame::ProgressObject:
+                for (std::string_view key : {"solved", "best"})
+                    if (missing(key)) return fail("missing key \"" + std::string(key) + "\"");
+                break;
+            case Frame::ProfileObject:
+                for (std::string_view key : profile_keys)
+                    if (missing(key))
+                        return fail("a player in \"others\" lacks \"" + std::string(key) + "\"");
+                break;
+            case Frame::ProgressArray:
+                if (frame.values < 2)
+                    return fail("a save record given as an array needs at least 2 values");
+                break;
+            case Frame::ProfileArray:
+                if (frame.values != profile_keys.size())
+                    return fail("a player given as an array holds exactly 4 values");
+                break;
+            default:
+                break;
+        }
+        frames_.pop_back();
+        return true;
+    }
+
+    std::vector<Frame> frames_;
+};
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::string> read_file(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+}  // namespace
+
+std::optional<fs::path> save_path() {
+    if (std::optional<std::string> path = env("ZOBRA_SAVE")) return fs::path(*path);
+    std::optional<fs::path> base;
+    if (std::optional<std::string> xdg = env("XDG_DATA_HOME"))
+        base = *xdg;
+    else if (std::optional<std::string> appdata = env("APPDATA"))
+        base = *appdata;
+    else if (std::optional<std::string> home = env("HOME"))
+        base = fs::path(*home) / ".local/share";
+    if (!base) return std::nullopt;
+    return *base / "zobra/save.json";
+}
+
+std::string encode_progress(const Progress& progress) {
+    using Json = nlohmann::ordered_json;
+    Json others = Json::array();
+    for (const Profile& profile : progress.others) {
+        Json entry;
+        entry["slot"] = profile.slot;
+        entry["name"] = profile.name;
+        entry["solved"] = profile.solved;
+        entry["best"] = profile.best;
+        others.push_back(std::move(entry));
+    }
+    Json record;
+    record["solved"] = progress.solved;
+    record["best"] = progress.best;
+    record["music_off"] = progress.music_off;
+    record["mode"] = mode_names[static_cast<std::size_t>(progress.mode)];
+    record["difficulty"] = difficulty_names[static_cast<std::size_t>(progress.difficulty)];
+    record["slot"] = progress.slot;
+    record["name"] = progress.name;
+    record["others"] = std::move(others);
+    record["all_open"] = progress.all_open;
+    // Names are valid UTF-8 (typed in as letters and digits, or read from a
+    // checked file); replacing bad bytes only guards against a crash.
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::variant<Progress, std::string> decode_progress(std::string_view text) {
+    ProgressReader reader;
+    if (!nlohmann::json::sax_parse(text.begin(), text.end(), &reader)) {
+        if (reader.fault.empty()) reader.fault = "the save is not a valid record";
+        return reader.fault;
+    }
+    return std::move(reader.progress);
+}
+
+fs::path temporary_save_path(const fs::path& path) {
+    // A path naming no file (empty, or ending in a separator) stays as it is,
+    // so that writing to it fails the way the save itself would.
+    if (!path.has_filename()) return path;
+    fs::path temporary = path;
+    temporary.replace_extension("json.tmp");
+    return temporary;
+}
+
+Progress load_progress() {
+    const std::optional<fs::path> path = save_path();
+    if (!path) return Progress{};
+    const std::optional<std::string> text = read_file(*path);
+    if (!text || !valid_utf8(*text)) return Progress{};
+    std::variant<Progress, std::string> decoded = decode_progress(*text);
+    if (std::string* fault = std::get_if<std::string>(&decoded)) {
+        report("save could not be read (" + *fault + "): starting over");
+        return Progress{};
+    }
+    return std::get<Progress>(std::move(decoded));
+}
+
+namespace {
+
+// Creates or truncates the file and writes all of `bytes`, flushed to the
+// disk so that the rename never publishes a file whose content is still in
+// flight. Gives the system's error text on failure.
+std::optional<std::string> write_file(const fs::path& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return std::strerror(errno);
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            const int error = written < 0 ? errno : EIO;
+            ::close(fd);
+            return std::strerror(error);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) return std::strerror(errno);
+    return std::nullopt;
+}
+
+}  // namespace
+
+void save_progress(const Progress& progress) {
+    const std::string bytes = encode_progress(progress);
+    const std::optional<fs::path> path = save_path();
+    if (!path) {
+        report("could not save: no place to save");
+        return;
+    }
+    const auto failed = [&](const std::string& error) {
+        report("could not save: " + path->string() + ": " + error);
+    };
+    if (path->has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(path->parent_path(), error);
+        if (error) return failed(error.message());
+    }
+    const fs::path temporary = temporary_save_path(*path);
+    if (std::optional<std::string> error = write_file(temporary, bytes)) return failed(*error);
+    if (std::rename(temporary.c_str(), path->c_str()) != 0) return failed(std::strerror(errno));
+}
+
+}  // namespace zobra
