@@ -178,15 +178,6 @@ TEST(LevelCatalogue, LevelOneRunsLongerOnEasyAndShorterOnHardWithCreaturesPacedT
     EXPECT_EQ(easy.tiles, hard.tiles);
 }
 
-TEST(LevelCatalogue, TheModesSayHowManyPeoplePlayAndWhetherItIsADuel) {
-    EXPECT_EQ(mode_humans(Mode::Solo), 1u);
-    EXPECT_EQ(mode_humans(Mode::Pair), 2u);
-    EXPECT_EQ(mode_humans(Mode::DuelSolo), 1u);
-    EXPECT_EQ(mode_humans(Mode::DuelPair), 2u);
-    EXPECT_FALSE(is_duel(Mode::Pair));
-    EXPECT_TRUE(is_duel(Mode::DuelSolo));
-}
-
 // ---- Golden builds --------------------------------------------------------------
 
 TEST(LevelBuilder, LevelOneIsAlwaysThisPicture) {
