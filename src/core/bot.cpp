@@ -1,0 +1,441 @@
+#include "core/bot.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace zobra {
+namespace {
+
+// A digger wants this many ticks to spare between leaving a cell and a blast
+// or the wall arriving there.
+constexpr uint64_t margin_ticks = 3;
+
+// The closing wall's timing as the opponent reckons it: block k lands when
+// the clock shows 796 − 4k; blocks beyond 198 are never looked at.
+constexpr int64_t wall_first_block_time = 796;
+constexpr int64_t wall_block_ticks = 4;
+constexpr int64_t wall_last_block = 198;
+
+bool inside(const Arena& arena, int32_t x, int32_t y) {
+    return x >= 0 && y >= 0 && x < arena.width && y < arena.height;
+}
+
+std::size_t cell_count(const Arena& arena) {
+    return static_cast<std::size_t>(arena.width) * static_cast<std::size_t>(arena.height);
+}
+
+std::size_t cell_index(int32_t width, int32_t x, int32_t y) {
+    return static_cast<std::size_t>(x) + static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
+}
+
+int32_t manhattan(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
+    return std::abs(ax - bx) + std::abs(ay - by);
+}
+
+// A lit charge as the danger map sees it: where it lies, when it goes off
+// (brought forward by chain reactions) and the cells its blast covers, kept
+// as a range of a shared list of cell indexes.
+struct Bomb {
+    std::size_t cell = 0;
+    uint32_t time = 0;
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+struct Bombs {
+    std::vector<Bomb> list;
+    std::vector<std::size_t> cells;
+};
+
+void add_bomb(Bombs& bombs, const Arena& arena, const Charge& charge) {
+    Bomb bomb;
+    bomb.cell = cell_index(arena.width, charge.x, charge.y);
+    bomb.time = charge.fuse;
+    bomb.first = bombs.cells.size();
+    for (const auto& c : blast_cells(arena, charge.x, charge.y, charge.reach))
+        bombs.cells.push_back(cell_index(arena.width, c.x, c.y));
+    bomb.last = bombs.cells.size();
+    bombs.list.push_back(bomb);
+}
+
+Bombs arena_bombs(const Arena& arena) {
+    Bombs bombs;
+    bombs.list.reserve(arena.charges.size() + 1);
+    for (const Charge& charge : arena.charges) add_bomb(bombs, arena, charge);
+    return bombs;
+}
+
+// Brings every bomb forward to the earliest blast that reaches it, however
+// long the chain, then marks when the first blast reaches each cell. The
+// earliest time is the same whatever order the pairs are looked at in, so
+// the bombs lying on a cell are looked up instead of compared pair by pair.
+void predict_blasts(DangerMap& danger, Bombs bombs) {
+    std::vector<int32_t> lying_at(danger.blast_eta.size(), -1);
+    std::vector<int32_t> next(bombs.list.size(), -1);
+    for (std::size_t k = bombs.list.size(); k-- > 0;) {
+        next[k] = lying_at[bombs.list[k].cell];
+        lying_at[bombs.list[k].cell] = static_cast<int32_t>(k);
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const Bomb& j : bombs.list) {
+            for (std::size_t c = j.first; c < j.last; ++c) {
+                for (int32_t k = lying_at[bombs.cells[c]]; k >= 0; k = next[static_cast<std::size_t>(k)]) {
+                    Bomb& other = bombs.list[static_cast<std::size_t>(k)];
+                    if (j.time < other.time) {
+                        other.time = j.time;
+                        changed = true;
+                    }
+                }
+            }
+        }
+    }
+    for (const Bomb& bomb : bombs.list)
+        for (std::size_t c = bomb.first; c < bomb.last; ++c)
+            danger.blast_eta[bombs.cells[c]] = std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
+}
+
+// The closing wall fills the rows from the top and the bottom in turn, four
+// ticks a block; a cell counts as threatened once its block is less than
+// `wall_warning_ticks` away.
+void predict_wall(DangerMap& danger, const Arena& arena) {
+    const int64_t w = arena.width, h = arena.height, inner = w - 2;
+    const int64_t time_left = arena.time_left;
+    for (int64_t y = 1; y <= h - 2; ++y) {
+        for (int64_t x = 1; x <= w - 2; ++x) {
+            const int64_t k = (y - 1 <= h - y - 2) ? 2 * (y - 1) * inner + (x - 1)
+                                                   : (2 * (h - y - 2) + 1) * inner + (inner - x);
+            if (k > wall_last_block) continue;
+            const int64_t lands_at = wall_first_block_time - wall_block_ticks * k;
+            if (time_left >= lands_at && time_left - lands_at < wall_warning_ticks)
+                danger.wall_eta[cell_index(arena.width, static_cast<int32_t>(x), static_cast<int32_t>(y))] =
+                    static_cast<uint32_t>(time_left - lands_at);
+        }
+    }
+}
+
+DangerMap base_danger(const Arena& arena) {
+    DangerMap danger;
+    danger.width = arena.width;
+    const std::size_t n = cell_count(arena);
+    danger.fire_now.assign(n, 0);
+    for (std::size_t c = 0; c < n; ++c) danger.fire_now[c] = arena.fire_left[c];
+    danger.blast_eta.assign(n, no_tick);
+    danger.wall_eta.assign(n, no_tick);
+    if (arena.duel) predict_wall(danger, arena);
+    return danger;
+}
+
+// The danger map with one more charge tried out: the same fire and wall,
+// the blasts foreseen anew.
+DangerMap with_trial(const DangerMap& danger, const Arena& arena, Bombs bombs, const Charge& trial) {
+    DangerMap tried;
+    tried.width = danger.width;
+    tried.fire_now = danger.fire_now;
+    tried.wall_eta = danger.wall_eta;
+    tried.blast_eta.assign(danger.blast_eta.size(), no_tick);
+    add_bomb(bombs, arena, trial);
+    predict_blasts(tried, std::move(bombs));
+    return tried;
+}
+
+std::vector<uint8_t> haunted_cells(const Arena& arena) {
+    std::vector<uint8_t> haunted(cell_count(arena), 0);
+    auto mark = [&](int32_t x, int32_t y) {
+        if (inside(arena, x, y)) haunted[cell_index(arena.width, x, y)] = 1;
+    };
+    for (const Creature& creature : arena.creatures) {
+        mark(creature.x, creature.y);
+        for (Dir d : all_dirs) mark(creature.x + dir_dx(d), creature.y + dir_dy(d));
+        mark(creature.prev_x, creature.prev_y);
+    }
+    return haunted;
+}
+
+bool safe_at(const DangerMap& danger, std::size_t c, uint64_t t) {
+    return danger.blast_eta[c] == no_tick && danger.wall_eta[c] == no_tick &&
+           (danger.fire_now[c] == 0 || danger.fire_now[c] < t);
+}
+
+// The cells a digger may step onto at all, and what a step there costs:
+// 0 for never (wall, brick, charge, creature about), 2 for dirt, 1 otherwise.
+std::vector<uint8_t> footing(const Arena& arena, const std::vector<uint8_t>& haunted) {
+    std::vector<uint8_t> cost(cell_count(arena), 0);
+    for (int32_t y = 0; y < arena.height; ++y) {
+        for (int32_t x = 0; x < arena.width; ++x) {
+            const std::size_t c = cell_index(arena.width, x, y);
+            if (haunted[c] || !arena.can_enter(x, y)) continue;
+            cost[c] = arena.tile(x, y).kind == TileKind::Dirt ? dig_factor : 1;
+        }
+    }
+    return cost;
+}
+
+// The route search walks first in, first out; a cell found again on a
+// faster route is entered again and queued once more. Whether a step is
+// allowed depends on when it is taken, so the order of the search decides
+// the routes, and it is kept exactly.
+RouteMap search_routes(const Arena& arena, const DangerMap& danger, const std::vector<uint8_t>& cost,
+                       int32_t sx, int32_t sy, uint32_t start_time, uint32_t step) {
+    RouteMap routes;
+    routes.width = arena.width;
+    routes.arrival.assign(cell_count(arena), no_tick);
+    routes.first_step.assign(cell_count(arena), no_dir);
+    if (!inside(arena, sx, sy)) return routes;
+
+    std::vector<std::size_t> queue;
+    queue.reserve(cell_count(arena) * 2);
+    const std::size_t start = cell_index(arena.width, sx, sy);
+    routes.arrival[start] = start_time;
+    queue.push_back(start);
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::size_t cell = queue[head];
+        const uint64_t e = routes.arrival[cell];
+        const int32_t x = static_cast<int32_t>(cell % static_cast<std::size_t>(arena.width));
+        const int32_t y = static_cast<int32_t>(cell / static_cast<std::size_t>(arena.width));
+        for (Dir d : all_dirs) {
+            const int32_t nx = x + dir_dx(d), ny = y + dir_dy(d);
+            if (!inside(arena, nx, ny)) continue;
+            const std::size_t n = cell_index(arena.width, nx, ny);
+            if (cost[n] == 0) continue;
+            const uint64_t i = e + uint64_t{step} * cost[n];
+            if (i >= routes.arrival[n]) continue;
+            const uint32_t wall = danger.wall_eta[n];
+            if (wall != no_tick && i + margin_ticks >= wall) continue;
+            if (danger.fire_now[n] > 0 && e <= danger.fire_now[n]) continue;
+            const uint32_t blast = danger.blast_eta[n];
+            if (blast != no_tick && !(i + margin_ticks < blast || e > uint64_t{blast} + fire_ticks))
+                continue;
+            routes.arrival[n] = static_cast<uint32_t>(i);
+            routes.first_step[n] = cell == start ? static_cast<uint8_t>(d) : routes.first_step[cell];
+            queue.push_back(n);
+        }
+    }
+    return routes;
+}
+
+// What one decision knows about the arena besides the danger: it does not
+// change while the decision tries out its goals.
+struct Sight {
+    const Arena& arena;
+    std::size_t me;
+    const Digger& digger;
+    uint32_t step;
+    std::vector<uint8_t> haunted;
+    std::vector<uint8_t> cost;
+    Bombs bombs;
+    DangerMap danger;
+    RouteMap routes;
+
+    Sight(const Arena& a, std::size_t i)
+        : arena(a), me(i), digger(a.diggers[i]), step(digger.boots ? walk_step_ticks - 1u : walk_step_ticks),
+          haunted(haunted_cells(a)), cost(footing(a, haunted)), bombs(arena_bombs(a)) {
+        danger = base_danger(a);
+        predict_blasts(danger, bombs);
+        routes = search_routes(a, danger, cost, digger.x, digger.y, 0, step);
+    }
+
+    std::size_t here() const { return cell_index(arena.width, digger.x, digger.y); }
+
+    bool usable(std::size_t c) const {
+        return routes.arrival[c] != no_tick && safe_at(danger, c, uint64_t{routes.arrival[c]} + 1) &&
+               !haunted[c];
+    }
+};
+
+DiggerInput go(uint8_t first_step) {
+    DiggerInput input;
+    if (first_step != no_dir) input.dir = static_cast<Dir>(first_step);
+    return input;
+}
+
+// Flight: the nearest usable cell, the first row by row on equal arrival.
+// With nowhere safe to go, any open step away from fire and creatures is
+// better than standing still.
+DiggerInput flee(const Sight& sight) {
+    const std::size_t here = sight.here();
+    std::size_t refuge = here;
+    for (std::size_t c = 0; c < sight.routes.arrival.size(); ++c) {
+        if (c == here || !sight.usable(c)) continue;
+        if (refuge == here || sight.routes.arrival[c] < sight.routes.arrival[refuge]) refuge = c;
+    }
+    if (refuge != here) return go(sight.routes.first_step[refuge]);
+
+    const Arena& arena = sight.arena;
+    for (Dir d : all_dirs) {
+        const int32_t nx = sight.digger.x + dir_dx(d), ny = sight.digger.y + dir_dy(d);
+        if (!arena.can_enter(nx, ny) || arena.fire(nx, ny) > 0) continue;
+        const bool creature = std::any_of(arena.creatures.begin(), arena.creatures.end(),
+                                          [&](const Creature& cr) { return cr.x == nx && cr.y == ny; });
+        if (!creature) return go(static_cast<uint8_t>(d));
+    }
+    return {};
+}
+
+// How much a charge lit at (x, y) would be worth: bricks broken, items lost,
+// creatures and, in a duel, rivals caught in or near the blast.
+int32_t charge_worth(const Sight& sight, int32_t x, int32_t y) {
+    const Arena& arena = sight.arena;
+    const auto cells = blast_cells(arena, x, y, sight.digger.reach);
+    auto in_blast = [&](int32_t px, int32_t py) {
+        return std::any_of(cells.begin(), cells.end(), [&](const auto& c) { return c.x == px && c.y == py; });
+    };
+    int32_t worth = 0;
+    for (const auto& c : cells) {
+        const TileKind kind = arena.tile(c.x, c.y).kind;
+        if (kind == TileKind::Brick) worth += 2;
+        if (kind == TileKind::Pickup) worth -= 3;
+    }
+    for (const Creature& creature : arena.creatures) {
+        if (in_blast(creature.x, creature.y)) worth += 10;
+        else if (manhattan(creature.x, creature.y, x, y) <= 3) worth += 3;
+    }
+    if (arena.duel) {
+        for (std::size_t j = 0; j < arena.diggers.size(); ++j) {
+            const Digger& rival = arena.diggers[j];
+            if (j == sight.me || rival.state != DiggerState::Alive) continue;
+            if (in_blast(rival.x, rival.y)) worth += 8;
+            else if (manhattan(rival.x, rival.y, x, y) <= 3) worth += 3;
+        }
+    }
+    return worth;
+}
+
+std::vector<BotGoal> find_goals(const Sight& sight) {
+    const Arena& arena = sight.arena;
+    const bool hatch_usable = !arena.duel && arena.creatures.empty();
+    const bool can_light = sight.digger.charges_out < sight.digger.max_charges;
+    std::vector<BotGoal> goals;
+    for (int32_t y = 0; y < arena.height; ++y) {
+        for (int32_t x = 0; x < arena.width; ++x) {
+            const std::size_t c = cell_index(arena.width, x, y);
+            if (!sight.usable(c)) continue;
+            const float wait = static_cast<float>(sight.routes.arrival[c]) + 8.0f;
+            const TileKind kind = arena.tile(x, y).kind;
+            if (kind == TileKind::Pickup) goals.push_back({x, y, 8.0f / wait, GoalKind::Go});
+            if (kind == TileKind::Hatch && hatch_usable) goals.push_back({x, y, 1000.0f / wait, GoalKind::Go});
+            if (can_light && kind != TileKind::Hatch) {
+                const int32_t worth = charge_worth(sight, x, y);
+                if (worth > 0) goals.push_back({x, y, static_cast<float>(worth) / wait, GoalKind::Bomb});
+            }
+        }
+    }
+    std::stable_sort(goals.begin(), goals.end(),
+                     [](const BotGoal& a, const BotGoal& b) { return a.score > b.score; });
+    return goals;
+}
+
+// A charge is worth lighting only if, lit on arrival, some usable cell can
+// still be reached from it before its blast.
+bool can_escape(const Sight& sight, const BotGoal& goal) {
+    const std::size_t g = cell_index(sight.arena.width, goal.x, goal.y);
+    const uint32_t t = sight.routes.arrival[g];
+    Charge trial{};
+    trial.x = goal.x;
+    trial.y = goal.y;
+    trial.fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX));
+    trial.reach = sight.digger.reach;
+    trial.owner = static_cast<uint8_t>(sight.me);
+    const DangerMap tried = with_trial(sight.danger, sight.arena, sight.bombs, trial);
+    const RouteMap escape = search_routes(sight.arena, tried, sight.cost, goal.x, goal.y, t + 1, sight.step);
+    for (std::size_t c = 0; c < escape.arrival.size(); ++c) {
+        if (escape.arrival[c] != no_tick && safe_at(tried, c, uint64_t{escape.arrival[c]} + 1) &&
+            !sight.haunted[c])
+            return true;
+    }
+    return false;
+}
+
+// Roaming: towards the nearest rival in a duel, the nearest creature
+// elsewhere, by the fastest route among equally near cells.
+DiggerInput roam(const Sight& sight) {
+    const Arena& arena = sight.arena;
+    std::vector<std::pair<int32_t, int32_t>> targets;
+    if (arena.duel) {
+        for (std::size_t j = 0; j < arena.diggers.size(); ++j)
+            if (j != sight.me && arena.diggers[j].state == DiggerState::Alive)
+                targets.emplace_back(arena.diggers[j].x, arena.diggers[j].y);
+    } else {
+        for (const Creature& creature : arena.creatures) targets.emplace_back(creature.x, creature.y);
+    }
+    bool found = false;
+    std::size_t best = 0;
+    int32_t best_distance = 0;
+    for (int32_t y = 0; y < arena.height; ++y) {
+        for (int32_t x = 0; x < arena.width; ++x) {
+            const std::size_t c = cell_index(arena.width, x, y);
+            if (!sight.usable(c)) continue;
+            int32_t distance = 0;
+            for (std::size_t t = 0; t < targets.size(); ++t) {
+                const int32_t d = manhattan(x, y, targets[t].first, targets[t].second);
+                distance = t == 0 ? d : std::min(distance, d);
+            }
+            if (!found || distance < best_distance ||
+                (distance == best_distance && sight.routes.arrival[c] < sight.routes.arrival[best])) {
+                found = true;
+                best = c;
+                best_distance = distance;
+            }
+        }
+    }
+    if (!found || best == sight.here()) return {};
+    return go(sight.routes.first_step[best]);
+}
+
+}  // namespace
+
+DangerMap danger_map(const Arena& arena, const std::optional<Charge>& trial) {
+    DangerMap danger = base_danger(arena);
+    Bombs bombs = arena_bombs(arena);
+    if (trial) add_bomb(bombs, arena, *trial);
+    predict_blasts(danger, std::move(bombs));
+    return danger;
+}
+
+RouteMap route_map(const Arena& arena, const DangerMap& danger, int32_t x, int32_t y,
+                   uint32_t start_time, uint32_t step) {
+    return search_routes(arena, danger, footing(arena, haunted_cells(arena)), x, y, start_time, step);
+}
+
+bool is_haunted(const Arena& arena, int32_t x, int32_t y) {
+    for (const Creature& creature : arena.creatures) {
+        if (manhattan(creature.x, creature.y, x, y) <= 1) return true;
+        if (creature.prev_x == x && creature.prev_y == y) return true;
+    }
+    return false;
+}
+
+bool is_safe(const DangerMap& danger, int32_t x, int32_t y, uint32_t t) {
+    return safe_at(danger, cell_index(danger.width, x, y), t);
+}
+
+std::vector<BotGoal> bot_goals(const Arena& arena, std::size_t i) {
+    if (i >= arena.diggers.size()) return {};
+    return find_goals(Sight(arena, i));
+}
+
+DiggerInput bot_decide(const Arena& arena, std::size_t i) {
+    if (i >= arena.diggers.size()) return {};
+    const Digger& digger = arena.diggers[i];
+    if (digger.state != DiggerState::Alive || digger.step_timer > 1) return {};
+
+    const Sight sight(arena, i);
+    const std::size_t here = sight.here();
+    if (!safe_at(sight.danger, here, 1) || sight.haunted[here]) return flee(sight);
+
+    const std::vector<BotGoal> goals = find_goals(sight);
+    for (std::size_t g = 0; g < goals.size() && g < goals_tried; ++g) {
+        const BotGoal& goal = goals[g];
+        if (goal.kind == GoalKind::Bomb && !can_escape(sight, goal)) continue;
+        const std::size_t cell = cell_index(arena.width, goal.x, goal.y);
+        if (goal.kind == GoalKind::Bomb && cell == here) {
+            DiggerInput input;
+            input.drop = true;
+            return input;
+        }
+        return go(sight.routes.first_step[cell]);
+    }
+    return roam(sight);
+}
+
+}  // namespace zobra
