@@ -10,11 +10,21 @@ namespace {
 // or the wall arriving there.
 constexpr uint64_t margin_ticks = 3;
 
-// The closing wall's timing as the opponent reckons it: block k lands when
-// the clock shows 796 − 4k; blocks beyond 198 are never looked at.
-constexpr int64_t wall_first_block_time = 796;
-constexpr int64_t wall_block_ticks = 4;
+// The opponent looks no further than this block of the closing wall.
 constexpr int64_t wall_last_block = 198;
+
+// What goals are worth. A goal's score is its worth over its arrival plus
+// `goal_wait_ticks`, so that near goals count for more without the nearest
+// one outweighing everything.
+constexpr float goal_wait_ticks = 8.0f;
+constexpr float item_worth = 8.0f;
+constexpr float hatch_worth = 1000.0f;
+constexpr int32_t brick_worth = 2;           // each brick a charge would break
+constexpr int32_t item_lost_worth = -3;      // each open item it would destroy
+constexpr int32_t creature_caught_worth = 10;
+constexpr int32_t rival_caught_worth = 8;
+constexpr int32_t near_miss_worth = 3;       // a creature or rival close by but not caught
+constexpr int32_t near_cells = 3;
 
 bool inside(const Arena& arena, int32_t x, int32_t y) {
     return x >= 0 && y >= 0 && x < arena.width && y < arena.height;
@@ -95,9 +105,9 @@ void predict_blasts(DangerMap& danger, Bombs bombs) {
             danger.blast_eta[bombs.cells[c]] = std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
 }
 
-// The closing wall fills the rows from the top and the bottom in turn, four
-// ticks a block; a cell counts as threatened once its block is less than
-// `wall_warning_ticks` away.
+// The closing wall fills the rows from the top and the bottom in turn, block
+// k landing when the clock shows 800 − 4 (k + 1); a cell counts as threatened
+// once its block is less than `wall_warning_ticks` away.
 void predict_wall(DangerMap& danger, const Arena& arena) {
     const int64_t w = arena.width, h = arena.height, inner = w - 2;
     const int64_t time_left = arena.time_left;
@@ -106,7 +116,7 @@ void predict_wall(DangerMap& danger, const Arena& arena) {
             const int64_t k = (y - 1 <= h - y - 2) ? 2 * (y - 1) * inner + (x - 1)
                                                    : (2 * (h - y - 2) + 1) * inner + (inner - x);
             if (k > wall_last_block) continue;
-            const int64_t lands_at = wall_first_block_time - wall_block_ticks * k;
+            const int64_t lands_at = int64_t{wall_start_ticks} - int64_t{wall_interval_ticks} * (k + 1);
             if (time_left >= lands_at && time_left - lands_at < wall_warning_ticks)
                 danger.wall_eta[cell_index(arena.width, static_cast<int32_t>(x), static_cast<int32_t>(y))] =
                     static_cast<uint32_t>(time_left - lands_at);
@@ -283,19 +293,19 @@ int32_t charge_worth(const Sight& sight, int32_t x, int32_t y) {
     int32_t worth = 0;
     for (const auto& c : cells) {
         const TileKind kind = arena.tile(c.x, c.y).kind;
-        if (kind == TileKind::Brick) worth += 2;
-        if (kind == TileKind::Pickup) worth -= 3;
+        if (kind == TileKind::Brick) worth += brick_worth;
+        if (kind == TileKind::Pickup) worth += item_lost_worth;
     }
     for (const Creature& creature : arena.creatures) {
-        if (in_blast(creature.x, creature.y)) worth += 10;
-        else if (manhattan(creature.x, creature.y, x, y) <= 3) worth += 3;
+        if (in_blast(creature.x, creature.y)) worth += creature_caught_worth;
+        else if (manhattan(creature.x, creature.y, x, y) <= near_cells) worth += near_miss_worth;
     }
     if (arena.duel) {
         for (std::size_t j = 0; j < arena.diggers.size(); ++j) {
             const Digger& rival = arena.diggers[j];
             if (j == sight.me || rival.state != DiggerState::Alive) continue;
-            if (in_blast(rival.x, rival.y)) worth += 8;
-            else if (manhattan(rival.x, rival.y, x, y) <= 3) worth += 3;
+            if (in_blast(rival.x, rival.y)) worth += rival_caught_worth;
+            else if (manhattan(rival.x, rival.y, x, y) <= near_cells) worth += near_miss_worth;
         }
     }
     return worth;
@@ -310,10 +320,10 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
         for (int32_t x = 0; x < arena.width; ++x) {
             const std::size_t c = cell_index(arena.width, x, y);
             if (!sight.usable(c)) continue;
-            const float wait = static_cast<float>(sight.routes.arrival[c]) + 8.0f;
+            const float wait = static_cast<float>(sight.routes.arrival[c]) + goal_wait_ticks;
             const TileKind kind = arena.tile(x, y).kind;
-            if (kind == TileKind::Pickup) goals.push_back({x, y, 8.0f / wait, GoalKind::Go});
-            if (kind == TileKind::Hatch && hatch_usable) goals.push_back({x, y, 1000.0f / wait, GoalKind::Go});
+            if (kind == TileKind::Pickup) goals.push_back({x, y, item_worth / wait, GoalKind::Go});
+            if (kind == TileKind::Hatch && hatch_usable) goals.push_back({x, y, hatch_worth / wait, GoalKind::Go});
             if (can_light && kind != TileKind::Hatch) {
                 const int32_t worth = charge_worth(sight, x, y);
                 if (worth > 0) goals.push_back({x, y, static_cast<float>(worth) / wait, GoalKind::Bomb});
@@ -330,12 +340,11 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
 bool can_escape(const Sight& sight, const BotGoal& goal) {
     const std::size_t g = cell_index(sight.arena.width, goal.x, goal.y);
     const uint32_t t = sight.routes.arrival[g];
-    Charge trial{};
-    trial.x = goal.x;
-    trial.y = goal.y;
-    trial.fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX));
-    trial.reach = sight.digger.reach;
-    trial.owner = static_cast<uint8_t>(sight.me);
+    const Charge trial{.x = goal.x,
+                       .y = goal.y,
+                       .fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX)),
+                       .reach = sight.digger.reach,
+                       .owner = static_cast<uint8_t>(sight.me)};
     const DangerMap tried = with_trial(sight.danger, sight.arena, sight.bombs, trial);
     const RouteMap escape = search_routes(sight.arena, tried, sight.cost, goal.x, goal.y, t + 1, sight.step);
     for (std::size_t c = 0; c < escape.arrival.size(); ++c) {
@@ -398,26 +407,25 @@ RouteMap route_map(const Arena& arena, const DangerMap& danger, int32_t x, int32
 }
 
 bool is_haunted(const Arena& arena, int32_t x, int32_t y) {
-    for (const Creature& creature : arena.creatures) {
-        if (manhattan(creature.x, creature.y, x, y) <= 1) return true;
-        if (creature.prev_x == x && creature.prev_y == y) return true;
-    }
-    return false;
+    return inside(arena, x, y) && haunted_cells(arena)[cell_index(arena.width, x, y)] != 0;
 }
 
 bool is_safe(const DangerMap& danger, int32_t x, int32_t y, uint32_t t) {
-    return safe_at(danger, cell_index(danger.width, x, y), t);
+    if (x < 0 || y < 0 || x >= danger.width) return false;
+    const std::size_t c = cell_index(danger.width, x, y);
+    return c < danger.blast_eta.size() && safe_at(danger, c, t);
 }
 
 std::vector<BotGoal> bot_goals(const Arena& arena, std::size_t i) {
-    if (i >= arena.diggers.size()) return {};
+    if (i >= arena.diggers.size() || !inside(arena, arena.diggers[i].x, arena.diggers[i].y)) return {};
     return find_goals(Sight(arena, i));
 }
 
 DiggerInput bot_decide(const Arena& arena, std::size_t i) {
     if (i >= arena.diggers.size()) return {};
     const Digger& digger = arena.diggers[i];
-    if (digger.state != DiggerState::Alive || digger.step_timer > 1) return {};
+    if (digger.state != DiggerState::Alive || digger.step_timer > 1 || !inside(arena, digger.x, digger.y))
+        return {};
 
     const Sight sight(arena, i);
     const std::size_t here = sight.here();
@@ -428,11 +436,7 @@ DiggerInput bot_decide(const Arena& arena, std::size_t i) {
         const BotGoal& goal = goals[g];
         if (goal.kind == GoalKind::Bomb && !can_escape(sight, goal)) continue;
         const std::size_t cell = cell_index(arena.width, goal.x, goal.y);
-        if (goal.kind == GoalKind::Bomb && cell == here) {
-            DiggerInput input;
-            input.drop = true;
-            return input;
-        }
+        if (goal.kind == GoalKind::Bomb && cell == here) return {.drop = true};
         return go(sight.routes.first_step[cell]);
     }
     return roam(sight);

@@ -26,16 +26,13 @@ DiggerInput idle() { return {}; }
 DiggerInput walk(Dir d) { return {.dir = d}; }
 DiggerInput drop() { return {.drop = true}; }
 
-bool same(const DiggerInput& a, const DiggerInput& b) { return a.drop == b.drop && a.dir == b.dir; }
+std::string text(const DiggerInput& in) {
+    return (in.drop ? "drop" : "no drop") + (in.dir ? ", dir " + std::to_string(int(*in.dir)) : ", no dir");
+}
 
 ::testing::AssertionResult decides(const Arena& arena, std::size_t i, const DiggerInput& expected) {
     const DiggerInput got = bot_decide(arena, i);
-    if (same(got, expected)) return ::testing::AssertionSuccess();
-    auto text = [](const DiggerInput& in) {
-        std::string s = in.drop ? "drop" : "no drop";
-        s += in.dir ? ", dir " + std::to_string(static_cast<int>(*in.dir)) : ", no dir";
-        return s;
-    };
+    if (got.drop == expected.drop && got.dir == expected.dir) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "decided " << text(got) << ", expected " << text(expected);
 }
 
@@ -93,7 +90,9 @@ TEST(BotDanger, EveryBlastAndChainReactionIsForeseenToTheTick) {
     const Watch w = watch(a, 60);
     for (std::size_t c = 0; c < a.tiles.size(); ++c) {
         EXPECT_EQ(d.wall_eta[c], no_tick);
-        if (c != at(a, 3, 3)) EXPECT_EQ(d.blast_eta[c], w.burns[c]) << "cell " << c;
+        if (c != at(a, 3, 3)) {
+            EXPECT_EQ(d.blast_eta[c], w.burns[c]) << "cell " << c;
+        }
     }
 }
 
@@ -155,26 +154,15 @@ TEST(BotDanger, TheClosingWallIsForeseenBlockByBlockWithin240Ticks) {
     EXPECT_EQ(d.wall_eta[at(a, 1, 1)], 104u);
     EXPECT_EQ(d.wall_eta[at(a, 1, 9)], 236u);
 
+    // Later in the round: blocks that have landed are steel, no longer a threat.
+    a.time_left = 700;
+    EXPECT_EQ(danger_map(a).wall_eta[at(a, 1, 1)], no_tick);
+    EXPECT_EQ(danger_map(a).wall_eta[at(a, 9, 9)], 4u);  // block 25
+
     a.duel = false;
     const DangerMap level = danger_map(a);
     EXPECT_EQ(std::count(level.wall_eta.begin(), level.wall_eta.end(), no_tick),
               static_cast<long>(level.wall_eta.size()));
-}
-
-TEST(BotDanger, SafeMeansNoBlastNoWallAndTheFireOutInTime) {
-    Arena a = arena_from_picture({
-        "########",
-        "#1....*#",
-        "########",
-    });
-    a.fire_left[at(a, 2, 1)] = 3;
-    DangerMap d = danger_map(a);
-    d.wall_eta[at(a, 3, 1)] = 200;
-    EXPECT_TRUE(is_safe(d, 1, 1, 1));
-    EXPECT_FALSE(is_safe(d, 2, 1, 3));
-    EXPECT_TRUE(is_safe(d, 2, 1, 4));
-    EXPECT_FALSE(is_safe(d, 3, 1, 1000));
-    EXPECT_FALSE(is_safe(d, 4, 1, 1000));
 }
 
 // ---------------------------------------------------------------------------
@@ -253,25 +241,28 @@ TEST(BotRoutes, CreaturesHauntTheirCellTheirNeighboursAndTheCellTheyLeft) {
         "#....m..#",
         "#########",
     });
-    a.creatures[0].prev_x = 5;
+    a.creatures[0].prev_x = 2;  // as if it had jumped: the rule holds for any cell
     a.creatures[0].prev_y = 2;
     for (int32_t y = 0; y < a.height; ++y)
         for (int32_t x = 0; x < a.width; ++x) {
             const int32_t d = std::abs(x - 5) + std::abs(y - 3);
-            EXPECT_EQ(is_haunted(a, x, y), d <= 1 || (x == 5 && y == 2)) << x << ", " << y;
+            EXPECT_EQ(is_haunted(a, x, y), d <= 1 || (x == 2 && y == 2)) << x << ", " << y;
         }
     const RouteMap r = route_map(a, danger_map(a), 1, 1, 0, 4);
+    EXPECT_EQ(r.arrival[at(a, 2, 2)], no_tick);
+    EXPECT_EQ(r.arrival[at(a, 2, 3)], 12u);  // by (1, 3), not through (2, 2)
     EXPECT_EQ(r.arrival[at(a, 5, 1)], 16u);
     EXPECT_EQ(r.arrival[at(a, 4, 2)], 16u);
     EXPECT_EQ(r.arrival[at(a, 4, 3)], no_tick);
-    EXPECT_EQ(r.arrival[at(a, 6, 2)], 24u);  // round the top, not through (5, 2)
+    EXPECT_EQ(r.arrival[at(a, 5, 2)], no_tick);
+    EXPECT_EQ(r.arrival[at(a, 6, 2)], 24u);  // round the top
     EXPECT_EQ(r.arrival[at(a, 7, 3)], 32u);
 }
 
 // ---------------------------------------------------------------------------
 // Running from danger
 
-TEST(BotFlight, ABotInMidStepAnswersNothingEvenInDanger) {
+TEST(BotFlight, ABotInMidStepOrDeadAnswersNothingEvenInDanger) {
     Arena a = arena_from_picture({
         "#######",
         "#..1..#",
@@ -282,6 +273,10 @@ TEST(BotFlight, ABotInMidStepAnswersNothingEvenInDanger) {
     EXPECT_TRUE(decides(a, 0, idle()));
     a.diggers[0].step_timer = 1;
     EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+
+    EXPECT_TRUE(decides(a, 1, idle()));  // there is no digger 1
+    a.diggers[0].state = DiggerState::Dead;
+    EXPECT_TRUE(decides(a, 0, idle()));
 }
 
 TEST(BotFlight, ABotFleesAlongTheFastestSafeRouteHoweverLong) {
@@ -354,17 +349,6 @@ TEST(BotFlight, ABotSkipsEveryChargeItCouldNotEscapeFrom) {
     EXPECT_TRUE(a.charges.empty());
 }
 
-TEST(BotFlight, WithNothingToDoAndNothingToFearABotStaysPut) {
-    const Arena a = arena_from_picture({
-        "#######",
-        "#.....#",
-        "#..1..#",
-        "#######",
-    });
-    EXPECT_TRUE(bot_goals(a, 0).empty());
-    EXPECT_TRUE(decides(a, 0, idle()));
-}
-
 TEST(BotFlight, ACellTheClosingWallTakesWithin240TicksIsUnsafeAndTheBotLeavesIt) {
     Arena a = pillar_duel();
     a.diggers[0].x = a.diggers[0].prev_x = 3;
@@ -374,6 +358,21 @@ TEST(BotFlight, ACellTheClosingWallTakesWithin240TicksIsUnsafeAndTheBotLeavesIt)
     a.time_left = 1000;  // in 212 ticks; the whole top row is under threat
     EXPECT_FALSE(is_safe(danger_map(a), 3, 1, 1));
     EXPECT_TRUE(decides(a, 0, walk(Dir::Down)));
+}
+
+TEST(BotFlight, ABotNextToACreatureStepsAwayBeforeGoingForAnything) {
+    const Arena a = arena_from_picture({
+        "########",
+        "#.1...C#",
+        "#.m....#",
+        "########",
+    });
+    // Catching the mite from (4, 2) would be worth most, but first the bot
+    // gets off the cell next to it, to the first free one row by row.
+    const BotGoal best = bot_goals(a, 0)[0];
+    EXPECT_EQ(std::make_pair(best.x, best.y), std::make_pair(4, 2));
+    EXPECT_EQ(best.score, 10.0f / 20.0f);
+    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
 }
 
 TEST(BotFlight, WithNowhereSafeABotTakesTheFirstOpenStepAwayFromFireAndCreatures) {
@@ -401,14 +400,14 @@ TEST(BotGoals, ItemsHatchAndChargesAreScoredByWorthOverTheWalkAndTriedBestFirst)
     Arena a = arena_from_picture({
         "#######",
         "#1.C..#",
-        "#.###.#",
+        "#.#X#.#",
         "#..X.H#",
         "#######",
     });
     a.diggers[0].reach = 1;
-    // The hatch 24 ticks away, the item 8, charges by the brick from (2, 3)
-    // at 12 ticks and from (4, 3) at 28; no charge next to the item, which
-    // it would destroy.
+    // The hatch 24 ticks away, the item 8, charges by the lower brick from
+    // (2, 3) at 12 ticks and from (4, 3) at 28; no charge next to the item,
+    // which it would destroy, not even on it by the upper brick.
     std::vector<BotGoal> goals = bot_goals(a, 0);
     ASSERT_EQ(goals.size(), 4u);
     EXPECT_EQ(goals[0].kind, GoalKind::Go);
@@ -435,6 +434,26 @@ TEST(BotGoals, ItemsHatchAndChargesAreScoredByWorthOverTheWalkAndTriedBestFirst)
     goals = bot_goals(a, 0);
     ASSERT_EQ(goals.size(), 2u);
     EXPECT_EQ(goals[1].kind, GoalKind::Go);
+}
+
+TEST(BotGoals, TheHatchIsAGoalOnceTheCreaturesAreGoneButNeverAPlaceForACharge) {
+    Arena a = arena_from_picture({
+        "##############",
+        "#1.HX#######m#",
+        "##############",
+    });
+    std::vector<BotGoal> goals = bot_goals(a, 0);
+    ASSERT_EQ(goals.size(), 1u);
+    EXPECT_EQ(goals[0].kind, GoalKind::Bomb);
+    EXPECT_EQ(goals[0].x, 2);
+
+    a.creatures.clear();
+    goals = bot_goals(a, 0);
+    ASSERT_EQ(goals.size(), 2u);
+    EXPECT_EQ(goals[0].kind, GoalKind::Go);
+    EXPECT_EQ(goals[0].x, 3);
+    EXPECT_EQ(goals[0].score, 1000.0f / 16.0f);
+    EXPECT_EQ(goals[1].x, 2);
 }
 
 TEST(BotGoals, EqualScoresKeepTheOrderFoundRowByRow) {
@@ -478,24 +497,78 @@ TEST(BotGoals, ARivalInTheBlastCountsEightAndOneWithinThreeCellsThree) {
     EXPECT_TRUE(bot_goals(a, 0).empty());
 }
 
-TEST(BotGoals, ACreatureInTheBlastCountsTenButTheBotRoamsWhenNoChargeLeavesAWayOut) {
-    // Both charges would fill the corridor up to the mite; the bot then
-    // roams to the usable cell nearest the mite.
+TEST(BotGoals, WhenTheBestChargeLeavesNoWayOutTheNextOneIsTried) {
+    // From (3, 1) the blast would fill every cell it can reach; lit where it
+    // stands, the charge leaves the bottom of the shaft free.
     const Arena a = arena_from_picture({
         "#########",
-        "#1...m..#",
+        "#.1..m..#",
+        "###.#####",
+        "###.#####",
         "#########",
     });
     const std::vector<BotGoal> goals = bot_goals(a, 0);
-    ASSERT_EQ(goals.size(), 2u);
-    EXPECT_EQ(goals[0].x, 3);
-    EXPECT_EQ(goals[0].score, 10.0f / 16.0f);
-    EXPECT_EQ(goals[1].x, 2);
-    EXPECT_EQ(goals[1].score, 3.0f / 12.0f);
+    ASSERT_EQ(goals.size(), 3u);
+    EXPECT_EQ(std::make_pair(goals[0].x, goals[0].score), std::make_pair(3, 10.0f / 12.0f));
+    EXPECT_EQ(std::make_pair(goals[1].x, goals[1].score), std::make_pair(2, 3.0f / 8.0f));
+    EXPECT_TRUE(decides(a, 0, drop()));
+}
+
+TEST(BotGoals, AtMostEightChargesAreTriedBeforeTheBotRoams) {
+    // Eight blasting spots in the top corridor, each filling it, and the
+    // only way on runs under the closing wall, which a digger setting off
+    // from any of them meets too late. Two more spots far off on the right
+    // would leave a way out, but they come ninth and tenth, so the bot
+    // roams instead, and stays, being as near its rival as it can get.
+    Arena a = arena_from_picture({
+        "###################",
+        "#.................#",
+        "#.XXXXXXX########.#",
+        "#1.......#######X.#",
+        "#XXXXXXXX#######..#",
+        "###################",
+        "###################",
+        "#2#################",
+        "###################",
+        "###################",
+        "###################",
+    });
+    a.duel = true;
+    a.diggers[0].reach = 8;
+    a.time_left = 808;  // the wall reaches (1, 1) in 12 ticks, (x, 1) 4 ticks a cell later
+    const std::vector<BotGoal> goals = bot_goals(a, 0);
+    ASSERT_EQ(goals.size(), 10u);
+    for (std::size_t g = 0; g < goals_tried; ++g) EXPECT_EQ(goals[g].y, 3);
+    EXPECT_EQ(std::make_pair(goals[8].x, goals[8].y), std::make_pair(17, 3));
+    EXPECT_EQ(goals[8].score, 2.0f / 88.0f);
+    EXPECT_TRUE(decides(a, 0, idle()));  // its own cell is the nearest to the rival
+
+    // One blasting spot fewer in the corridor, and the eighth goal tried is
+    // the first on the right.
+    a.set_tile(8, 3, Tile::steel());
+    ASSERT_EQ(bot_goals(a, 0)[7].x, 17);
+    EXPECT_TRUE(decides(a, 0, walk(Dir::Up)));
+}
+
+TEST(BotGoals, ARoamingBotHeadsForTheCellNearestTheCreaturesThenTheQuickestThenTheFirst) {
+    // Out of charges. (3, 2) and (5, 2) are both two cells from the mite and
+    // twelve ticks away; (3, 2) comes first.
+    Arena a = arena_from_picture({
+        "#########",
+        "#...m...#",
+        "#.......#",
+        "#...#...#",
+        "#...1...#",
+        "#########",
+    });
+    a.diggers[0].max_charges = 0;
+    ASSERT_TRUE(bot_goals(a, 0).empty());
+    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    a.set_tile(3, 2, Tile::steel());
     EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
 }
 
-TEST(BotGoals, InADuelABotWithNothingToBlastRoamsTowardsTheNearestRival) {
+TEST(BotGoals, InADuelABotRoamsTowardsTheNearestRivalAndWithNobodyLeftStaysPut) {
     Arena a = arena_from_picture({
         "###########",
         "#.1..#...2#",
@@ -503,22 +576,8 @@ TEST(BotGoals, InADuelABotWithNothingToBlastRoamsTowardsTheNearestRival) {
     });
     a.duel = true;
     EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
-    a.diggers[1].state = DiggerState::Dead;  // no target left: every cell is as good
-    EXPECT_TRUE(decides(a, 0, idle()));
-}
-
-TEST(BotDecide, DeadEscapedOrMissingDiggersAnswerNothing) {
-    Arena a = arena_from_picture({
-        "#######",
-        "#1X...#",
-        "#.....#",
-        "#######",
-    });
-    ASSERT_TRUE(decides(a, 0, drop()));
-    EXPECT_TRUE(decides(a, 1, idle()));
-    a.diggers[0].state = DiggerState::Escaped;
-    EXPECT_TRUE(decides(a, 0, idle()));
-    a.diggers[0].state = DiggerState::Dead;
+    a.diggers[1].state = DiggerState::Dead;  // no goal, no target, no danger
+    EXPECT_TRUE(bot_goals(a, 0).empty());
     EXPECT_TRUE(decides(a, 0, idle()));
 }
 
