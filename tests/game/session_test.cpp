@@ -1,0 +1,649 @@
+// The session driven frame by frame, the way the shell drives it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "core/levels.h"
+#include "game/session.h"
+
+namespace zobra {
+namespace {
+
+constexpr float frame_dt = 1.0f / 60.0f;
+
+FrameInput input_with(const std::function<void(FrameInput&)>& set) {
+    FrameInput input;
+    set(input);
+    return input;
+}
+
+FrameInput pressed(Dir dir, std::size_t slot = 0) {
+    return input_with([&](FrameInput& f) {
+        f.pressed_dir[slot] = dir;
+        f.held_dir[slot] = dir;
+    });
+}
+FrameInput held(Dir dir, std::size_t slot = 0) {
+    return input_with([&](FrameInput& f) { f.held_dir[slot] = dir; });
+}
+const FrameInput nothing{};
+const FrameInput confirm = input_with([](FrameInput& f) { f.confirm = true; });
+const FrameInput back = input_with([](FrameInput& f) { f.back = true; });
+const FrameInput pause = input_with([](FrameInput& f) { f.pause = true; });
+const FrameInput restart = input_with([](FrameInput& f) { f.restart = true; });
+const FrameInput open_all = input_with([](FrameInput& f) { f.open_all = true; });
+const FrameInput music = input_with([](FrameInput& f) { f.music = true; });
+const FrameInput rename = input_with([](FrameInput& f) { f.rename = true; });
+const FrameInput next = input_with([](FrameInput& f) { f.next_player = true; });
+
+// A walled room with digger 0 at (1, 1) and nothing else.
+Arena room(std::int32_t width, std::int32_t height) {
+    Arena arena(width, height, 7);
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x)
+            if (x == 0 || y == 0 || x == width - 1 || y == height - 1)
+                arena.set_tile(x, y, Tile::steel());
+    Digger digger;
+    digger.x = digger.prev_x = 1;
+    digger.y = digger.prev_y = 1;
+    arena.diggers.push_back(digger);
+    return arena;
+}
+
+// A level whose digger escapes through the hatch to its right at the next
+// step to the right.
+Arena hatch_next_door() {
+    Arena arena = room(6, 5);
+    arena.set_tile(2, 1, Tile::hatch());
+    return arena;
+}
+
+// A level lost at the next step: the clock runs out.
+Arena clock_at_one() {
+    Arena arena = room(6, 5);
+    arena.time_left = 1;
+    return arena;
+}
+
+// A duel round that digger `winner` wins at the next step; the others are
+// already dead.
+Arena duel_won_by(std::uint8_t winner) {
+    Arena arena = room(9, 9);
+    arena.duel = true;
+    arena.diggers.resize(4, arena.diggers[0]);
+    for (std::size_t i = 0; i < 4; ++i) {
+        arena.diggers[i].bot = i >= 1;
+        if (i != winner) arena.diggers[i].state = DiggerState::Dead;
+    }
+    return arena;
+}
+
+void frames(Session& session, const FrameInput& input, int count, float dt = frame_dt) {
+    for (int i = 0; i < count; ++i) session.update(input, dt);
+}
+
+// Runs frames of nothing until the end screen accepts a confirm.
+void wait_out_guard(Session& session) { frames(session, nothing, 31); }
+
+Progress solved(std::uint64_t count) {
+    Progress progress;
+    progress.solved = count;
+    return progress;
+}
+
+TEST(SessionTitle, StartsOnTheSavedPlayersNextLevelWithTheSavedChoices) {
+    Progress progress = solved(12);
+    progress.mode = Mode::Pair;
+    progress.difficulty = Difficulty::Hard;
+    Session session(progress);
+    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_EQ(session.level_index, 12u);
+    EXPECT_EQ(session.progress.mode, Mode::Pair);
+    EXPECT_EQ(session.arena.diggers.size(), 1u);  // the title always holds a solo level
+    EXPECT_EQ(session.arena.width, level_arena(level_catalogue()[12], 1, Difficulty::Hard).width);
+    EXPECT_EQ(Session(solved(40)).level_index, 39u);
+    EXPECT_EQ(Session(solved(1000)).level_index, 39u);
+}
+
+TEST(SessionTitle, HoldingRightMovesOnceThenRepeatsAfterAPause) {
+    Session session(Progress{});
+    session.progress.all_open = true;
+    session.update(pressed(Dir::Right), frame_dt);
+    EXPECT_EQ(session.level_index, 1u);
+    // Nothing more until the hold passes 0.45 s.
+    int frame = 1;
+    while (session.level_index == 1 && frame < 100) {
+        session.update(held(Dir::Right), frame_dt);
+        ++frame;
+    }
+    // 27 frames of 1/60 s add up to just over 0.45 s in 32-bit floats.
+    EXPECT_EQ(frame, 27);
+    // Then one step per 0.06 s: every third or fourth frame at 60 frames a second.
+    std::vector<int> gaps;
+    int last = frame;
+    std::uint64_t level = session.level_index;
+    for (; frame < 60; ++frame) {
+        session.update(held(Dir::Right), frame_dt);
+        if (session.level_index != level) {
+            gaps.push_back(frame + 1 - last);
+            last = frame + 1;
+            level = session.level_index;
+        }
+    }
+    ASSERT_FALSE(gaps.empty());
+    for (int gap : gaps) EXPECT_TRUE(gap == 3 || gap == 4) << gap;
+
+    // With long frames it still moves at most once per frame, and stops at 40.
+    frames(session, held(Dir::Right), 60, 0.1f);
+    EXPECT_EQ(session.level_index, 39u);
+    EXPECT_FALSE(session.save_wanted);  // the level choice is not saved
+}
+
+TEST(SessionTitle, LettingGoStopsTheRepeatAndUpChangesTheModeOnce) {
+    Session session(Progress{});
+    frames(session, held(Dir::Right), 26);
+    session.update(nothing, frame_dt);
+    frames(session, held(Dir::Right), 26);
+    EXPECT_EQ(session.level_index, 0u);
+
+    session.update(pressed(Dir::Up), frame_dt);
+    frames(session, held(Dir::Up), 120);
+    EXPECT_EQ(session.progress.mode, Mode::Pair);
+    EXPECT_TRUE(session.save_wanted);
+    session.update(pressed(Dir::Down, 1), frame_dt);  // the second half works the menu too
+    EXPECT_EQ(session.progress.difficulty, Difficulty::Hard);
+    session.update(pressed(Dir::Down), frame_dt);
+    EXPECT_EQ(session.progress.difficulty, Difficulty::Easy);
+    for (Mode expected : {Mode::DuelSolo, Mode::DuelPair, Mode::Solo}) {
+        session.update(pressed(Dir::Up), frame_dt);
+        EXPECT_EQ(session.progress.mode, expected);
+    }
+}
+
+TEST(SessionTitle, LeftAndRightCycleTheDuelPlacesAndLeaveTheLevelAlone) {
+    Progress progress = solved(5);
+    progress.mode = Mode::DuelSolo;
+    Session session(progress);
+    session.update(pressed(Dir::Left), frame_dt);
+    EXPECT_EQ(session.duel_arena_index, 4u);
+    session.update(pressed(Dir::Right), frame_dt);
+    session.update(pressed(Dir::Right), frame_dt);
+    EXPECT_EQ(session.duel_arena_index, 1u);
+    EXPECT_EQ(session.level_index, 5u);
+    session.update(pressed(Dir::Left, 1), frame_dt);
+    EXPECT_EQ(session.duel_arena_index, 0u);
+}
+
+TEST(SessionTitle, ALockedLevelIgnoresConfirmUntilF9OpensEverything) {
+    Session session(solved(1));
+    session.update(pressed(Dir::Right), frame_dt);
+    EXPECT_EQ(session.level_index, 2u);
+    session.update(confirm, frame_dt);
+    EXPECT_FALSE(session.in_play);
+    EXPECT_FALSE(session.save_wanted);
+
+    session.update(open_all, frame_dt);
+    EXPECT_TRUE(session.progress.all_open);
+    EXPECT_TRUE(session.save_wanted);
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.arena.width, level_arena(level_catalogue()[2], 1, Difficulty::Normal).width);
+
+    // The level just opened by the last win is open, and so are earlier ones.
+    Session next_level(solved(1));
+    next_level.update(confirm, frame_dt);
+    EXPECT_TRUE(next_level.in_play);
+    EXPECT_EQ(next_level.level_index, 1u);
+    next_level.update(back, frame_dt);
+    next_level.update(pressed(Dir::Left), frame_dt);
+    next_level.update(confirm, frame_dt);
+    EXPECT_TRUE(next_level.in_play);
+}
+
+TEST(SessionTitle, EscLeavesTheProgramAndTheNamingScreenTakesConfirmAndEsc) {
+    Session session(Progress{});
+    session.update(rename, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Naming);
+    session.naming_text = "ANNA";
+    session.update(music, frame_dt);  // M is a letter here, not the music
+    EXPECT_FALSE(session.progress.music_off);
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(session.progress.name, "ANNA");
+    EXPECT_TRUE(session.save_wanted);
+    EXPECT_EQ(current_screen(session), Screen::Title);
+
+    session.save_wanted = false;
+    session.update(rename, frame_dt);
+    session.naming_text = "BERT";
+    session.update(back, frame_dt);
+    EXPECT_EQ(session.progress.name, "ANNA");
+    EXPECT_FALSE(session.save_wanted);
+    EXPECT_FALSE(session.leave);
+
+    session.update(back, frame_dt);
+    EXPECT_TRUE(session.leave);
+}
+
+TEST(SessionTitle, TabSwitchesPlayerAndShowsTheirNextLevel) {
+    Progress progress = solved(3);
+    progress.others.push_back(Profile{1, "ZWEI", 12, {}});
+    Session session(progress);
+    session.update(next, frame_dt);
+    EXPECT_EQ(session.progress.slot, 1u);
+    EXPECT_EQ(session.level_index, 12u);
+    EXPECT_TRUE(session.save_wanted);
+}
+
+TEST(SessionTitle, MusicTogglesOnTheTitleAndInPlay) {
+    Session session(Progress{});
+    session.update(music, frame_dt);
+    EXPECT_TRUE(session.progress.music_off);
+    session.update(confirm, frame_dt);
+    session.save_wanted = false;
+    session.update(music, frame_dt);
+    EXPECT_FALSE(session.progress.music_off);
+    EXPECT_TRUE(session.save_wanted);
+}
+
+TEST(SessionPlay, EscGoesBackToTheTitleKeepingTheArena) {
+    Session session(Progress{});
+    session.update(confirm, frame_dt);
+    frames(session, held(Dir::Right), 20);
+    const Arena before = session.arena;
+    session.update(back, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_EQ(session.arena.ticks, before.ticks);
+    EXPECT_EQ(session.arena.diggers, before.diggers);
+    EXPECT_FALSE(session.leave);
+}
+
+TEST(SessionPlay, PauseHoldsTheGameAndRestartBeginsAfresh) {
+    Session session(Progress{});
+    session.update(confirm, frame_dt);
+    frames(session, nothing, 12);
+    const std::uint32_t ticks = session.arena.ticks;
+    EXPECT_GT(ticks, 0u);
+    session.update(pause, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Pause);
+    frames(session, nothing, 30);
+    EXPECT_EQ(session.arena.ticks, ticks);
+    session.update(pause, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Play);
+
+    session.update(pause, frame_dt);
+    session.update(restart, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.arena.ticks, 0u);
+}
+
+TEST(SessionPlay, PauseDoesNothingOnAnEndScreen) {
+    Session session(Progress{});
+    session.update(confirm, frame_dt);
+    session.arena = clock_at_one();
+    frames(session, nothing, 3);
+    EXPECT_EQ(current_screen(session), Screen::Lost);
+    EXPECT_TRUE(session.time_up);
+    session.update(pause, frame_dt);
+    EXPECT_FALSE(session.paused);
+}
+
+TEST(SessionPlay, AnEndScreenIgnoresConfirmForHalfASecondAndDoesNotRememberIt) {
+    Session session(Progress{});
+    session.update(confirm, frame_dt);
+    session.arena = clock_at_one();
+    frames(session, nothing, 3);  // the step that loses falls in one of these
+    ASSERT_EQ(session.arena.outcome, Outcome::Lost);
+    const float lost_for = session.end_timer;
+    EXPECT_LT(lost_for, 0.05f);
+
+    session.update(confirm, 0.4f);
+    EXPECT_EQ(session.arena.outcome, Outcome::Lost);
+    session.update(nothing, 0.1f);  // now past 0.5 s, but the confirm is gone
+    EXPECT_EQ(session.arena.outcome, Outcome::Lost);
+    EXPECT_TRUE(session.in_play);
+
+    // Between 0.5 and 0.7 s a confirm already counts: the same level again.
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.arena.ticks, 0u);
+    EXPECT_FALSE(session.time_up);
+    EXPECT_EQ(session.level_index, 0u);
+}
+
+TEST(SessionPlay, AWinRecordsTheLevelAndCarriesItemsIntoTheNext) {
+    Session session(Progress{});
+    session.update(confirm, frame_dt);
+    session.arena = hatch_next_door();
+    session.arena.diggers[0].boots = true;
+    session.arena.diggers[0].max_charges = 3;
+    session.arena.diggers[0].reach = 4;
+    session.update(pressed(Dir::Right), 0.05f);
+    ASSERT_EQ(current_screen(session), Screen::LevelWon);
+    EXPECT_EQ(session.progress.solved, 1u);
+    EXPECT_TRUE(session.save_wanted);
+    EXPECT_EQ(session.carry[0], (Carry{true, 3, 4}));
+    EXPECT_NE(std::find(session.events.begin(), session.events.end(), Event::RoundOver),
+              session.events.end());
+
+    // No step runs on the win screen; confirm after the guard starts level 2.
+    const std::uint32_t ticks = session.arena.ticks;
+    wait_out_guard(session);
+    EXPECT_EQ(session.arena.ticks, ticks);
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.level_index, 1u);
+    const Digger& digger = session.arena.diggers[0];
+    const Level& level = level_catalogue()[1];
+    EXPECT_TRUE(digger.boots);
+    EXPECT_EQ(digger.max_charges, std::max<std::uint8_t>(3, level.start_charges));
+    EXPECT_EQ(digger.reach, std::max<std::uint8_t>(4, level.start_reach));
+    EXPECT_EQ(session.carry[0], std::nullopt);
+}
+
+TEST(SessionPlay, ARetryAfterLosingStartsWithoutCarry) {
+    Session session(Progress{});
+    session.progress.all_open = true;
+    session.update(confirm, frame_dt);
+    session.arena = hatch_next_door();
+    session.arena.diggers[0].boots = true;
+    session.update(pressed(Dir::Right), 0.05f);
+    wait_out_guard(session);
+    session.update(confirm, frame_dt);
+    ASSERT_TRUE(session.arena.diggers[0].boots);
+
+    session.arena = clock_at_one();
+    frames(session, nothing, 3);
+    wait_out_guard(session);
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(session.level_index, 1u);
+    EXPECT_FALSE(session.arena.diggers[0].boots);
+}
+
+TEST(SessionPlay, AWinWithALowerScoreAsksForNoSave) {
+    Progress progress = solved(1);
+    progress.best = {100000};
+    Session session(progress);
+    session.update(pressed(Dir::Left), frame_dt);
+    session.update(confirm, frame_dt);
+    ASSERT_EQ(session.level_index, 0u);
+    session.arena = hatch_next_door();
+    session.arena.time_left = 0;
+    session.update(pressed(Dir::Right), 0.05f);
+    ASSERT_EQ(session.arena.outcome, Outcome::Finished);
+    EXPECT_FALSE(session.save_wanted);
+}
+
+TEST(SessionPlay, AfterTheLastLevelConfirmReturnsToTheTitleOnLevelForty) {
+    Progress progress = solved(39);
+    Session session(progress);
+    session.update(confirm, frame_dt);
+    ASSERT_EQ(session.level_index, 39u);
+    session.arena = hatch_next_door();
+    session.update(pressed(Dir::Right), 0.05f);
+    EXPECT_EQ(session.progress.solved, 40u);
+    wait_out_guard(session);
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_EQ(session.level_index, 39u);
+}
+
+TEST(SessionDuel, AMatchGoesToTheFirstDiggerWithThreeRoundWins) {
+    Progress progress;
+    progress.mode = Mode::DuelSolo;
+    Session session(progress);
+    session.update(pressed(Dir::Right), frame_dt);
+    session.update(confirm, frame_dt);
+    ASSERT_TRUE(session.in_play);
+    EXPECT_TRUE(session.arena.duel);
+    EXPECT_EQ(session.arena.diggers.size(), 4u);
+
+    auto play_round = [&](Arena arena) {
+        session.arena = std::move(arena);
+        session.update(nothing, 0.05f);
+        EXPECT_EQ(current_screen(session), Screen::DuelRoundOver);
+        wait_out_guard(session);
+        session.update(confirm, frame_dt);
+    };
+    play_round(duel_won_by(2));
+    EXPECT_EQ(session.duel_round, 1u);
+    Arena draw = duel_won_by(0);
+    draw.diggers[0].state = DiggerState::Dead;
+    play_round(draw);  // nobody left standing: a draw counts for nobody
+    play_round(duel_won_by(2));
+    play_round(duel_won_by(1));
+    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{0, 1, 2, 0}));
+    EXPECT_EQ(session.duel_round, 4u);
+    EXPECT_TRUE(session.in_play);
+    play_round(duel_won_by(2));
+    EXPECT_EQ(session.duel_wins[2], 3u);
+    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_FALSE(session.save_wanted);  // duels record nothing
+
+    // The next match starts from nothing.
+    session.update(confirm, frame_dt);
+    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{}));
+    EXPECT_EQ(session.duel_round, 0u);
+}
+
+TEST(SessionDuel, RestartBeginsTheWholeMatchAgain) {
+    Progress progress;
+    progress.mode = Mode::DuelPair;
+    Session session(progress);
+    session.update(confirm, frame_dt);
+    session.arena = duel_won_by(1);
+    session.update(nothing, 0.05f);
+    wait_out_guard(session);
+    session.update(confirm, frame_dt);
+    ASSERT_EQ(session.duel_round, 1u);
+    session.update(restart, frame_dt);
+    EXPECT_EQ(session.duel_round, 0u);
+    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{}));
+    EXPECT_FALSE(session.arena.diggers[1].bot);  // two people, two bots
+    EXPECT_TRUE(session.arena.diggers[2].bot);
+}
+
+// A session in play on an open room, the digger at (1, 1) with room to
+// walk right and down.
+Session in_room(Mode mode, std::size_t diggers = 1) {
+    Progress progress;
+    progress.mode = mode;
+    Session session(progress);
+    session.update(confirm, frame_dt);
+    session.arena = room(12, 12);
+    session.arena.creatures.clear();
+    session.arena.diggers.resize(diggers, session.arena.diggers[0]);
+    if (diggers > 1) {
+        session.arena.diggers[1].x = session.arena.diggers[1].prev_x = 5;
+        session.arena.diggers[1].y = session.arena.diggers[1].prev_y = 5;
+    }
+    return session;
+}
+
+TEST(SessionSteps, InSoloBothKeyboardHalvesSteerPlayerOne) {
+    Session session = in_room(Mode::Solo);
+    session.update(held(Dir::Right, 1), 0.05f);
+    EXPECT_EQ(session.arena.diggers[0].x, 2);
+    frames(session, nothing, 4, 0.05f);
+    session.update(held(Dir::Down, 0), 0.05f);
+    EXPECT_EQ(session.arena.diggers[0].y, 2);
+    frames(session, nothing, 4, 0.05f);
+    // A press on either half is latched and used by player 1.
+    session.update(pressed(Dir::Right, 1), 0.05f);
+    EXPECT_EQ(session.arena.diggers[0].x, 3);
+}
+
+TEST(SessionSteps, InPairEachHalfSteersItsOwnPlayer) {
+    Session session = in_room(Mode::Pair, 2);
+    FrameInput both;
+    both.held_dir = {Dir::Down, Dir::Right};
+    session.update(both, 0.05f);
+    EXPECT_EQ(session.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.arena.diggers[0].x, 1);
+    EXPECT_EQ(session.arena.diggers[1].x, 6);
+    EXPECT_EQ(session.arena.diggers[1].y, 5);
+}
+
+TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
+    Session session = in_room(Mode::Solo);
+    FrameInput tap;
+    tap.pressed_dir[0] = Dir::Down;  // pressed and released within the frame
+    session.update(tap, 0.02f);       // no step in this frame
+    EXPECT_EQ(session.arena.ticks, 0u);
+    session.update(nothing, 0.02f);
+    EXPECT_EQ(session.arena.ticks, 0u);
+    session.update(nothing, 0.02f);
+    EXPECT_EQ(session.arena.ticks, 1u);
+    EXPECT_EQ(session.arena.diggers[0].y, 2);
+}
+
+TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
+    Session session = in_room(Mode::Solo);
+    FrameInput fire;
+    fire.fire[1] = true;  // the second half's fire key steers player 1 in solo
+    session.update(fire, 0.03f);
+    EXPECT_TRUE(session.arena.charges.empty());
+    session.update(nothing, 0.03f);
+    ASSERT_EQ(session.arena.charges.size(), 1u);
+    EXPECT_EQ(session.events, std::vector<Event>{Event::ChargeLit});
+    session.update(nothing, 0.05f);
+    EXPECT_TRUE(session.events.empty());
+    EXPECT_EQ(session.arena.charges.size(), 1u);  // the press was used up
+}
+
+TEST(SessionSteps, APressWinsOverAHeldKey) {
+    Session session = in_room(Mode::Solo);
+    FrameInput tap;
+    tap.pressed_dir[0] = Dir::Down;
+    session.update(tap, 0.02f);
+    session.update(held(Dir::Right), 0.04f);
+    EXPECT_EQ(session.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.arena.diggers[0].x, 1);
+}
+
+TEST(SessionSteps, AFrameOfAFifthOfASecondRunsTwoStepsAndShortFramesCarryTheRest) {
+    Session session = in_room(Mode::Solo);
+    session.update(nothing, 0.1f);
+    EXPECT_EQ(session.arena.ticks, 2u);
+    EXPECT_EQ(session.tick_time, 0.0f);
+
+    Session slow = in_room(Mode::Solo);
+    std::vector<std::uint32_t> ticks;
+    for (int i = 0; i < 10; ++i) {
+        slow.update(nothing, 0.03f);
+        ticks.push_back(slow.arena.ticks);
+    }
+    // In 32-bit floats 0.02 + 0.03 falls just short of 0.05: the step waits
+    // for the next frame.
+    EXPECT_EQ(ticks, (std::vector<std::uint32_t>{0, 1, 1, 2, 2, 3, 4, 4, 5, 5}));
+    EXPECT_LT(slow.tick_time, step_seconds);
+}
+
+TEST(SessionSteps, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
+    Session session = in_room(Mode::Solo);
+    Arena& arena = session.arena;
+    for (std::int32_t x = 3; x <= 6; ++x) arena.set_tile(x, 1, Tile::brick(Hidden::Nothing));
+    arena.set_tile(1, 2, Tile::brick(Hidden::Nothing));
+    arena.charges.push_back(Charge{2, 1, 1, 8, 0});
+    arena.diggers[0].x = arena.diggers[0].prev_x = 10;
+    arena.diggers[0].y = arena.diggers[0].prev_y = 10;
+    session.update(nothing, 0.05f);
+    EXPECT_EQ(session.events, (std::vector<Event>{Event::Explosion, Event::BrickBroken}));
+    EXPECT_EQ(session.arena.score, 5u);
+}
+
+TEST(SessionSteps, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
+    // A big arena: the camera sits at the top-left, a mite far to the right
+    // is out of sight, a wisp near the digger is in it.
+    Session session = in_room(Mode::Solo);
+    Arena arena = room(60, 12);
+    Creature far_mite;
+    far_mite.x = far_mite.prev_x = 50;
+    far_mite.y = far_mite.prev_y = 5;
+    arena.creatures.push_back(far_mite);
+    Creature near_wisp = far_mite;
+    near_wisp.kind = CreatureKind::Wisp;
+    near_wisp.x = near_wisp.prev_x = 4;
+    arena.creatures.push_back(near_wisp);
+    session.arena = arena;
+    session.camera_x = 0.0f;
+    session.camera_y = 0.0f;
+    session.update(nothing, 0.05f);
+    EXPECT_NE(std::find(session.events.begin(), session.events.end(), Event::WispStep),
+              session.events.end());
+    EXPECT_EQ(std::find(session.events.begin(), session.events.end(), Event::CreatureStep),
+              session.events.end());
+    // Moved into view, the mite is heard.
+    session.arena.creatures = {far_mite};
+    session.arena.creatures[0].x = session.arena.creatures[0].prev_x = 19;
+    session.camera_x = 0.0f;
+    session.update(nothing, 0.05f);
+    EXPECT_EQ(session.events, std::vector<Event>{Event::CreatureStep});
+}
+
+TEST(SessionCamera, ASmallArenaIsCentredAndALargeOneFollowsTheDigger) {
+    Session session = in_room(Mode::Solo);
+    session.arena = room(13, 9);  // 208 × 144 pixels in a 320 × 176 view
+    EXPECT_EQ(camera_target(session), (CameraPos{-56.0f, -16.0f}));
+
+    session.arena = room(40, 30);
+    Digger& digger = session.arena.diggers[0];
+    digger.x = digger.prev_x = 1;
+    digger.y = digger.prev_y = 1;
+    EXPECT_EQ(camera_target(session), (CameraPos{0.0f, 0.0f}));
+    digger.x = digger.prev_x = 20;
+    digger.y = digger.prev_y = 15;
+    EXPECT_EQ(camera_target(session), (CameraPos{320.0f + 8.0f - 160.0f, 240.0f + 8.0f - 88.0f}));
+    digger.x = digger.prev_x = 38;
+    digger.y = digger.prev_y = 28;
+    EXPECT_EQ(camera_target(session), (CameraPos{640.0f - 320.0f, 480.0f - 176.0f}));
+
+    // Mid-step the target follows the slide; a dead digger is followed where it lies.
+    digger.prev_x = 19;
+    digger.x = 20;
+    digger.y = digger.prev_y = 15;
+    digger.step_timer = digger.step_len = 4;
+    session.tick_time = 0.025f;
+    EXPECT_FLOAT_EQ(camera_target(session).x, 16.0f * (20.0f - 3.5f / 4.0f) + 8.0f - 160.0f);
+    digger.state = DiggerState::Dead;
+    EXPECT_EQ(camera_target(session).x, 320.0f + 8.0f - 160.0f);
+}
+
+TEST(SessionCamera, TheCameraGlidesDuringPlayAndJumpsOnAStart) {
+    Session session = in_room(Mode::Solo);
+    session.arena = room(40, 30);
+    Digger& digger = session.arena.diggers[0];
+    digger.x = digger.prev_x = 20;
+    digger.y = digger.prev_y = 15;
+    session.camera_x = 0.0f;
+    session.camera_y = 0.0f;
+    session.update(nothing, 0.1f);
+    // k = 0.7 of the way in one frame of 0.1 s
+    EXPECT_NEAR(session.camera_x, 168.0f * 0.7f, 1e-3f);
+    EXPECT_NEAR(session.camera_y, 160.0f * 0.7f, 1e-3f);
+
+    session.update(restart, frame_dt);
+    EXPECT_EQ((CameraPos{session.camera_x, session.camera_y}), camera_target(session));
+}
+
+TEST(SessionCamera, TwoPlayersAreFollowedAtTheirMiddleAndBotsAreNot) {
+    Session session = in_room(Mode::Pair, 2);
+    session.arena = room(60, 40);
+    session.arena.diggers.resize(3, session.arena.diggers[0]);
+    auto place = [&](std::size_t i, int x, int y) {
+        Digger& d = session.arena.diggers[i];
+        d.x = d.prev_x = x;
+        d.y = d.prev_y = y;
+    };
+    place(0, 20, 20);
+    place(1, 30, 10);
+    place(2, 55, 35);
+    session.arena.diggers[2].bot = true;
+    EXPECT_EQ(camera_target(session), (CameraPos{400.0f + 8.0f - 160.0f, 240.0f + 8.0f - 88.0f}));
+    session.arena.diggers[1].state = DiggerState::Escaped;
+    EXPECT_EQ(camera_target(session), (CameraPos{320.0f + 8.0f - 160.0f, 320.0f + 8.0f - 88.0f}));
+}
+
+}  // namespace
+}  // namespace zobra
