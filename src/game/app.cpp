@@ -2,16 +2,24 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "art/canvas.h"
+#include "art/sprites.h"
 #include "core/panic.h"
+#include "game/input.h"
+#include "game/input_sdl.h"
 #include "game/log.h"
+#include "game/save.h"
 #include "game/screen.h"
+#include "game/session.h"
 
 namespace zobra {
 
@@ -41,7 +49,20 @@ void report(const std::string& line) {
 
 // The long-lived state the event handlers share.
 struct App {
+    App(Session loaded, SpriteSet built, std::optional<GamepadLibrary> pads,
+        Clock::time_point start)
+        : session(std::move(loaded)),
+          sprites(std::move(built)),
+          gamepads(std::move(pads)),
+          last_frame(start),
+          next_frame(start) {}
+
+    Session session;
     Canvas canvas;
+    SpriteSet sprites;
+    std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
+    PadList procon_pads;                     // filled by the Pro Controller driver
+    InputCollector input;
     Clock::time_point last_frame;
     Clock::time_point next_frame;
     SDL_Window* window = nullptr;
@@ -136,11 +157,31 @@ void run_frame(App& app) {
     const Clock::time_point now = Clock::now();
     float dt = std::chrono::duration<float>(now - app.last_frame).count();
     app.last_frame = now;
+    take_typed(app.input, app.session.naming_text);
     dt = std::min(dt, max_frame_seconds);
-    (void)dt;  // the session takes it once it runs the game
 
-    // Typed text, the frame's input, the session, sound and saving join the
-    // frame here as they are built; then the views paint the canvas.
+    std::vector<Gamepad> pads;
+    if (app.gamepads) pads = app.gamepads->gamepads();
+    PadCounts counts;
+    const FrameInput input = build_frame_input(
+        app.input, app.procon_pads.copy(),
+        app.gamepads ? std::optional<std::span<const Gamepad>>(pads) : std::nullopt,
+        swipe_threshold(touch_space(app.window).scale), counts);
+    app.session.gamepads = counts.gamepads;
+    app.session.pro_controllers = counts.pro_controllers;
+    app.session.update(input, dt);
+
+    // Every change is written in the frame it happened in; there is no
+    // saving at exit.
+    if (app.session.save_wanted) {
+        app.session.save_wanted = false;
+        save_progress(app.session.progress);
+    }
+    if (app.session.leave) {
+        app.session.leave = false;
+        log_start("leaving by the title");
+        app.exit_requested = true;
+    }
     present(app);
 }
 
@@ -170,6 +211,8 @@ void handle_event(App& app, const SDL_Event& event) {
         default:
             break;
     }
+    feed_event(app.input, event, touch_space(app.window));
+    if (app.gamepads) app.gamepads->handle_event(event);
 }
 
 // Sleeps until the next frame is due or an event arrives, never busy-waits.
@@ -205,11 +248,20 @@ void event_loop(App& app) {
 void run() {
     log_start("loading the save and drawing the sprites");
     const Clock::time_point start = Clock::now();
+    Session session(load_progress());
+    SpriteSet sprites = build_sprite_set();
+
+    std::string error;
+    std::optional<GamepadLibrary> gamepads = GamepadLibrary::start(&log_line, error);
+    if (gamepads) {
+        gamepads->log_listing();
+    } else {
+        report("no gamepads: " + error);
+        log_line("the gamepad library did not start: " + error);
+    }
 
     // Held for the whole run: the process ends without tearing anything down.
-    static App app;
-    app.last_frame = start;
-    app.next_frame = start;
+    App& app = *new App(std::move(session), std::move(sprites), std::move(gamepads), start);
 
     log_start("game set up, reaching for the window system");
     reach_window_system();
