@@ -130,24 +130,6 @@ TEST_F(SdlInput, KeysCountByTheirPositionNotByTheLetterTheyPrint) {
     EXPECT_EQ(key_for_scancode(SDL_SCANCODE_UNKNOWN), std::nullopt);
 }
 
-TEST_F(SdlInput, EveryKeyOfTheGameHasItsPosition) {
-    const std::vector<std::pair<SDL_Scancode, Key>> keys{
-        {SDL_SCANCODE_UP, Key::ArrowUp},       {SDL_SCANCODE_RIGHT, Key::ArrowRight},
-        {SDL_SCANCODE_DOWN, Key::ArrowDown},   {SDL_SCANCODE_LEFT, Key::ArrowLeft},
-        {SDL_SCANCODE_W, Key::KeyW},           {SDL_SCANCODE_D, Key::KeyD},
-        {SDL_SCANCODE_S, Key::KeyS},           {SDL_SCANCODE_A, Key::KeyA},
-        {SDL_SCANCODE_SPACE, Key::Space},      {SDL_SCANCODE_RETURN, Key::Enter},
-        {SDL_SCANCODE_KP_ENTER, Key::NumpadEnter}, {SDL_SCANCODE_RCTRL, Key::ControlRight},
-        {SDL_SCANCODE_RSHIFT, Key::ShiftRight}, {SDL_SCANCODE_Q, Key::KeyQ},
-        {SDL_SCANCODE_LCTRL, Key::ControlLeft}, {SDL_SCANCODE_LSHIFT, Key::ShiftLeft},
-        {SDL_SCANCODE_R, Key::KeyR},           {SDL_SCANCODE_ESCAPE, Key::Escape},
-        {SDL_SCANCODE_P, Key::KeyP},           {SDL_SCANCODE_M, Key::KeyM},
-        {SDL_SCANCODE_TAB, Key::Tab},          {SDL_SCANCODE_N, Key::KeyN},
-        {SDL_SCANCODE_F9, Key::F9},            {SDL_SCANCODE_BACKSPACE, Key::Backspace},
-    };
-    for (const auto& [scancode, expected] : keys) EXPECT_EQ(key_for_scancode(scancode), expected);
-}
-
 TEST_F(SdlInput, HeldKeysRepeatTextAndBackspacesOnly) {
     key(SDL_KEYDOWN, SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE);
     key(SDL_KEYDOWN, SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE, true);
