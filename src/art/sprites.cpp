@@ -428,7 +428,8 @@ Sprite steel_sprite() {
 Sprite crystal_sprite(std::uint8_t phase) {
     constexpr std::array<std::pair<int, int>, 6> glints = {
         {{-2, -4}, {-1, -2}, {1, 0}, {2, 2}, {9, 9}, {9, 9}}};
-    const auto [gx, gy] = glints[phase % 6u];
+    const int gx = glints[phase % 6u].first;
+    const int gy = glints[phase % 6u].second;
     return generate([gx, gy](int x, int y) -> Pixel {
         const float cx = from_centre(x);
         const float cy = from_centre(y);
