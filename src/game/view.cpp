@@ -1,6 +1,7 @@
 #include "game/view.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
