@@ -29,8 +29,14 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
 	@for b in $(BENCH_BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
+# Writes the eighteen scenes and the sprite sheet into shots/, then checks
+# that all 36 pictures are there and sound.
 shots: build
 	rm -rf shots && ZOBRA_SHOTS=shots ./$(BUILD)/zobra
+	@n=$$(ls shots/*.png shots/sprites/*.png | wc -l); \
+	 if [ "$$n" -ne 36 ]; then echo "shots: expected 36 pictures, found $$n"; exit 1; fi
+	@pngcheck -q shots/*.png shots/sprites/*.png
+	@echo "shots: 18 scenes and 18 sprites written and checked"
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) shots

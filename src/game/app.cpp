@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +21,7 @@
 #include "game/save.h"
 #include "game/screen.h"
 #include "game/session.h"
+#include "game/shots.h"
 
 namespace zobra {
 
@@ -246,6 +248,14 @@ void event_loop(App& app) {
 }  // namespace
 
 void run() {
+    // The screenshot mode needs no save, window, sound or pads: it writes its
+    // pictures and the game ends normally.
+    if (const char* shots = std::getenv("ZOBRA_SHOTS")) {
+        if (const auto error = run_shots(shots, std::cout))
+            panic("the screenshots can be written: " + *error);
+        return;
+    }
+
     log_start("loading the save and drawing the sprites");
     const Clock::time_point start = Clock::now();
     Session session(load_progress());

@@ -6,6 +6,7 @@ namespace zobra {
 
 // Sets the game up and runs the event loop. The process ends from inside it
 // with status 0 when the window is closed or the player leaves by the title.
+// With ZOBRA_SHOTS set it writes the screenshots instead and returns.
 void run();
 
 }  // namespace zobra
