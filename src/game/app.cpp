@@ -22,6 +22,7 @@
 #include "game/screen.h"
 #include "game/session.h"
 #include "game/shots.h"
+#include "game/view.h"
 
 namespace zobra {
 
@@ -184,6 +185,7 @@ void run_frame(App& app) {
         log_start("leaving by the title");
         app.exit_requested = true;
     }
+    draw_view(app.canvas, app.session, app.sprites);
     present(app);
 }
 

@@ -1,0 +1,134 @@
+// Playing the real game in a window under Xvfb the way a new player would:
+// the title, Enter for level 1, a step and a charge, the fuse burning, the
+// blast, then Escape back to the title and Escape again to leave.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "e2e/process.h"
+
+// Xlib's macros (None, Status, Bool …) come last so that they clash with nothing.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t gold = 0xFACC30;
+constexpr std::uint32_t hud_background = 0x1A1430;
+constexpr std::uint32_t fuse_red = 0xCE3034;  // the middle stick of a lit charge
+
+// Grabs the window's picture straight from the X server: fast enough to
+// catch a blast that burns for a fifth of a second.
+class Grabber {
+public:
+    Grabber(const std::string& display, unsigned long window)
+        : display_(XOpenDisplay(display.c_str())), window_(window) {}
+    ~Grabber() {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+    Grabber(const Grabber&) = delete;
+    Grabber& operator=(const Grabber&) = delete;
+
+    // The window's pixels as 0xRRGGBB, or nothing when it cannot be read.
+    Picture grab() {
+        Picture picture;
+        if (display_ == nullptr) return picture;
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display_, window_, &attributes) == 0) return picture;
+        XImage* image = XGetImage(display_, window_, 0, 0, static_cast<unsigned>(attributes.width),
+                                  static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+        if (image == nullptr) return picture;
+        picture.width = attributes.width;
+        picture.height = attributes.height;
+        picture.rgb.resize(static_cast<std::size_t>(picture.width * picture.height) * 3);
+        std::size_t at = 0;
+        for (int y = 0; y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                picture.rgb[at++] = static_cast<std::uint8_t>((p & image->red_mask) >> 16);
+                picture.rgb[at++] = static_cast<std::uint8_t>((p & image->green_mask) >> 8);
+                picture.rgb[at++] = static_cast<std::uint8_t>(p & image->blue_mask);
+            }
+        XDestroyImage(image);
+        return picture;
+    }
+
+private:
+    Display* display_;
+    unsigned long window_;
+};
+
+// The canvas pixel (x, y) as the 960 × 600 window shows it (a 3 × 3 block).
+std::uint32_t canvas_pixel(const Picture& picture, int x, int y) { return picture.at(3 * x + 1, 3 * y + 1); }
+
+// The top bar of the title's "Z", four canvas rows of gold from (102, 20).
+bool shows_title(const Picture& picture) {
+    if (picture.width != 960 || picture.height != 600) return false;
+    for (int x = 102; x < 122; ++x)
+        if (canvas_pixel(picture, x, 20) != gold || canvas_pixel(picture, x, 23) != gold) return false;
+    return true;
+}
+
+bool shows_level(const Picture& picture) {
+    return picture.width == 960 && canvas_pixel(picture, 2, 11) == hud_background &&
+           canvas_pixel(picture, 318, 11) == hud_background;
+}
+
+int count_pixels(const Picture& picture, bool (*wanted)(std::uint32_t)) {
+    int n = 0;
+    for (int y = 72; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) n += wanted(picture.at(x, y)) ? 1 : 0;
+    return n;
+}
+
+bool is_fuse_red(std::uint32_t p) { return p == fuse_red; }
+
+// The white-hot and yellow first stages of a blast (and a fuse's spark).
+bool is_hot_fire(std::uint32_t p) {
+    const std::uint32_t r = p >> 16, g = (p >> 8) & 0xFF, b = p & 0xFF;
+    return r == 255 && g >= 150 && b >= 30;
+}
+
+TEST(Playing, TitleLevelChargeBlastAndBackOutWithEscape) {
+    Xvfb x;
+    GameFolder folder;
+    Process game(folder.executable(), x.environment(), folder.path());
+    const std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    Grabber grabber(x.display(), window->id);
+
+    ASSERT_TRUE(eventually([&] { return shows_title(screenshot(x.display(), window->id)); }, 30s))
+        << "the title screen never showed";
+
+    press_keys(x.display(), window->id, {"Return"});
+    ASSERT_TRUE(eventually([&] { return shows_level(grabber.grab()); }, 10s)) << "level 1 never started";
+    EXPECT_EQ(count_pixels(grabber.grab(), is_fuse_red), 0);
+
+    press_keys(x.display(), window->id, {"Right", "space"});
+    ASSERT_TRUE(eventually([&] { return count_pixels(grabber.grab(), is_fuse_red) >= 100; }, 5s))
+        << "no burning fuse appeared";
+    // Only the spark is white-hot while the fuse burns: a few pixels, no blast.
+    EXPECT_LT(count_pixels(grabber.grab(), is_hot_fire), 300) << "fire before the fuse has burnt down";
+
+    // The fuse burns for two and a half seconds, then the blast flashes.
+    ASSERT_TRUE(eventually([&] { return count_pixels(grabber.grab(), is_hot_fire) >= 1000; }, 6s))
+        << "no blast appeared";
+
+    press_keys(x.display(), window->id, {"Escape"});
+    ASSERT_TRUE(eventually([&] { return shows_title(grabber.grab()); }, 10s)) << "Escape did not lead back";
+    press_keys(x.display(), window->id, {"Escape"});
+    const Ending ending = game.wait(30s);
+    EXPECT_TRUE(ending.exited);
+    EXPECT_EQ(ending.status, 0);
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "start: leaving by the title");
+    EXPECT_EQ(log.back(), "start: the event loop has ended");
+}
+
+}  // namespace
+}  // namespace zobra::e2e
