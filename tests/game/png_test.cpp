@@ -146,6 +146,15 @@ TEST(PngLayout, EveryFileEndsWithTheSameTwelveByteIend) {
     }
 }
 
+TEST(PngLayout, AnEmptyPictureStillEndsItsDataWithAFinalBlock) {
+    const auto stream = stored_stream(png_chunks(encode_png(0, 0, {})).at(1).data);
+    ASSERT_TRUE(stream.well_formed);
+    ASSERT_EQ(stream.blocks.size(), 1u);
+    EXPECT_TRUE(stream.blocks[0].final);
+    EXPECT_EQ(stream.blocks[0].length, 0u);
+    EXPECT_EQ(stream.adler, 1u);
+}
+
 TEST(PngLayout, AListOfTheWrongLengthIsRefusedRatherThanWrittenBroken) {
     EXPECT_THROW(encode_png(4, 4, test_pattern(4, 3)), testing::PanicError);
     EXPECT_THROW(encode_png(4, 4, test_pattern(5, 4)), testing::PanicError);
