@@ -1,0 +1,102 @@
+#pragma once
+// The sound device: one output stream on the system's default device whose
+// callback runs the synthesiser on the audio library's thread. The game
+// thread steers it only through the waiting effects and the music flag, both
+// lock-free, so neither thread ever waits for the other. Sound is optional:
+// when it cannot start, one line goes to the error stream and the game runs
+// silently.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/arena.h"
+#include "sound/music.h"
+
+namespace zobra {
+
+// The sample types the callback can write.
+enum class SampleFormat : std::uint8_t { F32, S16, U16 };
+
+// What the game thread and the callback share. A trigger restarts its effect
+// and effects never stack, so one bit per waiting effect id is an exact
+// queue: sending sets a bit, the callback takes all bits at once.
+struct SoundLink {
+    std::atomic<std::uint32_t> waiting_effects{0};
+    std::atomic<bool> music_on{true};
+};
+
+// What the callback owns.
+struct SoundStream {
+    Synth synth;
+    SoundLink* link = nullptr;
+    SampleFormat format = SampleFormat::F32;
+    std::uint32_t channels = 1;  // 0 counts as 1
+};
+
+// One buffer the device asks for, interleaved: the music flag and the waiting
+// effects reach the synthesiser, then every frame gets one sample on all its
+// channels. Never blocks, never allocates.
+void fill_sound(SoundStream& stream, std::span<std::byte> buffer);
+
+// x × 32768, limited to −32768 … 32767, truncated toward zero.
+std::int16_t sample_s16(float x);
+// The signed 16-bit sample with its top bit inverted: silence is 32768.
+std::uint16_t sample_u16(float x);
+
+// A device configuration in SDL's terms.
+struct AudioConfig {
+    std::uint16_t format = 0;         // SDL_AudioFormat
+    std::uint32_t rate_hz = 0;
+    std::uint32_t channels = 0;
+    std::uint16_t buffer_frames = 0;  // 0: the audio library's default
+};
+
+// "F32", "I16", "U8" … for an SDL sample format.
+std::string sample_format_name(std::uint16_t sdl_format);
+// The sample type written for an SDL format; none for those the game cannot write.
+std::optional<SampleFormat> writable_format(std::uint16_t sdl_format);
+
+// A running output stream. It lives for the rest of the run; destroying it
+// closes the device.
+struct AudioOutput {
+    SoundLink link;
+    SoundStream stream;
+    AudioConfig config;
+    std::uint32_t device = 0;  // SDL's device id
+
+    AudioOutput(const AudioConfig& config, bool music_wanted);
+    ~AudioOutput();
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+};
+
+// Opens the default device with its default configuration and starts the
+// synthesiser on it. On failure writes "no sound: " and the reason to the
+// error stream and gives none.
+std::unique_ptr<AudioOutput> open_sound(bool music_wanted);
+// The same on the default device with this configuration.
+std::unique_ptr<AudioOutput> open_sound(const AudioConfig& config, bool music_wanted);
+
+// The shell's sound: tried once per run, present while it plays.
+struct Sound {
+    bool tried = false;
+    std::unique_ptr<AudioOutput> output;
+};
+
+// The first call opens the sound; every later one returns at once.
+void start_sound(Sound& sound, bool music_wanted);
+
+// Puts an effect id into the queue; ids beyond the queue's 32 are dropped.
+void send_effect(AudioOutput& output, std::uint8_t id);
+// A frame's sound: the music flag, then the effects of the frame's events in order.
+void send_frame_sound(Sound& sound, std::span<const Event> events, bool music_off);
+// SDL reports a device gone; when it is ours, "sound stopped: …" goes to the
+// error stream and everything else carries on.
+void sound_device_removed(const Sound& sound, std::uint32_t device);
+
+}  // namespace zobra
