@@ -15,6 +15,7 @@
 #include "art/canvas.h"
 #include "art/sprites.h"
 #include "core/panic.h"
+#include "game/audio.h"
 #include "game/input.h"
 #include "game/input_sdl.h"
 #include "game/log.h"
@@ -66,6 +67,7 @@ struct App {
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
     PadList procon_pads;                     // filled by the Pro Controller driver
     InputCollector input;
+    Sound sound;
     Clock::time_point last_frame;
     Clock::time_point next_frame;
     SDL_Window* window = nullptr;
@@ -109,8 +111,8 @@ void open_window(App& app) {
     app.redraw_requested = true;
     app.window = window;
 
-    // The sound joins here once the audio output exists.
-    log_start("no sound");
+    start_sound(app.sound, !app.session.progress.music_off);
+    log_start(app.sound.output ? "sound running" : "no sound");
 }
 
 // Scales the canvas into the window surface and shows it.
@@ -173,6 +175,7 @@ void run_frame(App& app) {
     app.session.gamepads = counts.gamepads;
     app.session.pro_controllers = counts.pro_controllers;
     app.session.update(input, dt);
+    send_frame_sound(app.sound, app.session.events, app.session.progress.music_off);
 
     // Every change is written in the frame it happened in; there is no
     // saving at exit.
@@ -202,6 +205,20 @@ void pace_frames(App& app) {
 
 void handle_event(App& app, const SDL_Event& event) {
     switch (event.type) {
+        // The sound starts with the window at the latest with the player's
+        // first key, click or touch; after its one attempt this does nothing.
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+        case SDL_FINGERDOWN:
+        case SDL_FINGERUP:
+        case SDL_FINGERMOTION:
+            start_sound(app.sound, !app.session.progress.music_off);
+            break;
+        case SDL_AUDIODEVICEREMOVED:
+            if (event.adevice.iscapture == 0) sound_device_removed(app.sound, event.adevice.which);
+            break;
         case SDL_QUIT:
             log_start("the window was closed");
             app.exit_requested = true;

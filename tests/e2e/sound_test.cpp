@@ -1,0 +1,146 @@
+// The real game's sound, recorded by SDL's disk audio driver in real time:
+// what reaches the device is exactly what the synthesiser makes, the saved
+// music choice is heard, and a machine without sound says so once.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "e2e/process.h"
+#include "sound/music.h"
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The disk driver cannot tell a default, so the game's device settles on
+// this configuration.
+constexpr std::uint32_t device_rate_hz = 48000;
+constexpr std::size_t channels = 2;
+
+std::map<std::string, std::string> recording_environment(const Xvfb& x, const GameFolder& folder) {
+    std::map<std::string, std::string> env = x.environment();
+    env["SDL_AUDIODRIVER"] = "disk";
+    env["SDL_DISKAUDIOFILE"] = (folder.path() / "sound.raw").string();
+    env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
+    return env;
+}
+
+// The left channel of the recording, after checking that both channels agree.
+std::vector<float> recorded_samples(const GameFolder& folder) {
+    const std::string bytes = read_file(folder.path() / "sound.raw");
+    std::vector<float> interleaved(bytes.size() / sizeof(float));
+    std::memcpy(interleaved.data(), bytes.data(), interleaved.size() * sizeof(float));
+    std::vector<float> left;
+    for (std::size_t i = 0; i + 1 < interleaved.size(); i += channels) {
+        EXPECT_EQ(interleaved[i], interleaved[i + 1]) << i;
+        left.push_back(interleaved[i]);
+    }
+    return left;
+}
+
+std::size_t first_sound(const std::vector<float>& samples) {
+    return static_cast<std::size_t>(
+        std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; }) - samples.begin());
+}
+
+bool logged(const GameFolder& folder, const std::string& entry) {
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+TEST(GameSound, TheTitleScreenPlaysTheTuneExactlyAsTheSynthesiserMakesIt) {
+    Xvfb x;
+    GameFolder folder;
+    Process game(folder.executable(), recording_environment(x, folder), folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually([&] { return logged(folder, "start: sound running"); }, 30s));
+    // A little over a second of real time.
+    ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > 60'000; }, 30s));
+    request_close(x.display(), window->id);
+    EXPECT_TRUE(game.wait(30s).exited);
+
+    // The device may have played silence before the stream started; the
+    // tune's own first samples are silent too while it fades in.
+    const std::vector<float> recorded = recorded_samples(folder);
+    Synth synth(device_rate_hz);
+    std::vector<float> made(recorded.size() + 10'000);
+    for (float& v : made) v = synth.next_sample();
+    const std::size_t recorded_start = first_sound(recorded);
+    const std::size_t made_start = first_sound(made);
+    ASSERT_LT(recorded_start, recorded.size());
+    ASSERT_GT(recorded.size() - recorded_start, 40'000u);
+    for (std::size_t i = 0; recorded_start + i < recorded.size(); ++i)
+        ASSERT_EQ(recorded[recorded_start + i], made[made_start + i]) << i;
+}
+
+TEST(GameSound, MusicSwitchedOffInTheSaveIsSilentUntilThePlayerPressesM) {
+    Xvfb x;
+    GameFolder folder;
+    {
+        std::ofstream save(folder.path() / "save.json");
+        save << R"({"solved":0,"best":[],"music_off":true,"mode":"Solo","difficulty":"Normal",)"
+                R"("slot":0,"name":"","others":[],"all_open":false})";
+    }
+    Process game(folder.executable(), recording_environment(x, folder), folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually([&] { return logged(folder, "start: sound running"); }, 30s));
+    ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > 30'000; }, 30s));
+    const std::size_t before_key = recorded_samples(folder).size();
+    press_keys(x.display(), window->id, {"m"});
+    ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > before_key + 60'000; }, 30s));
+    request_close(x.display(), window->id);
+    EXPECT_TRUE(game.wait(30s).exited);
+
+    const std::vector<float> recorded = recorded_samples(folder);
+    const std::size_t start = first_sound(recorded);
+    ASSERT_GE(start, before_key) << game.error_output();
+    ASSERT_LT(start, recorded.size());
+
+    // Silence moves nothing but the resampler: the music comes in at the
+    // start of some buffer shortly before the first sound.
+    bool found = false;
+    for (std::size_t on = start; on + 400 > start && on > 0 && !found; --on) {
+        Synth synth(device_rate_hz);
+        synth.music_on = false;
+        for (std::size_t i = 0; i < on; ++i) synth.next_sample();
+        synth.music_on = true;
+        found = true;
+        for (std::size_t i = on; i < recorded.size() && found; ++i) found = synth.next_sample() == recorded[i];
+    }
+    EXPECT_TRUE(found) << "the music after the key press is not the synthesiser's";
+}
+
+TEST(GameSound, WithoutASoundOutputTheGameSaysSoOnceAndPlaysOn) {
+    Xvfb x;
+    GameFolder folder;
+    std::map<std::string, std::string> env = x.environment();
+    env["SDL_AUDIODRIVER"] = "none-such";
+    env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
+    Process game(folder.executable(), env, folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually([&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
+    press_keys(x.display(), window->id, {"Down", "Up"});
+    request_close(x.display(), window->id);
+    EXPECT_TRUE(game.wait(30s).exited);
+
+    const std::string err = game.error_output();
+    const std::string line = "no sound: no sound output found\n";
+    EXPECT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(err.find(line), err.rfind(line)) << err;
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    const auto surface = std::find(log.begin(), log.end(), "start: surface ready");
+    ASSERT_NE(surface, log.end());
+    ASSERT_NE(surface + 1, log.end());
+    EXPECT_EQ(*(surface + 1), "start: no sound");
+    EXPECT_FALSE(logged(folder, "start: sound running"));
+}
+
+}  // namespace
+}  // namespace zobra::e2e
