@@ -27,7 +27,8 @@ void report(const std::string& line) {
 }
 
 template <typename Sample, typename Convert>
-void write_frames(Synth& synth, std::span<std::byte> buffer, std::uint32_t channels, Convert convert) {
+void write_frames(Synth& synth, std::span<std::byte> buffer, std::uint32_t channels,
+                  Convert convert) {
     const std::size_t samples = buffer.size() / sizeof(Sample);
     const std::size_t per_frame = channels == 0 ? 1 : channels;
     for (std::size_t first = 0; first < samples; first += per_frame) {
@@ -40,15 +41,18 @@ void write_frames(Synth& synth, std::span<std::byte> buffer, std::uint32_t chann
 
 void SDLCALL audio_callback(void* userdata, Uint8* bytes, int length) {
     auto& stream = *static_cast<SoundStream*>(userdata);
-    fill_sound(stream, {reinterpret_cast<std::byte*>(bytes), static_cast<std::size_t>(std::max(length, 0))});
+    fill_sound(stream, {reinterpret_cast<std::byte*>(bytes),
+                        static_cast<std::size_t>(std::max(length, 0))});
 }
 
 SDL_AudioFormat sdl_format(SampleFormat format) {
+    // clang-format off
     switch (format) {
         case SampleFormat::F32: return AUDIO_F32SYS;
         case SampleFormat::S16: return AUDIO_S16SYS;
         case SampleFormat::U16: return AUDIO_U16SYS;
     }
+    // clang-format on
     return AUDIO_F32SYS;
 }
 
@@ -59,7 +63,8 @@ std::string device_failure() {
 }
 
 AudioConfig config_of(const SDL_AudioSpec& spec) {
-    return {spec.format, static_cast<std::uint32_t>(std::max(spec.freq, 0)), spec.channels, spec.samples};
+    return {spec.format, static_cast<std::uint32_t>(std::max(spec.freq, 0)), spec.channels,
+            spec.samples};
 }
 
 // The default device's own configuration. Several of SDL's drivers cannot
@@ -73,7 +78,9 @@ std::variant<AudioConfig, std::string> default_config() {
     wanted.freq = probe_rate_hz;
     wanted.format = probe_format;
     wanted.channels = probe_channels;
-    wanted.callback = [](void*, Uint8* bytes, int length) { SDL_memset(bytes, 0, static_cast<std::size_t>(length)); };
+    wanted.callback = [](void*, Uint8* bytes, int length) {
+        SDL_memset(bytes, 0, static_cast<std::size_t>(length));
+    };
     SDL_AudioSpec obtained{};
     const SDL_AudioDeviceID probe =
         SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_ANY_CHANGE);
@@ -84,7 +91,8 @@ std::variant<AudioConfig, std::string> default_config() {
 
 // Opens and starts the stream on SDL's running audio. None and the failure
 // text when the device refuses.
-std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, bool music_wanted, std::string& failure) {
+std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, bool music_wanted,
+                                         std::string& failure) {
     auto output = std::make_unique<AudioOutput>(config, music_wanted);
     const std::optional<SampleFormat> format = writable_format(config.format);
     if (!format) {
@@ -138,7 +146,9 @@ std::int16_t sample_s16(float x) { return saturate_cast<std::int16_t>(x * 32768.
 std::uint16_t sample_u16(float x) { return static_cast<std::uint16_t>(sample_s16(x) + 32768); }
 
 std::string sample_format_name(std::uint16_t sdl_format) {
-    const char* kind = SDL_AUDIO_ISFLOAT(sdl_format) ? "F" : SDL_AUDIO_ISSIGNED(sdl_format) ? "I" : "U";
+    const char* kind = SDL_AUDIO_ISFLOAT(sdl_format)    ? "F"
+                       : SDL_AUDIO_ISSIGNED(sdl_format) ? "I"
+                                                        : "U";
     return kind + std::to_string(SDL_AUDIO_BITSIZE(sdl_format));
 }
 
@@ -152,8 +162,8 @@ std::optional<SampleFormat> writable_format(std::uint16_t sdl_format) {
 }
 
 AudioOutput::AudioOutput(const AudioConfig& config, bool music_wanted)
-    : stream{Synth(config.rate_hz), &link, writable_format(config.format).value_or(SampleFormat::F32),
-             config.channels},
+    : stream{Synth(config.rate_hz), &link,
+             writable_format(config.format).value_or(SampleFormat::F32), config.channels},
       config(config) {
     link.music_on.store(music_wanted, std::memory_order_relaxed);
 }
@@ -201,7 +211,8 @@ void start_sound(Sound& sound, bool music_wanted) {
 }
 
 void send_effect(AudioOutput& output, std::uint8_t id) {
-    if (id < 32) output.link.waiting_effects.fetch_or(std::uint32_t{1} << id, std::memory_order_relaxed);
+    if (id < 32)
+        output.link.waiting_effects.fetch_or(std::uint32_t{1} << id, std::memory_order_relaxed);
 }
 
 void send_frame_sound(Sound& sound, std::span<const Event> events, bool music_off) {

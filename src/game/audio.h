@@ -50,7 +50,7 @@ std::uint16_t sample_u16(float x);
 
 // A device configuration in SDL's terms.
 struct AudioConfig {
-    std::uint16_t format = 0;         // SDL_AudioFormat
+    std::uint16_t format = 0;  // SDL_AudioFormat
     std::uint32_t rate_hz = 0;
     std::uint32_t channels = 0;
     std::uint16_t buffer_frames = 0;  // 0: the audio library's default

@@ -63,10 +63,10 @@ struct SeqNote {
     std::int32_t note;
     float seconds;
 };
-constexpr std::array<SeqNote, 5> hatch_notes = {{{60, 0.06f}, {64, 0.06f}, {67, 0.06f},
-                                                 {72, 0.06f}, {76, 0.18f}}};
-constexpr std::array<SeqNote, 6> round_notes = {{{60, 0.1f}, {64, 0.1f}, {67, 0.1f},
-                                                 {72, 0.22f}, {67, 0.1f}, {72, 0.48f}}};
+constexpr std::array<SeqNote, 5> hatch_notes = {
+    {{60, 0.06f}, {64, 0.06f}, {67, 0.06f}, {72, 0.06f}, {76, 0.18f}}};
+constexpr std::array<SeqNote, 6> round_notes = {
+    {{60, 0.1f}, {64, 0.1f}, {67, 0.1f}, {72, 0.22f}, {67, 0.1f}, {72, 0.48f}}};
 
 // The note sounding at time t and the time since it began; the last note
 // lasts to the end of the effect.
@@ -144,30 +144,35 @@ float effect_sample(Effect effect, EffectSlot& slot, std::uint32_t& noise) {
             return 0.5f * std::exp(-40.0f * t) * held_noise(slot, 2600.0f, noise);
         case Effect::PickedUp: {
             const float step = t < 0.05f ? 0.0597963817f : 0.0895933509f;  // E6, then B6
-            return 0.42f * std::exp(-9.0f * t) * pulse(advance(slot.phase, step), 0.25f, 1.5f, -0.5f);
+            return 0.42f * std::exp(-9.0f * t) *
+                   pulse(advance(slot.phase, step), 0.25f, 1.5f, -0.5f);
         }
         case Effect::WallClosed: {
             const float hz = 70.0f + 150.0f * std::exp(-30.0f * t);
-            const float thud = square(advance(slot.phase, hz / 22050.0f), std::exp(-16.0f * t)) * 0.6f;
+            const float thud =
+                square(advance(slot.phase, hz / 22050.0f), std::exp(-16.0f * t)) * 0.6f;
             return thud + 0.6f * std::exp(-38.0f * t) * held_noise(slot, 1400.0f, noise);
         }
         case Effect::Explosion: {
             const float rate_hz = 450.0f + 9000.0f * std::exp(-4.0f * t);
             const float crackle = 0.82f * std::exp(-3.2f * t) * held_noise(slot, rate_hz, noise);
             const float hz = 45.0f + 110.0f * std::exp(-9.0f * t);
-            const float rumble = 0.42f * square(advance(slot.phase2, hz / 22050.0f), std::exp(-5.0f * t));
+            const float rumble =
+                0.42f * square(advance(slot.phase2, hz / 22050.0f), std::exp(-5.0f * t));
             return std::sqrt(1.0f - t) * (crackle + rumble);
         }
         case Effect::Hatch: {
             const SeqNote now = note_at(hatch_notes, t);
-            const float wave = pulse(advance(slot.phase, note_hz(now.note) / 22050.0f), 0.25f, 1.5f, -0.5f);
+            const float wave =
+                pulse(advance(slot.phase, note_hz(now.note) / 22050.0f), 0.25f, 1.5f, -0.5f);
             return std::sqrt(env) * 0.42f * std::exp(-6.0f * now.seconds) * wave;
         }
         case Effect::RoundOver: {
             const SeqNote now = note_at(round_notes, t);
             const float u = now.seconds;
             const float hz = note_hz(now.note) * (1.0f + 0.006f * std::sin(40.0f * u));
-            const float wave = square(advance(slot.phase, hz / 22050.0f), 0.6f + 0.4f * std::exp(-8.0f * u));
+            const float wave =
+                square(advance(slot.phase, hz / 22050.0f), 0.6f + 0.4f * std::exp(-8.0f * u));
             return std::sqrt(env) * 0.4f * wave;
         }
         case Effect::AllLost: {
@@ -225,7 +230,8 @@ float tune_sample(Synth& synth) {
     if (step.sounding) {
         const float a = static_cast<float>(step.age) * tune_step_seconds + t;
         const float vibrato = a > 0.18f ? 1.0f + 0.006f * std::sin(38.0f * a) : 1.0f;
-        const float wave = advance(synth.lead_phase, note_hz(step.note) * vibrato / 22050.0f) < 0.25f ? 1.5f : -0.5f;
+        const float hz = note_hz(step.note) * vibrato;
+        const float wave = pulse(advance(synth.lead_phase, hz / 22050.0f), 0.25f, 1.5f, -0.5f);
         lead = std::min(a / 0.004f, 1.0f) * (0.45f + 0.55f * std::exp(-7.0f * a)) * wave;
     }
 
@@ -235,13 +241,16 @@ float tune_sample(Synth& synth) {
     synth.echo_pos = synth.echo_pos + 1 == synth.echo_line.size() ? 0 : synth.echo_pos + 1;
 
     const std::int32_t bass_note = bass_base_note + chord[0] + bass_pattern[(s % 16) / 2];
-    const float bass_env = 0.3f + 0.7f * std::exp(-10.0f * (static_cast<float>(s % 2) * tune_step_seconds + t));
+    const float bass_env =
+        0.3f + 0.7f * std::exp(-10.0f * (static_cast<float>(s % 2) * tune_step_seconds + t));
     const float bass = square(advance(synth.bass_phase, note_hz(bass_note) / 22050.0f), bass_env);
 
     const auto turn = static_cast<std::size_t>(std::floor(now * arp_turns_per_second)) % 3;
-    const float arp_wave = pulse(advance(synth.arp_phase, note_hz(arp_base_note + chord[turn]) / 22050.0f),
-                                 0.125f, 1.75f, -0.25f);
-    const float swell = 0.4f + 0.6f * std::min(5.0f * (static_cast<float>(s % 4) * tune_step_seconds + t), 1.0f);
+    const float arp_wave =
+        pulse(advance(synth.arp_phase, note_hz(arp_base_note + chord[turn]) / 22050.0f), 0.125f,
+              1.75f, -0.25f);
+    const float swell =
+        0.4f + 0.6f * std::min(5.0f * (static_cast<float>(s % 4) * tune_step_seconds + t), 1.0f);
     const float arpeggio = arp_wave * swell;
 
     const float r = next_noise(synth.music_noise);
@@ -256,13 +265,16 @@ float tune_sample(Synth& synth) {
 
     if (++synth.position == tune_ticks) synth.position = 0;
 
-    const float mix = 0.23f * drums + 0.06f * arpeggio + 0.18f * bass + 0.21f * (lead + 0.3f * echo);
-    const float duck = synth.slots[static_cast<std::size_t>(Effect::Explosion)].sounding ? explosion_duck : 1.0f;
+    const float mix =
+        0.23f * drums + 0.06f * arpeggio + 0.18f * bass + 0.21f * (lead + 0.3f * echo);
+    const float duck =
+        synth.slots[static_cast<std::size_t>(Effect::Explosion)].sounding ? explosion_duck : 1.0f;
     return std::clamp(mix, -1.0f, 1.0f) * synth.level * duck;
 }
 
 }  // namespace
 
+// clang-format off
 std::optional<Effect> effect_for(Event event) {
     switch (event) {
         case Event::Dug: return Effect::Dug;
@@ -304,6 +316,7 @@ float effect_seconds(Effect effect) {
     }
     return 0.0f;
 }
+// clang-format on
 
 std::vector<LeadStep> parse_lead(std::span<const std::string_view> lines) {
     std::vector<LeadStep> steps;

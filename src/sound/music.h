@@ -20,7 +20,7 @@ namespace zobra {
 inline constexpr std::uint32_t synth_rate_hz = 22050;
 inline constexpr float tick_seconds = 1.0f / 22050.0f;
 inline constexpr float tune_step_seconds = 3.0f / 28.0f;  // a sixteenth at 140 beats a minute
-inline constexpr std::uint64_t tune_ticks = 604'800;     // 256 steps, then from the top
+inline constexpr std::uint64_t tune_ticks = 604'800;      // 256 steps, then from the top
 inline constexpr std::size_t echo_ticks = 7087;           // about three steps
 inline constexpr float music_level_max = 0.55f;
 inline constexpr float music_fade_per_tick = 0.00016628872f;  // 0.15 s from silence to full
@@ -72,7 +72,7 @@ float next_noise(std::uint32_t& state);
 // One effect's voice.
 struct EffectSlot {
     bool sounding = false;
-    float time = 0.0f;       // seconds since the effect started
+    float time = 0.0f;  // seconds since the effect started
     float phase = 0.0f;
     float phase2 = 0.0f;
     float held = 0.0f;       // the noise value being held

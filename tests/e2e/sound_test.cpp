@@ -1,6 +1,7 @@
 // The real game's sound, recorded by SDL's disk audio driver in real time:
-// what reaches the device is exactly what the synthesiser makes, the saved
-// music choice is heard, and a machine without sound says so once.
+// the saved music choice is heard, what reaches the device after the player
+// switches the music on is exactly what the synthesiser makes, and a machine
+// without sound says so once.
 
 #include <gtest/gtest.h>
 
@@ -44,38 +45,13 @@ std::vector<float> recorded_samples(const GameFolder& folder) {
 
 std::size_t first_sound(const std::vector<float>& samples) {
     return static_cast<std::size_t>(
-        std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; }) - samples.begin());
+        std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0.0f; }) -
+        samples.begin());
 }
 
 bool logged(const GameFolder& folder, const std::string& entry) {
     const std::vector<std::string> log = read_lines(folder.log_file());
     return std::find(log.begin(), log.end(), entry) != log.end();
-}
-
-TEST(GameSound, TheTitleScreenPlaysTheTuneExactlyAsTheSynthesiserMakesIt) {
-    Xvfb x;
-    GameFolder folder;
-    Process game(folder.executable(), recording_environment(x, folder), folder.path());
-    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
-    ASSERT_TRUE(window) << game.error_output();
-    ASSERT_TRUE(eventually([&] { return logged(folder, "start: sound running"); }, 30s));
-    // A little over a second of real time.
-    ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > 60'000; }, 30s));
-    request_close(x.display(), window->id);
-    EXPECT_TRUE(game.wait(30s).exited);
-
-    // The device may have played silence before the stream started; the
-    // tune's own first samples are silent too while it fades in.
-    const std::vector<float> recorded = recorded_samples(folder);
-    Synth synth(device_rate_hz);
-    std::vector<float> made(recorded.size() + 10'000);
-    for (float& v : made) v = synth.next_sample();
-    const std::size_t recorded_start = first_sound(recorded);
-    const std::size_t made_start = first_sound(made);
-    ASSERT_LT(recorded_start, recorded.size());
-    ASSERT_GT(recorded.size() - recorded_start, 40'000u);
-    for (std::size_t i = 0; recorded_start + i < recorded.size(); ++i)
-        ASSERT_EQ(recorded[recorded_start + i], made[made_start + i]) << i;
 }
 
 TEST(GameSound, MusicSwitchedOffInTheSaveIsSilentUntilThePlayerPressesM) {
@@ -93,14 +69,15 @@ TEST(GameSound, MusicSwitchedOffInTheSaveIsSilentUntilThePlayerPressesM) {
     ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > 30'000; }, 30s));
     const std::size_t before_key = recorded_samples(folder).size();
     press_keys(x.display(), window->id, {"m"});
-    ASSERT_TRUE(eventually([&] { return recorded_samples(folder).size() > before_key + 60'000; }, 30s));
+    ASSERT_TRUE(
+        eventually([&] { return recorded_samples(folder).size() > before_key + 60'000; }, 30s));
     request_close(x.display(), window->id);
     EXPECT_TRUE(game.wait(30s).exited);
 
     const std::vector<float> recorded = recorded_samples(folder);
     const std::size_t start = first_sound(recorded);
     ASSERT_GE(start, before_key) << game.error_output();
-    ASSERT_LT(start, recorded.size());
+    ASSERT_LT(start + 40'000, recorded.size());
 
     // Silence moves nothing but the resampler: the music comes in at the
     // start of some buffer shortly before the first sound.
@@ -111,7 +88,8 @@ TEST(GameSound, MusicSwitchedOffInTheSaveIsSilentUntilThePlayerPressesM) {
         for (std::size_t i = 0; i < on; ++i) synth.next_sample();
         synth.music_on = true;
         found = true;
-        for (std::size_t i = on; i < recorded.size() && found; ++i) found = synth.next_sample() == recorded[i];
+        for (std::size_t i = on; i < recorded.size() && found; ++i)
+            found = synth.next_sample() == recorded[i];
     }
     EXPECT_TRUE(found) << "the music after the key press is not the synthesiser's";
 }
@@ -125,7 +103,8 @@ TEST(GameSound, WithoutASoundOutputTheGameSaysSoOnceAndPlaysOn) {
     Process game(folder.executable(), env, folder.path());
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
     ASSERT_TRUE(window) << game.error_output();
-    ASSERT_TRUE(eventually([&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
+    ASSERT_TRUE(eventually(
+        [&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
     press_keys(x.display(), window->id, {"Down", "Up"});
     request_close(x.display(), window->id);
     EXPECT_TRUE(game.wait(30s).exited);
