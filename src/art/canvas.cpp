@@ -26,47 +26,75 @@ void Canvas::set_pixel(std::int32_t x, std::int32_t y, Rgb colour) {
     p[2] = colour.b;
 }
 
+namespace {
+
+// The part [from, to) of a span of `length` starting at `start` that lies
+// within [0, limit); computed in 64 bits so that no sum can overflow.
+struct Span {
+    std::size_t from = 0, to = 0;
+};
+Span clip(std::int64_t start, std::int64_t length, std::size_t limit) {
+    const std::int64_t from = std::max<std::int64_t>(start, 0);
+    const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(limit), start + length);
+    if (to <= from) return {};
+    return {static_cast<std::size_t>(from), static_cast<std::size_t>(to)};
+}
+
+}  // namespace
+
+// The operations below clip once per call instead of testing every pixel:
+// the same pixels change as if each went through `set_pixel`, in a fraction
+// of the time, which matters because the views repaint the canvas every frame.
+
 void Canvas::fill_rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                        Rgb colour) {
     if (w <= 0 || h <= 0) return;
-    // Work in 64 bits so that x + w cannot overflow.
-    const std::int64_t x0 = std::max<std::int64_t>(x, 0);
-    const std::int64_t y0 = std::max<std::int64_t>(y, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(static_cast<std::int64_t>(width),
-                                                   std::int64_t{x} + w);
-    const std::int64_t y1 = std::min<std::int64_t>(static_cast<std::int64_t>(height),
-                                                   std::int64_t{y} + h);
-    for (std::int64_t row = y0; row < y1; ++row)
-        for (std::int64_t col = x0; col < x1; ++col)
-            set_pixel(static_cast<std::int32_t>(col), static_cast<std::int32_t>(row), colour);
+    const Span cols = clip(x, w, width);
+    const Span rows = clip(y, h, height);
+    for (std::size_t row = rows.from; row < rows.to; ++row) {
+        std::uint8_t* p = pixels.data() + (row * width + cols.from) * 4;
+        for (std::size_t col = cols.from; col < cols.to; ++col, p += 4) {
+            p[0] = colour.r;
+            p[1] = colour.g;
+            p[2] = colour.b;
+        }
+    }
 }
 
 void Canvas::dim_rows(std::int32_t y, std::int32_t h, std::uint32_t factor) {
     if (y < 0 || h <= 0) return;
-    const std::size_t y0 = static_cast<std::size_t>(y);
-    const std::size_t y1 = std::min(height, y0 + static_cast<std::size_t>(h));
+    const Span rows = clip(y, h, height);
     const std::size_t columns = std::min<std::size_t>(width, canvas_width);
-    for (std::size_t row = y0; row < y1; ++row) {
-        std::uint8_t* p = &pixels[row * width * 4];
-        for (std::size_t col = 0; col < columns; ++col, p += 4)
-            for (int channel = 0; channel < 3; ++channel)
-                p[channel] = static_cast<std::uint8_t>((std::uint64_t{p[channel]} * factor) >> 8);
+    // Every byte value has one dimmed value: look it up instead of multiplying.
+    std::uint8_t dimmed[256];
+    for (std::uint32_t b = 0; b < 256; ++b)
+        dimmed[b] = static_cast<std::uint8_t>((std::uint64_t{b} * factor) >> 8);
+    for (std::size_t row = rows.from; row < rows.to; ++row) {
+        std::uint8_t* p = pixels.data() + row * width * 4;
+        for (std::size_t col = 0; col < columns; ++col, p += 4) {
+            p[0] = dimmed[p[0]];
+            p[1] = dimmed[p[1]];
+            p[2] = dimmed[p[2]];
+        }
     }
 }
 
 void Canvas::draw_sprite(const Sprite& sprite, std::int32_t x, std::int32_t y) {
-    // In 64 bits x + c cannot overflow; a pixel beyond the 32-bit range is
-    // off the canvas anyway.
-    constexpr std::int64_t most = std::numeric_limits<std::int32_t>::max();
-    for (std::size_t r = 0; r < sprite.height; ++r) {
-        const std::int64_t row = std::int64_t{y} + static_cast<std::int64_t>(r);
-        if (row > most) break;
-        for (std::size_t c = 0; c < sprite.width; ++c) {
-            const std::int64_t column = std::int64_t{x} + static_cast<std::int64_t>(c);
-            if (column > most) break;
-            if (const std::optional<Rgb>& colour = sprite.at(c, r))
-                set_pixel(static_cast<std::int32_t>(column), static_cast<std::int32_t>(row),
-                          *colour);
+    if (sprite.pixels.size() < sprite.width * sprite.height)
+        panic("sprite pixel outside the sprite");
+    const Span cols = clip(x, static_cast<std::int64_t>(sprite.width), width);
+    const Span rows = clip(y, static_cast<std::int64_t>(sprite.height), height);
+    for (std::size_t row = rows.from; row < rows.to; ++row) {
+        const std::size_t r = static_cast<std::size_t>(static_cast<std::int64_t>(row) - y);
+        const std::optional<Rgb>* source =
+            sprite.pixels.data() + r * sprite.width +
+            static_cast<std::size_t>(static_cast<std::int64_t>(cols.from) - x);
+        std::uint8_t* p = pixels.data() + (row * width + cols.from) * 4;
+        for (std::size_t col = cols.from; col < cols.to; ++col, ++source, p += 4) {
+            if (!source->has_value()) continue;
+            p[0] = (*source)->r;
+            p[1] = (*source)->g;
+            p[2] = (*source)->b;
         }
     }
 }
