@@ -149,7 +149,9 @@ std::string sample_format_name(std::uint16_t sdl_format) {
     const char* kind = SDL_AUDIO_ISFLOAT(sdl_format)    ? "F"
                        : SDL_AUDIO_ISSIGNED(sdl_format) ? "I"
                                                         : "U";
-    return kind + std::to_string(SDL_AUDIO_BITSIZE(sdl_format));
+    std::string name = kind;  // appended, not "kind + …": g++ 12 warns falsely at -O3
+    name += std::to_string(SDL_AUDIO_BITSIZE(sdl_format));
+    return name;
 }
 
 std::optional<SampleFormat> writable_format(std::uint16_t sdl_format) {
