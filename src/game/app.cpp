@@ -19,6 +19,7 @@
 #include "game/input.h"
 #include "game/input_sdl.h"
 #include "game/log.h"
+#include "game/procon.h"
 #include "game/save.h"
 #include "game/screen.h"
 #include "game/session.h"
@@ -53,11 +54,12 @@ void report(const std::string& line) {
 
 // The long-lived state the event handlers share.
 struct App {
-    App(Session loaded, SpriteSet built, std::optional<GamepadLibrary> pads,
-        Clock::time_point start)
+    App(Session loaded, SpriteSet built, PadList& pro_controllers,
+        std::optional<GamepadLibrary> pads, Clock::time_point start)
         : session(std::move(loaded)),
           sprites(std::move(built)),
           gamepads(std::move(pads)),
+          procon_pads(pro_controllers),
           last_frame(start),
           next_frame(start) {}
 
@@ -65,7 +67,7 @@ struct App {
     Canvas canvas;
     SpriteSet sprites;
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
-    PadList procon_pads;                     // filled by the Pro Controller driver
+    PadList& procon_pads;                    // filled by the Pro Controller driver
     InputCollector input;
     Sound sound;
     Clock::time_point last_frame;
@@ -280,6 +282,11 @@ void run() {
     Session session(load_progress());
     SpriteSet sprites = build_sprite_set();
 
+    // The driver's thread shares the list for the whole run and is never
+    // joined; without the thread the game simply has no Pro Controllers.
+    PadList& pro_controllers = *new PadList;
+    start_procon_thread([&pro_controllers] { procon_main(pro_controllers); });
+
     std::string error;
     std::optional<GamepadLibrary> gamepads = GamepadLibrary::start(&log_line, error);
     if (gamepads) {
@@ -290,7 +297,8 @@ void run() {
     }
 
     // Held for the whole run: the process ends without tearing anything down.
-    App& app = *new App(std::move(session), std::move(sprites), std::move(gamepads), start);
+    App& app = *new App(std::move(session), std::move(sprites), pro_controllers,
+                        std::move(gamepads), start);
 
     log_start("game set up, reaching for the window system");
     reach_window_system();
