@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "e2e/process.h"
@@ -18,6 +19,14 @@ std::map<std::string, std::string> no_display() { return {{"SDL_AUDIODRIVER", "d
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
+}
+
+// Where the crash entry begins. The Pro Controller thread may still add its
+// own lines after it, so it need not be the last entry.
+std::size_t crash_entry(const std::vector<std::string>& log) {
+    for (std::size_t i = 0; i < log.size(); ++i)
+        if (starts_with(log[i], "start: stopped: panicked at ")) return i;
+    return log.size();
 }
 
 TEST(GameStart, WithoutADisplayStopsThroughTheCrashReport) {
@@ -41,9 +50,11 @@ TEST(GameStart, WithoutADisplayStopsThroughTheCrashReport) {
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[0], "Zobra build 5");
     EXPECT_EQ(log[1], "start: started");
-    EXPECT_TRUE(starts_with(log[log.size() - 2], "start: stopped: panicked at src/"))
-        << log[log.size() - 2];
-    EXPECT_TRUE(starts_with(log.back(), "the window system can be reached: ")) << log.back();
+    const std::size_t crash = crash_entry(log);
+    ASSERT_LT(crash + 1, log.size());
+    EXPECT_TRUE(starts_with(log[crash], "start: stopped: panicked at src/")) << log[crash];
+    EXPECT_TRUE(starts_with(log[crash + 1], "the window system can be reached: "))
+        << log[crash + 1];
 }
 
 TEST(GameStart, AReportThatCannotBeWrittenLeavesOnlyTheMessageAndTheLogLine) {
@@ -55,8 +66,7 @@ TEST(GameStart, AReportThatCannotBeWrittenLeavesOnlyTheMessageAndTheLogLine) {
     EXPECT_NE(r.err.find("Zobra 0.1.0 konnte nicht weiterlaufen."), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Gespeichert in"), std::string::npos) << r.err;
     std::vector<std::string> log = read_lines(folder.log_file());
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_TRUE(starts_with(log[log.size() - 2], "start: stopped: panicked at "));
+    EXPECT_LT(crash_entry(log), log.size());
 }
 
 TEST(GameStart, RunWithoutErrorLeavesAnOldReportAlone) {
@@ -91,7 +101,8 @@ TEST(GameWindow, OpensOnTheTitleAndEndsCleanlyWhenClosed) {
     ASSERT_TRUE(eventually(
         [&] {
             std::vector<std::string> log = read_lines(folder.log_file());
-            return !log.empty() && log.back() == "start: first frame on its way to the screen";
+            return std::find(log.begin(), log.end(),
+                             "start: first frame on its way to the screen") != log.end();
         },
         30s));
     Picture picture = screenshot(x.display(), window->id);
