@@ -124,10 +124,10 @@ TEST(Playing, TitleLevelChargeBlastAndBackOutWithEscape) {
     const Ending ending = game.wait(30s);
     EXPECT_TRUE(ending.exited);
     EXPECT_EQ(ending.status, 0);
-    const std::vector<std::string> log = read_lines(folder.log_file());
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "start: leaving by the title");
-    EXPECT_EQ(log.back(), "start: the event loop has ended");
+    const std::vector<std::string> entries = start_entries(folder.log_file());
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], "start: leaving by the title");
+    EXPECT_EQ(entries.back(), "start: the event loop has ended");
 }
 
 }  // namespace

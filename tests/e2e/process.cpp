@@ -45,6 +45,13 @@ std::vector<std::string> read_lines(const fs::path& file) {
     return lines;
 }
 
+std::vector<std::string> start_entries(const fs::path& log_file) {
+    std::vector<std::string> entries;
+    for (std::string& line : read_lines(log_file))
+        if (line.rfind("start: ", 0) == 0) entries.push_back(std::move(line));
+    return entries;
+}
+
 namespace {
 
 void make_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }

@@ -117,10 +117,7 @@ TEST(GameWindow, OpensOnTheTitleAndEndsCleanlyWhenClosed) {
     EXPECT_TRUE(ending.exited);
     EXPECT_EQ(ending.status, 0);
 
-    const std::vector<std::string> log = read_lines(folder.log_file());
-    std::vector<std::string> start_entries;
-    for (const std::string& line : log)
-        if (starts_with(line, "start: ")) start_entries.push_back(line);
+    const std::vector<std::string> entries = start_entries(folder.log_file());
     const std::vector<std::string> expected_prefix = {
         "start: started",
         "start: loading the save and drawing the sprites",
@@ -130,14 +127,14 @@ TEST(GameWindow, OpensOnTheTitleAndEndsCleanlyWhenClosed) {
         "start: window open, asking for a surface to draw on",
         "start: surface ready",
     };
-    ASSERT_GE(start_entries.size(), expected_prefix.size() + 4);
+    ASSERT_GE(entries.size(), expected_prefix.size() + 4);
     for (std::size_t i = 0; i < expected_prefix.size(); ++i)
-        EXPECT_EQ(start_entries[i], expected_prefix[i]);
-    const std::size_t n = start_entries.size();
-    EXPECT_TRUE(start_entries[7] == "start: sound running" || start_entries[7] == "start: no sound");
-    EXPECT_EQ(start_entries[8], "start: first frame on its way to the screen");
-    EXPECT_EQ(start_entries[n - 2], "start: the window was closed");
-    EXPECT_EQ(start_entries[n - 1], "start: the event loop has ended");
+        EXPECT_EQ(entries[i], expected_prefix[i]);
+    const std::size_t n = entries.size();
+    EXPECT_TRUE(entries[7] == "start: sound running" || entries[7] == "start: no sound");
+    EXPECT_EQ(entries[8], "start: first frame on its way to the screen");
+    EXPECT_EQ(entries[n - 2], "start: the window was closed");
+    EXPECT_EQ(entries[n - 1], "start: the event loop has ended");
     EXPECT_FALSE(std::filesystem::exists(folder.crash_file()));
 }
 
