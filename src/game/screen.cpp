@@ -38,8 +38,10 @@ Placement scaled_placement(std::uint32_t w, std::uint32_t h) {
 
 void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_t> target,
                     std::uint32_t w, std::uint32_t h) {
+    // A target without width or height has no room for even the one-pixel
+    // picture: the margins around it would come out negative.
     const std::size_t area = std::size_t{w} * h;
-    if (target.size() < area || canvas.size() < canvas_width * canvas_height * 4) {
+    if (area == 0 || target.size() < area || canvas.size() < canvas_width * canvas_height * 4) {
         clear(target.data(), target.size());
         return;
     }

@@ -10,7 +10,7 @@ namespace zobra {
 
 // Clears the whole target, then draws the canvas (four bytes a pixel) into
 // its first w × h pixels as 0x00RRGGBB words. A target shorter than w × h
-// stays black. w and h are at least 1.
+// stays black, and so does one of no width or height.
 void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_t> target,
                     std::uint32_t w, std::uint32_t h);
 

@@ -121,5 +121,15 @@ TEST(Scaler, ClearsEntriesBeyondThePictureAndLeavesAShortTargetBlack) {
     for (std::uint32_t p : shorter) EXPECT_EQ(p, 0u);
 }
 
+TEST(Scaler, AWindowWithoutWidthOrHeightIsClearedAndNothingMore) {
+    // A window shrunk to nothing can still hand over a buffer: it only turns black.
+    const Canvas canvas = position_canvas();
+    for (auto [w, h] : {std::pair{0u, 4u}, {5u, 0u}, {0u, 0u}}) {
+        std::vector<std::uint32_t> target(16, 0xFFFFFFu);
+        present_scaled(canvas.pixels, target, w, h);
+        for (std::uint32_t p : target) EXPECT_EQ(p, 0u) << w << "x" << h;
+    }
+}
+
 }  // namespace
 }  // namespace zobra
