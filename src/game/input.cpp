@@ -68,6 +68,11 @@ bool looks_like_pro_controller(const Gamepad& pad) {
 
 bool rises(bool now, bool before) { return now && !before; }
 
+// How far a finger has moved: the square root of dx² + dy². std::hypot
+// rounds more carefully and so puts some fingers that end right on the
+// threshold on the other side of it.
+double touch_distance(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
+
 }  // namespace
 
 std::string to_text(const PadState& pad) {
@@ -140,7 +145,7 @@ void InputCollector::touch_up(std::uint64_t id, double swipe_threshold) {
     auto it = std::find_if(touches.begin(), touches.end(),
                            [id](const Touch& touch) { return touch.id == id; });
     if (it == touches.end()) return;
-    if (std::hypot(it->x - it->start_x, it->y - it->start_y) < swipe_threshold) tap = true;
+    if (touch_distance(it->x - it->start_x, it->y - it->start_y) < swipe_threshold) tap = true;
     touches.erase(it);
 }
 
@@ -208,7 +213,7 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
         const Touch& touch = input.touches.front();
         const double dx = touch.x - touch.start_x;
         const double dy = touch.y - touch.start_y;
-        if (std::hypot(dx, dy) >= swipe_threshold) {
+        if (touch_distance(dx, dy) >= swipe_threshold) {
             if (std::fabs(dx) > std::fabs(dy))
                 swipe = dx > 0.0 ? Dir::Right : Dir::Left;
             else

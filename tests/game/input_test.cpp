@@ -204,6 +204,24 @@ TEST(MouseAndTouch, AShortTouchConfirmsAndALongOneDoesNot) {
     EXPECT_FALSE(frame(input).confirm);
 }
 
+// The distance is the square root of dx² + dy², each rounded in turn. The
+// two fingers below end a last bit either side of 14 pixels, where a more
+// careful hypotenuse would round them the other way.
+TEST(MouseAndTouch, AFingerRightAtTheThresholdIsMeasuredByTheRootOfItsSquares) {
+    InputCollector input;
+    input.touch_down(1, 0, 0);
+    input.touch_move(1, 13.974488804689813, 0.84478556308631725);  // reaches 14
+    EXPECT_EQ(frame(input).held_dir[0], Dir::Right);
+    input.touch_up(1, no_window_threshold);
+    EXPECT_FALSE(frame(input).confirm);
+
+    input.touch_down(2, 0, 0);
+    input.touch_move(2, 2.2573190593014676, 13.816819846278459);  // falls short of 14
+    EXPECT_EQ(frame(input).held_dir[0], std::nullopt);
+    input.touch_up(2, no_window_threshold);
+    EXPECT_TRUE(frame(input).confirm);
+}
+
 TEST(MouseAndTouch, ASecondFingerFiresOnceAndOnlyTheFirstSteers) {
     InputCollector input;
     input.touch_down(1, 0, 0);
