@@ -26,17 +26,25 @@ Arena busy_arena() {
                 continue;
             }
             const std::uint32_t r = layout.below(100);
-            if (r < 25) a.set_tile(x, y, Tile::brick(r < 8 ? static_cast<Hidden>(r % 4) : Hidden::Nothing));
-            else if (r < 32) a.set_tile(x, y, Tile::dirt());
-            else if (r < 52) a.creatures.push_back({.x = x, .y = y, .prev_x = x, .prev_y = y,
-                                                    .heading = static_cast<Dir>(r % 4),
-                                                    .kind = static_cast<CreatureKind>(r % 3)});
-            else open.push_back({x, y});
+            if (r < 25)
+                a.set_tile(x, y, Tile::brick(r < 8 ? static_cast<Hidden>(r % 4) : Hidden::Nothing));
+            else if (r < 32)
+                a.set_tile(x, y, Tile::dirt());
+            else if (r < 52)
+                a.creatures.push_back({.x = x,
+                                       .y = y,
+                                       .prev_x = x,
+                                       .prev_y = y,
+                                       .heading = static_cast<Dir>(r % 4),
+                                       .kind = static_cast<CreatureKind>(r % 3)});
+            else
+                open.push_back({x, y});
         }
     const std::array<Cell, 4> corners = {Cell{1, 1}, Cell{25, 13}, Cell{25, 1}, Cell{1, 13}};
     for (const Cell c : corners) {
         a.set_tile(c.x, c.y, Tile::empty());
-        a.diggers.push_back({.x = c.x, .y = c.y, .prev_x = c.x, .prev_y = c.y, .max_charges = 8, .reach = 3});
+        a.diggers.push_back(
+            {.x = c.x, .y = c.y, .prev_x = c.x, .prev_y = c.y, .max_charges = 8, .reach = 3});
     }
     // Thirty-two charges on the open cells, one going off every few ticks
     // through the whole scene.
@@ -44,8 +52,11 @@ Arena busy_arena() {
         const Cell c = open[(k * 7) % open.size()];
         if (a.charge_at(c.x, c.y) != nullptr) continue;
         const auto owner = static_cast<std::uint8_t>(k % 4);
-        a.charges.push_back({.x = c.x, .y = c.y, .fuse = static_cast<std::uint16_t>(1 + (k * 3) % ticks_per_scene),
-                             .reach = 3, .owner = owner});
+        a.charges.push_back({.x = c.x,
+                             .y = c.y,
+                             .fuse = static_cast<std::uint16_t>(1 + (k * 3) % ticks_per_scene),
+                             .reach = 3,
+                             .owner = owner});
         ++a.diggers[owner].charges_out;
     }
     return a;
@@ -64,7 +75,8 @@ void BM_TickBusyArena(benchmark::State& state) {
             state.ResumeTiming();
         }
         for (int i = 0; i < 4; ++i)
-            inputs[static_cast<std::size_t>(i)] = {.drop = (tick + i) % 7 == 0, .dir = static_cast<Dir>((tick / 9 + i) % 4)};
+            inputs[static_cast<std::size_t>(i)] = {.drop = (tick + i) % 7 == 0,
+                                                   .dir = static_cast<Dir>((tick / 9 + i) % 4)};
         benchmark::DoNotOptimize(a.tick(inputs));
         ++tick;
     }

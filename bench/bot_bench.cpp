@@ -24,8 +24,9 @@ std::vector<DiggerInput> bot_inputs(const Arena& arena) {
 }
 
 std::size_t alive(const Arena& arena) {
-    return static_cast<std::size_t>(std::count_if(arena.diggers.begin(), arena.diggers.end(),
-                                                  [](const Digger& d) { return d.state == DiggerState::Alive; }));
+    return static_cast<std::size_t>(
+        std::count_if(arena.diggers.begin(), arena.diggers.end(),
+                      [](const Digger& d) { return d.state == DiggerState::Alive; }));
 }
 
 // How many charges digger i would try out before settling on a goal,
@@ -40,9 +41,10 @@ std::size_t trials(const Arena& arena, std::size_t i) {
     for (std::size_t g = 0; g < goals.size() && g < goals_tried; ++g) {
         if (goals[g].kind == GoalKind::Go) break;
         ++tried;
-        const uint32_t t = routes.arrival[static_cast<std::size_t>(goals[g].x + arena.width * goals[g].y)];
-        const Charge trial{goals[g].x, goals[g].y, static_cast<uint16_t>(t + fuse_ticks), digger.reach,
-                           static_cast<uint8_t>(i)};
+        const uint32_t t =
+            routes.arrival[static_cast<std::size_t>(goals[g].x + arena.width * goals[g].y)];
+        const Charge trial{goals[g].x, goals[g].y, static_cast<uint16_t>(t + fuse_ticks),
+                           digger.reach, static_cast<uint8_t>(i)};
         const DangerMap danger = danger_map(arena, trial);
         const RouteMap escape = route_map(arena, danger, goals[g].x, goals[g].y, t + 1, step);
         bool escapes = false;

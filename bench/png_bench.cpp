@@ -11,7 +11,8 @@ namespace {
 
 void encode_screenshot(benchmark::State& state) {
     std::vector<std::uint32_t> pixels(960 * 600);
-    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint32_t>(i * 2654435761u) >> 8;
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = static_cast<std::uint32_t>(i * 2654435761u) >> 8;
     for (auto _ : state) {
         std::vector<std::uint8_t> file = zobra::encode_png(960, 600, pixels);
         benchmark::DoNotOptimize(file.data());

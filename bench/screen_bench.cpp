@@ -15,8 +15,9 @@ zobra::Canvas busy_canvas() {
     zobra::Canvas canvas;
     for (std::int32_t y = 0; y < 200; ++y)
         for (std::int32_t x = 0; x < 320; ++x)
-            canvas.set_pixel(x, y, {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
-                                    static_cast<std::uint8_t>(x ^ y)});
+            canvas.set_pixel(x, y,
+                             {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+                              static_cast<std::uint8_t>(x ^ y)});
     return canvas;
 }
 

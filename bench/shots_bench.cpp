@@ -16,7 +16,8 @@ void screenshot_run(benchmark::State& state) {
         std::filesystem::temp_directory_path() / ("zobra-shots-bench-" + std::to_string(getpid()));
     for (auto _ : state) {
         std::ostringstream printed;
-        if (zobra::run_shots(dir, printed)) state.SkipWithError("the screenshots could not be written");
+        if (zobra::run_shots(dir, printed))
+            state.SkipWithError("the screenshots could not be written");
     }
     std::filesystem::remove_all(dir);
 }

@@ -34,7 +34,8 @@ Session busy_session() {
     session.start_level(level_count - 1);
     Arena& arena = session.arena;
     for (std::int32_t x = 1; x < arena.width - 1; ++x)
-        if (arena.tile(x, 7).kind == TileKind::Empty) arena.charges.push_back(Charge{x, 7, 12, 3, 0});
+        if (arena.tile(x, 7).kind == TileKind::Empty)
+            arena.charges.push_back(Charge{x, 7, 12, 3, 0});
     for (std::size_t i = 0; i < arena.fire_left.size(); ++i)
         arena.fire_left[i] = static_cast<std::uint8_t>(1 + i % 8);
     session.camera_x = 90.5f;

@@ -35,7 +35,8 @@ struct Span {
 };
 Span clip(std::int64_t start, std::int64_t length, std::size_t limit) {
     const std::int64_t from = std::max<std::int64_t>(start, 0);
-    const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(limit), start + length);
+    const std::int64_t to =
+        std::min<std::int64_t>(static_cast<std::int64_t>(limit), start + length);
     if (to <= from) return {};
     return {static_cast<std::size_t>(from), static_cast<std::size_t>(to)};
 }
@@ -46,8 +47,7 @@ Span clip(std::int64_t start, std::int64_t length, std::size_t limit) {
 // the same pixels change as if each went through `set_pixel`, in a fraction
 // of the time, which matters because the views repaint the canvas every frame.
 
-void Canvas::fill_rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                       Rgb colour) {
+void Canvas::fill_rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, Rgb colour) {
     if (w <= 0 || h <= 0) return;
     const Span cols = clip(x, w, width);
     const Span rows = clip(y, h, height);

@@ -16,7 +16,8 @@ namespace {
 // width × height can never overflow.
 constexpr std::int32_t max_side_cells = 4096;
 
-constexpr std::array<std::uint32_t, 3> creature_base_step_ticks = {9, 6, 11};  // mite, wisp, gobbler
+constexpr std::array<std::uint32_t, 3> creature_base_step_ticks = {9, 6,
+                                                                   11};  // mite, wisp, gobbler
 
 template <typename Mover>
 Offset slide_offset(const Mover& m, float f) {
@@ -51,7 +52,8 @@ Arena::Arena(std::int32_t w, std::int32_t h, std::uint64_t seed)
 }
 
 std::size_t Arena::index(std::int32_t x, std::int32_t y) const {
-    return static_cast<std::size_t>(x) + static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
+    return static_cast<std::size_t>(x) +
+           static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
 }
 
 Tile Arena::tile(std::int32_t x, std::int32_t y) const {
@@ -78,7 +80,8 @@ bool Arena::can_enter(std::int32_t x, std::int32_t y) const {
     return charge_at(x, y) == nullptr;
 }
 
-std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y, std::uint8_t reach) {
+std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y,
+                              std::uint8_t reach) {
     std::vector<Cell> cells;
     cells.reserve(1 + 4 * static_cast<std::size_t>(reach));
     cells.push_back({x, y});
