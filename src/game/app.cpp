@@ -47,11 +47,6 @@ constexpr float max_frame_seconds = 0.1f;
     panic(what + ": " + error, where);
 }
 
-void report(const std::string& line) {
-    std::fputs(line.c_str(), stderr);
-    std::fputc('\n', stderr);
-}
-
 // The long-lived state the event handlers share.
 struct App {
     App(Session loaded, SpriteSet built, PadList& pro_controllers,
@@ -128,7 +123,7 @@ void present(App& app) {
     // when the size is unchanged.
     SDL_Surface* surface = SDL_GetWindowSurface(app.window);
     if (surface == nullptr) {
-        report(std::string("could not size the window surface: ") + SDL_GetError());
+        report_error(std::string("could not size the window surface: ") + SDL_GetError());
         return;
     }
     app.surface = surface;
@@ -155,7 +150,7 @@ void present(App& app) {
         }
     }
     if (SDL_UpdateWindowSurface(app.window) != 0)
-        report(std::string("could not show the frame: ") + SDL_GetError());
+        report_error(std::string("could not show the frame: ") + SDL_GetError());
 }
 
 // One frame of the game, run when a redraw is due.
@@ -292,7 +287,7 @@ void run() {
     if (gamepads) {
         gamepads->log_listing();
     } else {
-        report("no gamepads: " + error);
+        report_error("no gamepads: " + error);
         log_line("the gamepad library did not start: " + error);
     }
 

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "core/numbers.h"
+#include "game/log.h"
 
 namespace zobra {
 
@@ -20,11 +21,6 @@ constexpr SDL_AudioFormat probe_format = AUDIO_F32SYS;
 constexpr Uint8 probe_channels = 2;
 
 constexpr const char* no_output_text = "no sound output found";
-
-void report(const std::string& line) {
-    std::fputs(line.c_str(), stderr);
-    std::fputc('\n', stderr);
-}
 
 template <typename Sample, typename Convert>
 void write_frames(Synth& synth, std::span<std::byte> buffer, std::uint32_t channels,
@@ -62,17 +58,17 @@ std::string device_failure() {
     return SDL_GetNumAudioDevices(0) == 0 ? no_output_text : error;
 }
 
-AudioConfig config_of(const SDL_AudioSpec& spec) {
-    return {spec.format, static_cast<std::uint32_t>(std::max(spec.freq, 0)), spec.channels,
-            spec.samples};
+AudioConfig config_of(const SDL_AudioSpec& device) {
+    return {device.format, static_cast<std::uint32_t>(std::max(device.freq, 0)), device.channels,
+            device.samples};
 }
 
 // The default device's own configuration. Several of SDL's drivers cannot
 // tell it (ALSA among them); there the device is opened with everything
 // allowed to change and what it settles on is its configuration.
 std::variant<AudioConfig, std::string> default_config() {
-    SDL_AudioSpec spec{};
-    if (SDL_GetDefaultAudioInfo(nullptr, &spec, 0) == 0) return config_of(spec);
+    SDL_AudioSpec device{};
+    if (SDL_GetDefaultAudioInfo(nullptr, &device, 0) == 0) return config_of(device);
 
     SDL_AudioSpec wanted{};
     wanted.freq = probe_rate_hz;
@@ -179,21 +175,21 @@ AudioOutput::~AudioOutput() {
 
 std::unique_ptr<AudioOutput> open_sound(const AudioConfig& config, bool music_wanted) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        report(std::string("no sound: ") + no_output_text);
+        report_error(std::string("no sound: ") + no_output_text);
         return nullptr;
     }
     std::string failure;
     std::unique_ptr<AudioOutput> output = open_stream(config, music_wanted, failure);
     if (!output) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        report("no sound: " + failure);
+        report_error("no sound: " + failure);
     }
     return output;
 }
 
 std::unique_ptr<AudioOutput> open_sound(bool music_wanted) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        report(std::string("no sound: ") + no_output_text);
+        report_error(std::string("no sound: ") + no_output_text);
         return nullptr;
     }
     std::unique_ptr<AudioOutput> output;
@@ -201,7 +197,7 @@ std::unique_ptr<AudioOutput> open_sound(bool music_wanted) {
     if (const auto* found = std::get_if<AudioConfig>(&config))
         output = open_sound(*found, music_wanted);
     else
-        report("no sound: " + std::get<std::string>(config));
+        report_error("no sound: " + std::get<std::string>(config));
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return output;
 }
@@ -227,7 +223,7 @@ void send_frame_sound(Sound& sound, std::span<const Event> events, bool music_of
 
 void sound_device_removed(const Sound& sound, std::uint32_t device) {
     if (sound.output && sound.output->device == device)
-        report("sound stopped: the sound device was disconnected");
+        report_error("sound stopped: the sound device was disconnected");
 }
 
 }  // namespace zobra

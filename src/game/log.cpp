@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -61,6 +62,11 @@ void log_start(std::string_view text) {
     std::string entry = "start: ";
     entry += text;
     log_line(entry);
+}
+
+void report_error(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
 }
 
 }  // namespace zobra

@@ -42,4 +42,8 @@ void log_line(std::string_view text);
 // `log_line` of "start: " + text.
 void log_start(std::string_view text);
 
+// A non-fatal failure (no sound, no gamepads, a save that failed): one line
+// on the error stream.
+void report_error(std::string_view line);
+
 }  // namespace zobra

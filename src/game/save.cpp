@@ -14,6 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "game/log.h"
+
 namespace zobra {
 
 namespace {
@@ -22,11 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr std::array<std::string_view, 4> mode_names{"Solo", "Pair", "DuelSolo", "DuelPair"};
 constexpr std::array<std::string_view, 3> difficulty_names{"Easy", "Normal", "Hard"};
-
-void report(const std::string& line) {
-    std::fputs(line.c_str(), stderr);
-    std::fputc('\n', stderr);
-}
 
 // An environment variable counts as set even when it is empty.
 std::optional<std::string> env(const char* name) {
@@ -467,7 +464,7 @@ Progress load_progress() {
     if (!text || !valid_utf8(*text)) return Progress{};
     std::variant<Progress, std::string> decoded = decode_progress(*text);
     if (std::string* fault = std::get_if<std::string>(&decoded)) {
-        report("save could not be read (" + *fault + "): starting over");
+        report_error("save could not be read (" + *fault + "): starting over");
         return Progress{};
     }
     return std::get<Progress>(std::move(decoded));
@@ -501,11 +498,11 @@ void save_progress(const Progress& progress) {
     const std::string bytes = encode_progress(progress);
     const std::optional<fs::path> path = save_path();
     if (!path) {
-        report("could not save: no place to save");
+        report_error("could not save: no place to save");
         return;
     }
     const auto failed = [&](const std::string& error) {
-        report("could not save: " + path->string() + ": " + error);
+        report_error("could not save: " + path->string() + ": " + error);
     };
     if (path->has_parent_path()) {
         std::error_code error;

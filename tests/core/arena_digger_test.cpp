@@ -17,11 +17,10 @@ using testing::arena_picture;
 using testing::checked_tick;
 using testing::checked_ticks;
 using testing::count_of;
+using testing::drop;
+using testing::go;
 using testing::fire_picture;
 using Picture = std::vector<std::string>;
-
-DiggerInput go(Dir d) { return {.dir = d}; }
-constexpr DiggerInput drop{.drop = true};
 
 // ---------------------------------------------------------------------------
 

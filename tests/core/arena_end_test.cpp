@@ -16,9 +16,8 @@ using testing::arena_picture;
 using testing::checked_tick;
 using testing::checked_ticks;
 using testing::count_of;
+using testing::go;
 using Picture = std::vector<std::string>;
-
-DiggerInput go(Dir d) { return {.dir = d}; }
 
 // ---------------------------------------------------------------------------
 

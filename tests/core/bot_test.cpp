@@ -19,12 +19,12 @@ namespace {
 
 using testing::arena_from_picture;
 using testing::checked_tick;
+using testing::drop;
+using testing::go;
 
 std::size_t at(const Arena& a, int32_t x, int32_t y) { return a.index(x, y); }
 
 DiggerInput idle() { return {}; }
-DiggerInput walk(Dir d) { return {.dir = d}; }
-DiggerInput drop() { return {.drop = true}; }
 
 std::string text(const DiggerInput& in) {
     return (in.drop ? "drop" : "no drop") + (in.dir ? ", dir " + std::to_string(int(*in.dir)) : ", no dir");
@@ -272,7 +272,7 @@ TEST(BotFlight, ABotInMidStepOrDeadAnswersNothingEvenInDanger) {
     a.diggers[0].step_timer = 2;
     EXPECT_TRUE(decides(a, 0, idle()));
     a.diggers[0].step_timer = 1;
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
 
     EXPECT_TRUE(decides(a, 1, idle()));  // there is no digger 1
     a.diggers[0].state = DiggerState::Dead;
@@ -290,11 +290,11 @@ TEST(BotFlight, ABotFleesAlongTheFastestSafeRouteHoweverLong) {
         "###########",
     });
     light_under(a, 0, 50, 8);
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Right)));
 
     // With the right side walled off the only refuge is far to the left.
     a.set_tile(9, 2, Tile::steel());
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
 }
 
 TEST(BotFlight, OfTwoEqualRefugesTheFirstRowByRowIsChosen) {
@@ -308,7 +308,7 @@ TEST(BotFlight, OfTwoEqualRefugesTheFirstRowByRowIsChosen) {
     light_under(a, 0, 50, 1);
     // (2, 1) through the left and (4, 1) through the right are both 8 ticks
     // away, as are four more cells in lower rows.
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
 }
 
 TEST(BotFlight, ABotLightsAChargeByABrickWithAFreeLaneThenRunsTheNextTickAndSurvives) {
@@ -319,9 +319,9 @@ TEST(BotFlight, ABotLightsAChargeByABrickWithAFreeLaneThenRunsTheNextTickAndSurv
         "#.....#",
         "#######",
     });
-    ASSERT_TRUE(decides(a, 0, drop()));
+    ASSERT_TRUE(decides(a, 0, drop));
     EXPECT_EQ(checked_tick(a, {bot_decide(a, 0)}), std::vector<Event>{Event::ChargeLit});
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Down)));  // its own cell now waits for a blast
+    EXPECT_TRUE(decides(a, 0, go(Dir::Down)));  // its own cell now waits for a blast
     for (int t = 0; t < 80; ++t) {
         const DiggerInput input = bot_decide(a, 0);
         EXPECT_FALSE(input.drop && input.dir);
@@ -357,7 +357,7 @@ TEST(BotFlight, ACellTheClosingWallTakesWithin240TicksIsUnsafeAndTheBotLeavesIt)
     EXPECT_TRUE(is_safe(danger_map(a), 3, 1, 1));
     a.time_left = 1000;  // in 212 ticks; the whole top row is under threat
     EXPECT_FALSE(is_safe(danger_map(a), 3, 1, 1));
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Down)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Down)));
 }
 
 TEST(BotFlight, ABotNextToACreatureStepsAwayBeforeGoingForAnything) {
@@ -372,7 +372,7 @@ TEST(BotFlight, ABotNextToACreatureStepsAwayBeforeGoingForAnything) {
     const BotGoal best = bot_goals(a, 0)[0];
     EXPECT_EQ(std::make_pair(best.x, best.y), std::make_pair(4, 2));
     EXPECT_EQ(best.score, 10.0f / 20.0f);
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
 }
 
 TEST(BotFlight, WithNowhereSafeABotTakesTheFirstOpenStepAwayFromFireAndCreatures) {
@@ -388,7 +388,7 @@ TEST(BotFlight, WithNowhereSafeABotTakesTheFirstOpenStepAwayFromFireAndCreatures
     });
     light_under(a, 0, 50, 8);
     a.fire_left[at(a, 3, 3)] = 4;
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
     a.fire_left[at(a, 2, 2)] = 1;
     EXPECT_TRUE(decides(a, 0, idle()));
 }
@@ -420,7 +420,7 @@ TEST(BotGoals, ItemsHatchAndChargesAreScoredByWorthOverTheWalkAndTriedBestFirst)
     EXPECT_EQ(goals[2].score, 2.0f / 20.0f);
     EXPECT_EQ(std::make_pair(goals[3].x, goals[3].y), std::make_pair(4, 3));
     EXPECT_EQ(goals[3].score, 2.0f / 36.0f);
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Right)));
 
     // In a duel there is no hatch to go for.
     a.duel = true;
@@ -471,7 +471,7 @@ TEST(BotGoals, EqualScoresKeepTheOrderFoundRowByRow) {
     EXPECT_EQ(std::make_pair(goals[1].x, goals[1].y), std::make_pair(5, 2));
     EXPECT_EQ(std::make_pair(goals[2].x, goals[2].y), std::make_pair(3, 4));
     for (const BotGoal& g : goals) EXPECT_EQ(g.score, 0.5f);
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
 }
 
 TEST(BotGoals, ARivalInTheBlastCountsEightAndOneWithinThreeCellsThree) {
@@ -491,7 +491,7 @@ TEST(BotGoals, ARivalInTheBlastCountsEightAndOneWithinThreeCellsThree) {
         EXPECT_EQ(goals[g].x, expected[g].first);
         EXPECT_EQ(goals[g].score, expected[g].second);
     }
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Right)));
 
     a.diggers[1].state = DiggerState::Dead;
     EXPECT_TRUE(bot_goals(a, 0).empty());
@@ -511,7 +511,7 @@ TEST(BotGoals, WhenTheBestChargeLeavesNoWayOutTheNextOneIsTried) {
     ASSERT_EQ(goals.size(), 3u);
     EXPECT_EQ(std::make_pair(goals[0].x, goals[0].score), std::make_pair(3, 10.0f / 12.0f));
     EXPECT_EQ(std::make_pair(goals[1].x, goals[1].score), std::make_pair(2, 3.0f / 8.0f));
-    EXPECT_TRUE(decides(a, 0, drop()));
+    EXPECT_TRUE(decides(a, 0, drop));
 }
 
 TEST(BotGoals, AtMostEightChargesAreTriedBeforeTheBotRoams) {
@@ -547,7 +547,7 @@ TEST(BotGoals, AtMostEightChargesAreTriedBeforeTheBotRoams) {
     // the first on the right.
     a.set_tile(8, 3, Tile::steel());
     ASSERT_EQ(bot_goals(a, 0)[7].x, 17);
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Up)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Up)));
 }
 
 TEST(BotGoals, ARoamingBotHeadsForTheCellNearestTheCreaturesThenTheQuickestThenTheFirst) {
@@ -563,9 +563,9 @@ TEST(BotGoals, ARoamingBotHeadsForTheCellNearestTheCreaturesThenTheQuickestThenT
     });
     a.diggers[0].max_charges = 0;
     ASSERT_TRUE(bot_goals(a, 0).empty());
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Left)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Left)));
     a.set_tile(3, 2, Tile::steel());
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Right)));
 }
 
 TEST(BotGoals, InADuelABotRoamsTowardsTheNearestRivalAndWithNobodyLeftStaysPut) {
@@ -575,7 +575,7 @@ TEST(BotGoals, InADuelABotRoamsTowardsTheNearestRivalAndWithNobodyLeftStaysPut) 
         "###########",
     });
     a.duel = true;
-    EXPECT_TRUE(decides(a, 0, walk(Dir::Right)));
+    EXPECT_TRUE(decides(a, 0, go(Dir::Right)));
     a.diggers[1].state = DiggerState::Dead;  // no goal, no target, no danger
     EXPECT_TRUE(bot_goals(a, 0).empty());
     EXPECT_TRUE(decides(a, 0, idle()));

@@ -20,6 +20,10 @@
 
 namespace zobra::testing {
 
+// One digger's input for a tick: a step that way, or lighting a charge.
+inline DiggerInput go(Dir d) { return {.dir = d}; }
+inline constexpr DiggerInput drop{.drop = true};
+
 // Builds the arena the rows show (all rows the same length). Diggers are
 // ordered by their digit; creatures and charges by reading order; creatures
 // face `Up` and every mover stands still. Anything else panics.
