@@ -6,7 +6,8 @@ namespace zobra {
 
 Rgb shade(Rgb colour, std::uint32_t percent) {
     auto channel = [percent](std::uint8_t c) {
-        return static_cast<std::uint8_t>(std::min<std::uint64_t>(std::uint64_t{c} * percent / 100, 255));
+        return static_cast<std::uint8_t>(
+            std::min<std::uint64_t>(std::uint64_t{c} * percent / 100, 255));
     };
     return {channel(colour.r), channel(colour.g), channel(colour.b)};
 }

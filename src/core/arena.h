@@ -22,15 +22,15 @@ namespace zobra {
 // Rule constants, in ticks unless named otherwise.
 
 inline constexpr std::uint32_t ticks_per_second = 20;
-inline constexpr std::uint16_t fuse_ticks = 50;       // lighting to explosion
-inline constexpr std::uint8_t fire_ticks = 8;         // a cell burns after a blast
-inline constexpr std::uint8_t walk_step_ticks = 4;    // one tile on foot, boots take one off
-inline constexpr std::uint8_t dig_factor = 2;         // stepping into dirt takes this much longer
-inline constexpr std::uint8_t item_cap = 8;           // most charges at once, longest reach
+inline constexpr std::uint16_t fuse_ticks = 50;     // lighting to explosion
+inline constexpr std::uint8_t fire_ticks = 8;       // a cell burns after a blast
+inline constexpr std::uint8_t walk_step_ticks = 4;  // one tile on foot, boots take one off
+inline constexpr std::uint8_t dig_factor = 2;       // stepping into dirt takes this much longer
+inline constexpr std::uint8_t item_cap = 8;         // most charges at once, longest reach
 inline constexpr std::uint32_t brick_points = 5;
 inline constexpr std::uint32_t crystal_points = 50;
-inline constexpr std::uint32_t creature_points = 100;  // times (kind + 1)
-inline constexpr std::uint32_t time_bonus_points = 10; // per whole second left
+inline constexpr std::uint32_t creature_points = 100;    // times (kind + 1)
+inline constexpr std::uint32_t time_bonus_points = 10;   // per whole second left
 inline constexpr std::uint32_t wall_start_ticks = 800;   // duel wall closes below this
 inline constexpr std::uint32_t wall_interval_ticks = 4;  // one block this often
 inline constexpr std::uint32_t min_creature_step_ticks = 2;
@@ -57,11 +57,25 @@ constexpr Dir reverse(Dir d) { return static_cast<Dir>((static_cast<std::uint8_t
 enum class PickupKind : std::uint8_t { Charge = 0, Reach = 1, Boots = 2, Crystal = 3 };
 
 // What a brick hides: an item of that kind (0 … 3), nothing, or the hatch.
-enum class Hidden : std::uint8_t { Charge = 0, Reach = 1, Boots = 2, Crystal = 3, Nothing = 4, Hatch = 6 };
+enum class Hidden : std::uint8_t {
+    Charge = 0,
+    Reach = 1,
+    Boots = 2,
+    Crystal = 3,
+    Nothing = 4,
+    Hatch = 6
+};
 
 constexpr Hidden hides(PickupKind item) { return static_cast<Hidden>(item); }
 
-enum class TileKind : std::uint8_t { Empty = 0, Steel = 1, Brick = 2, Dirt = 3, Pickup = 4, Hatch = 5 };
+enum class TileKind : std::uint8_t {
+    Empty = 0,
+    Steel = 1,
+    Brick = 2,
+    Dirt = 3,
+    Pickup = 4,
+    Hatch = 5
+};
 
 // The content of one cell: a kind and a payload byte (a brick's `Hidden`, a
 // pickup's `PickupKind`, meaningless for the other kinds).
@@ -71,9 +85,13 @@ struct Tile {
 
     static constexpr Tile empty() { return {TileKind::Empty, 0}; }
     static constexpr Tile steel() { return {TileKind::Steel, 0}; }
-    static constexpr Tile brick(Hidden h) { return {TileKind::Brick, static_cast<std::uint8_t>(h)}; }
+    static constexpr Tile brick(Hidden h) {
+        return {TileKind::Brick, static_cast<std::uint8_t>(h)};
+    }
     static constexpr Tile dirt() { return {TileKind::Dirt, 0}; }
-    static constexpr Tile pickup(PickupKind k) { return {TileKind::Pickup, static_cast<std::uint8_t>(k)}; }
+    static constexpr Tile pickup(PickupKind k) {
+        return {TileKind::Pickup, static_cast<std::uint8_t>(k)};
+    }
     static constexpr Tile hatch() { return {TileKind::Hatch, 0}; }
 
     constexpr Hidden hidden() const { return static_cast<Hidden>(payload); }
@@ -133,7 +151,7 @@ struct Digger {
 
 // What one digger is told to do in one tick.
 struct DiggerInput {
-    bool drop = false;        // light a charge where it stands
+    bool drop = false;                      // light a charge where it stands
     std::optional<Dir> dir = std::nullopt;  // try to step this way
 };
 
@@ -173,7 +191,9 @@ struct Rng {
 };
 
 // Where the arena's generator starts for a seed (never 0).
-constexpr std::uint64_t arena_rng_start(std::uint64_t seed) { return (seed * 0x9E3779B97F4A7C15ULL) | 1; }
+constexpr std::uint64_t arena_rng_start(std::uint64_t seed) {
+    return (seed * 0x9E3779B97F4A7C15ULL) | 1;
+}
 
 // ---------------------------------------------------------------------------
 // The arena.
@@ -215,7 +235,9 @@ struct Arena {
     // A placeholder without cells, until a builder provides the real one.
     Arena() = default;
 
-    bool inside(std::int32_t x, std::int32_t y) const { return x >= 0 && y >= 0 && x < width && y < height; }
+    bool inside(std::int32_t x, std::int32_t y) const {
+        return x >= 0 && y >= 0 && x < width && y < height;
+    }
     // Index of an inside cell in `tiles` and `fire_left`.
     std::size_t index(std::int32_t x, std::int32_t y) const;
 
@@ -241,7 +263,8 @@ struct Arena {
 // The cells a blast from (x, y) with this reach covers on the current tiles:
 // the centre, then each direction in order until steel (not covered) or a
 // brick or dirt (covered, and the blast goes no further).
-std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y, std::uint8_t reach);
+std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y,
+                              std::uint8_t reach);
 
 // Ticks per tile for a creature of this kind at this pace (percent).
 std::uint8_t creature_step_ticks(CreatureKind kind, std::uint32_t pace);

@@ -87,14 +87,15 @@ void close_duel_wall(Arena& a, Events& ev) {
     const std::int32_t q = p / 2;
     const std::int32_t bottom = a.height - q - 2;
     const bool from_bottom = p % 2 == 1;
-    if (q >= bottom) return;                    // nothing left to fill
-    if (q + 1 == bottom && from_bottom) return; // the middle row fills only once
+    if (q >= bottom) return;                     // nothing left to fill
+    if (q + 1 == bottom && from_bottom) return;  // the middle row fills only once
 
     const Cell block = from_bottom ? Cell{a.width - 2 - o, bottom} : Cell{o + 1, q + 1};
     if (!a.inside(block.x, block.y)) return;
     a.set_tile(block.x, block.y, Tile::steel());
     a.fire_left[a.index(block.x, block.y)] = 0;
-    if (std::size_t i = charge_index_at(a, block.x, block.y); i < a.charges.size()) remove_charge(a, i);
+    if (std::size_t i = charge_index_at(a, block.x, block.y); i < a.charges.size())
+        remove_charge(a, i);
     ev.push_back(Event::WallClosed);
     for (Digger& d : a.diggers)
         if (is_alive(d) && d.x == block.x && d.y == block.y) kill_digger(d, ev);
@@ -136,10 +137,18 @@ std::uint8_t one_more_up_to_cap(std::uint8_t value) {
 
 void apply_pickup(Arena& a, Digger& d, PickupKind item) {
     switch (item) {
-    case PickupKind::Charge: d.max_charges = one_more_up_to_cap(d.max_charges); break;
-    case PickupKind::Reach: d.reach = one_more_up_to_cap(d.reach); break;
-    case PickupKind::Boots: d.boots = true; break;
-    case PickupKind::Crystal: a.score += crystal_points; break;
+        case PickupKind::Charge:
+            d.max_charges = one_more_up_to_cap(d.max_charges);
+            break;
+        case PickupKind::Reach:
+            d.reach = one_more_up_to_cap(d.reach);
+            break;
+        case PickupKind::Boots:
+            d.boots = true;
+            break;
+        case PickupKind::Crystal:
+            a.score += crystal_points;
+            break;
     }
 }
 
@@ -188,7 +197,9 @@ struct DirList {
     std::array<Dir, 4> dirs{};
     std::uint32_t count = 0;
     void push(Dir d) { dirs[count++] = d; }
-    bool contains(Dir d) const { return std::find(dirs.begin(), dirs.begin() + count, d) != dirs.begin() + count; }
+    bool contains(Dir d) const {
+        return std::find(dirs.begin(), dirs.begin() + count, d) != dirs.begin() + count;
+    }
 };
 
 // Creatures walk on open floor, items and the hatch, never onto each other.
@@ -196,12 +207,16 @@ struct DirList {
 // anywhere they can eat.
 bool creature_may_enter(const Arena& a, const Creature& c, std::int32_t x, std::int32_t y) {
     const TileKind kind = a.tile(x, y).kind;
-    if (kind != TileKind::Empty && kind != TileKind::Pickup && kind != TileKind::Hatch) return false;
+    if (kind != TileKind::Empty && kind != TileKind::Pickup && kind != TileKind::Hatch)
+        return false;
     if (creature_at(a, x, y)) return false;
     switch (c.kind) {
-    case CreatureKind::Mite: return a.charge_at(x, y) == nullptr;
-    case CreatureKind::Wisp: return a.charge_at(x, y) == nullptr && a.fire(x, y) == 0;
-    case CreatureKind::Gobbler: return true;
+        case CreatureKind::Mite:
+            return a.charge_at(x, y) == nullptr;
+        case CreatureKind::Wisp:
+            return a.charge_at(x, y) == nullptr && a.fire(x, y) == 0;
+        case CreatureKind::Gobbler:
+            return true;
     }
     return false;
 }
@@ -235,7 +250,8 @@ Dir choose_direction(Arena& a, const Creature& c, const DirList& options) {
         std::int32_t best_dist = -1;
         for (std::uint32_t n = 0; n < candidates.count; ++n) {
             const Dir d = candidates.dirs[n];
-            const std::int32_t dist = distance_to_nearest_digger(a, {c.x + dir_dx(d), c.y + dir_dy(d)});
+            const std::int32_t dist =
+                distance_to_nearest_digger(a, {c.x + dir_dx(d), c.y + dir_dy(d)});
             if (best_dist < 0 || dist < best_dist) {
                 best = d;
                 best_dist = dist;
@@ -307,12 +323,15 @@ void burn_fuses(Arena& a) {
 
 Tile revealed(Tile brick) {
     switch (brick.hidden()) {
-    case Hidden::Charge:
-    case Hidden::Reach:
-    case Hidden::Boots:
-    case Hidden::Crystal: return Tile::pickup(static_cast<PickupKind>(brick.payload));
-    case Hidden::Hatch: return Tile::hatch();
-    case Hidden::Nothing: break;
+        case Hidden::Charge:
+        case Hidden::Reach:
+        case Hidden::Boots:
+        case Hidden::Crystal:
+            return Tile::pickup(static_cast<PickupKind>(brick.payload));
+        case Hidden::Hatch:
+            return Tile::hatch();
+        case Hidden::Nothing:
+            break;
     }
     return Tile::empty();
 }
@@ -325,18 +344,21 @@ void blast(Arena& a, const Charge& charge, Events& ev) {
         const std::size_t at = a.index(c.x, c.y);
         Tile& t = a.tiles[at];
         switch (t.kind) {
-        case TileKind::Brick:
-            t = revealed(t);
-            a.score += brick_points;
-            ev.push_back(Event::BrickBroken);
-            break;
-        case TileKind::Dirt: t = Tile::empty(); break;
-        case TileKind::Pickup:
-            if (a.fire_left[at] == 0) t = Tile::empty();
-            break;
-        case TileKind::Empty:
-        case TileKind::Steel:
-        case TileKind::Hatch: break;
+            case TileKind::Brick:
+                t = revealed(t);
+                a.score += brick_points;
+                ev.push_back(Event::BrickBroken);
+                break;
+            case TileKind::Dirt:
+                t = Tile::empty();
+                break;
+            case TileKind::Pickup:
+                if (a.fire_left[at] == 0) t = Tile::empty();
+                break;
+            case TileKind::Empty:
+            case TileKind::Steel:
+            case TileKind::Hatch:
+                break;
         }
         a.fire_left[at] = fire_ticks;
     }
@@ -344,8 +366,9 @@ void blast(Arena& a, const Charge& charge, Events& ev) {
 
 void explode_charges(Arena& a, Events& ev) {
     for (;;) {
-        const auto due = std::find_if(a.charges.begin(), a.charges.end(),
-            [&](const Charge& c) { return c.fuse == 0 || a.fire(c.x, c.y) > 0; });
+        const auto due = std::find_if(a.charges.begin(), a.charges.end(), [&](const Charge& c) {
+            return c.fuse == 0 || a.fire(c.x, c.y) > 0;
+        });
         if (due == a.charges.end()) return;
         const Charge charge = *due;
         remove_charge(a, static_cast<std::size_t>(due - a.charges.begin()));
@@ -385,11 +408,12 @@ void check_contacts(Arena& a, Events& ev) {
 
 void burn_creatures(Arena& a, Events& ev) {
     std::uint32_t points = 0;
-    const auto burnt = std::remove_if(a.creatures.begin(), a.creatures.end(), [&](const Creature& c) {
-        if (a.fire(c.x, c.y) == 0) return false;
-        points += creature_points * (static_cast<std::uint32_t>(c.kind) + 1);
-        return true;
-    });
+    const auto burnt =
+        std::remove_if(a.creatures.begin(), a.creatures.end(), [&](const Creature& c) {
+            if (a.fire(c.x, c.y) == 0) return false;
+            points += creature_points * (static_cast<std::uint32_t>(c.kind) + 1);
+            return true;
+        });
     if (burnt == a.creatures.end()) return;
     a.creatures.erase(burnt, a.creatures.end());
     a.score += points;
@@ -411,8 +435,9 @@ void check_hatch(Arena& a, bool level_had_creatures, Events& ev) {
 // (with ten points for every whole second left), lost otherwise.
 void check_level_end(Arena& a, Events& ev) {
     if (alive_count(a) > 0) return;
-    const bool escaped = std::any_of(a.diggers.begin(), a.diggers.end(),
-                                     [](const Digger& d) { return d.state == DiggerState::Escaped; });
+    const bool escaped = std::any_of(a.diggers.begin(), a.diggers.end(), [](const Digger& d) {
+        return d.state == DiggerState::Escaped;
+    });
     if (escaped) {
         a.outcome = Outcome::Finished;
         a.score += a.time_left / ticks_per_second * time_bonus_points;
@@ -427,8 +452,8 @@ void check_level_end(Arena& a, Events& ev) {
 // every charge and flame is gone: a survivor wins only once the fire is out.
 void check_round_end(Arena& a, Events& ev) {
     const std::size_t alive = alive_count(a);
-    const bool quiet = a.charges.empty() &&
-                       std::all_of(a.fire_left.begin(), a.fire_left.end(), [](std::uint8_t f) { return f == 0; });
+    const bool quiet = a.charges.empty() && std::all_of(a.fire_left.begin(), a.fire_left.end(),
+                                                        [](std::uint8_t f) { return f == 0; });
     if (!(quiet && alive < 2) && a.time_left != 0) return;
     a.has_winner = alive == 1;
     if (a.has_winner) {

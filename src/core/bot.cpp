@@ -19,11 +19,11 @@ constexpr int64_t wall_last_block = 198;
 constexpr float goal_wait_ticks = 8.0f;
 constexpr float item_worth = 8.0f;
 constexpr float hatch_worth = 1000.0f;
-constexpr int32_t brick_worth = 2;           // each brick a charge would break
-constexpr int32_t item_lost_worth = -3;      // each open item it would destroy
+constexpr int32_t brick_worth = 2;       // each brick a charge would break
+constexpr int32_t item_lost_worth = -3;  // each open item it would destroy
 constexpr int32_t creature_caught_worth = 10;
 constexpr int32_t rival_caught_worth = 8;
-constexpr int32_t near_miss_worth = 3;       // a creature or rival close by but not caught
+constexpr int32_t near_miss_worth = 3;  // a creature or rival close by but not caught
 constexpr int32_t near_cells = 3;
 
 bool inside(const Arena& arena, int32_t x, int32_t y) {
@@ -35,7 +35,8 @@ std::size_t cell_count(const Arena& arena) {
 }
 
 std::size_t cell_index(int32_t width, int32_t x, int32_t y) {
-    return static_cast<std::size_t>(x) + static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
+    return static_cast<std::size_t>(x) +
+           static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
 }
 
 int32_t manhattan(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
@@ -90,7 +91,8 @@ void predict_blasts(DangerMap& danger, Bombs bombs) {
         changed = false;
         for (const Bomb& j : bombs.list) {
             for (std::size_t c = j.first; c < j.last; ++c) {
-                for (int32_t k = lying_at[bombs.cells[c]]; k >= 0; k = next[static_cast<std::size_t>(k)]) {
+                for (int32_t k = lying_at[bombs.cells[c]]; k >= 0;
+                     k = next[static_cast<std::size_t>(k)]) {
                     Bomb& other = bombs.list[static_cast<std::size_t>(k)];
                     if (j.time < other.time) {
                         other.time = j.time;
@@ -102,7 +104,8 @@ void predict_blasts(DangerMap& danger, Bombs bombs) {
     }
     for (const Bomb& bomb : bombs.list)
         for (std::size_t c = bomb.first; c < bomb.last; ++c)
-            danger.blast_eta[bombs.cells[c]] = std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
+            danger.blast_eta[bombs.cells[c]] =
+                std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
 }
 
 // The closing wall fills the rows from the top and the bottom in turn, block
@@ -116,9 +119,11 @@ void predict_wall(DangerMap& danger, const Arena& arena) {
             const int64_t k = (y - 1 <= h - y - 2) ? 2 * (y - 1) * inner + (x - 1)
                                                    : (2 * (h - y - 2) + 1) * inner + (inner - x);
             if (k > wall_last_block) continue;
-            const int64_t lands_at = int64_t{wall_start_ticks} - int64_t{wall_interval_ticks} * (k + 1);
+            const int64_t lands_at =
+                int64_t{wall_start_ticks} - int64_t{wall_interval_ticks} * (k + 1);
             if (time_left >= lands_at && time_left - lands_at < wall_warning_ticks)
-                danger.wall_eta[cell_index(arena.width, static_cast<int32_t>(x), static_cast<int32_t>(y))] =
+                danger.wall_eta[cell_index(arena.width, static_cast<int32_t>(x),
+                                           static_cast<int32_t>(y))] =
                     static_cast<uint32_t>(time_left - lands_at);
         }
     }
@@ -138,7 +143,8 @@ DangerMap base_danger(const Arena& arena) {
 
 // The danger map with one more charge tried out: the same fire and wall,
 // the blasts foreseen anew.
-DangerMap with_trial(const DangerMap& danger, const Arena& arena, Bombs bombs, const Charge& trial) {
+DangerMap with_trial(const DangerMap& danger, const Arena& arena, Bombs bombs,
+                     const Charge& trial) {
     DangerMap tried;
     tried.width = danger.width;
     tried.fire_now = danger.fire_now;
@@ -185,8 +191,9 @@ std::vector<uint8_t> footing(const Arena& arena, const std::vector<uint8_t>& hau
 // faster route is entered again and queued once more. Whether a step is
 // allowed depends on when it is taken, so the order of the search decides
 // the routes, and it is kept exactly.
-RouteMap search_routes(const Arena& arena, const DangerMap& danger, const std::vector<uint8_t>& cost,
-                       int32_t sx, int32_t sy, uint32_t start_time, uint32_t step) {
+RouteMap search_routes(const Arena& arena, const DangerMap& danger,
+                       const std::vector<uint8_t>& cost, int32_t sx, int32_t sy,
+                       uint32_t start_time, uint32_t step) {
     RouteMap routes;
     routes.width = arena.width;
     routes.arrival.assign(cell_count(arena), no_tick);
@@ -217,7 +224,8 @@ RouteMap search_routes(const Arena& arena, const DangerMap& danger, const std::v
             if (blast != no_tick && !(i + margin_ticks < blast || e > uint64_t{blast} + fire_ticks))
                 continue;
             routes.arrival[n] = static_cast<uint32_t>(i);
-            routes.first_step[n] = cell == start ? static_cast<uint8_t>(d) : routes.first_step[cell];
+            routes.first_step[n] =
+                cell == start ? static_cast<uint8_t>(d) : routes.first_step[cell];
             queue.push_back(n);
         }
     }
@@ -238,8 +246,13 @@ struct Sight {
     RouteMap routes;
 
     Sight(const Arena& a, std::size_t i)
-        : arena(a), me(i), digger(a.diggers[i]), step(digger.boots ? walk_step_ticks - 1u : walk_step_ticks),
-          haunted(haunted_cells(a)), cost(footing(a, haunted)), bombs(arena_bombs(a)) {
+        : arena(a),
+          me(i),
+          digger(a.diggers[i]),
+          step(digger.boots ? walk_step_ticks - 1u : walk_step_ticks),
+          haunted(haunted_cells(a)),
+          cost(footing(a, haunted)),
+          bombs(arena_bombs(a)) {
         danger = base_danger(a);
         predict_blasts(danger, bombs);
         routes = search_routes(a, danger, cost, digger.x, digger.y, 0, step);
@@ -248,8 +261,8 @@ struct Sight {
     std::size_t here() const { return cell_index(arena.width, digger.x, digger.y); }
 
     bool usable(std::size_t c) const {
-        return routes.arrival[c] != no_tick && safe_at(danger, c, uint64_t{routes.arrival[c]} + 1) &&
-               !haunted[c];
+        return routes.arrival[c] != no_tick &&
+               safe_at(danger, c, uint64_t{routes.arrival[c]} + 1) && !haunted[c];
     }
 };
 
@@ -275,8 +288,9 @@ DiggerInput flee(const Sight& sight) {
     for (Dir d : all_dirs) {
         const int32_t nx = sight.digger.x + dir_dx(d), ny = sight.digger.y + dir_dy(d);
         if (!arena.can_enter(nx, ny) || arena.fire(nx, ny) > 0) continue;
-        const bool creature = std::any_of(arena.creatures.begin(), arena.creatures.end(),
-                                          [&](const Creature& cr) { return cr.x == nx && cr.y == ny; });
+        const bool creature =
+            std::any_of(arena.creatures.begin(), arena.creatures.end(),
+                        [&](const Creature& cr) { return cr.x == nx && cr.y == ny; });
         if (!creature) return go(static_cast<uint8_t>(d));
     }
     return {};
@@ -288,7 +302,8 @@ int32_t charge_worth(const Sight& sight, int32_t x, int32_t y) {
     const Arena& arena = sight.arena;
     const auto cells = blast_cells(arena, x, y, sight.digger.reach);
     auto in_blast = [&](int32_t px, int32_t py) {
-        return std::any_of(cells.begin(), cells.end(), [&](const auto& c) { return c.x == px && c.y == py; });
+        return std::any_of(cells.begin(), cells.end(),
+                           [&](const auto& c) { return c.x == px && c.y == py; });
     };
     int32_t worth = 0;
     for (const auto& c : cells) {
@@ -297,15 +312,19 @@ int32_t charge_worth(const Sight& sight, int32_t x, int32_t y) {
         if (kind == TileKind::Pickup) worth += item_lost_worth;
     }
     for (const Creature& creature : arena.creatures) {
-        if (in_blast(creature.x, creature.y)) worth += creature_caught_worth;
-        else if (manhattan(creature.x, creature.y, x, y) <= near_cells) worth += near_miss_worth;
+        if (in_blast(creature.x, creature.y))
+            worth += creature_caught_worth;
+        else if (manhattan(creature.x, creature.y, x, y) <= near_cells)
+            worth += near_miss_worth;
     }
     if (arena.duel) {
         for (std::size_t j = 0; j < arena.diggers.size(); ++j) {
             const Digger& rival = arena.diggers[j];
             if (j == sight.me || rival.state != DiggerState::Alive) continue;
-            if (in_blast(rival.x, rival.y)) worth += rival_caught_worth;
-            else if (manhattan(rival.x, rival.y, x, y) <= near_cells) worth += near_miss_worth;
+            if (in_blast(rival.x, rival.y))
+                worth += rival_caught_worth;
+            else if (manhattan(rival.x, rival.y, x, y) <= near_cells)
+                worth += near_miss_worth;
         }
     }
     return worth;
@@ -323,10 +342,12 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
             const float wait = static_cast<float>(sight.routes.arrival[c]) + goal_wait_ticks;
             const TileKind kind = arena.tile(x, y).kind;
             if (kind == TileKind::Pickup) goals.push_back({x, y, item_worth / wait, GoalKind::Go});
-            if (kind == TileKind::Hatch && hatch_usable) goals.push_back({x, y, hatch_worth / wait, GoalKind::Go});
+            if (kind == TileKind::Hatch && hatch_usable)
+                goals.push_back({x, y, hatch_worth / wait, GoalKind::Go});
             if (can_light && kind != TileKind::Hatch) {
                 const int32_t worth = charge_worth(sight, x, y);
-                if (worth > 0) goals.push_back({x, y, static_cast<float>(worth) / wait, GoalKind::Bomb});
+                if (worth > 0)
+                    goals.push_back({x, y, static_cast<float>(worth) / wait, GoalKind::Bomb});
             }
         }
     }
@@ -340,13 +361,15 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
 bool can_escape(const Sight& sight, const BotGoal& goal) {
     const std::size_t g = cell_index(sight.arena.width, goal.x, goal.y);
     const uint32_t t = sight.routes.arrival[g];
-    const Charge trial{.x = goal.x,
-                       .y = goal.y,
-                       .fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX)),
-                       .reach = sight.digger.reach,
-                       .owner = static_cast<uint8_t>(sight.me)};
+    const Charge trial{
+        .x = goal.x,
+        .y = goal.y,
+        .fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX)),
+        .reach = sight.digger.reach,
+        .owner = static_cast<uint8_t>(sight.me)};
     const DangerMap tried = with_trial(sight.danger, sight.arena, sight.bombs, trial);
-    const RouteMap escape = search_routes(sight.arena, tried, sight.cost, goal.x, goal.y, t + 1, sight.step);
+    const RouteMap escape =
+        search_routes(sight.arena, tried, sight.cost, goal.x, goal.y, t + 1, sight.step);
     for (std::size_t c = 0; c < escape.arrival.size(); ++c) {
         if (escape.arrival[c] != no_tick && safe_at(tried, c, uint64_t{escape.arrival[c]} + 1) &&
             !sight.haunted[c])
@@ -365,7 +388,8 @@ DiggerInput roam(const Sight& sight) {
             if (j != sight.me && arena.diggers[j].state == DiggerState::Alive)
                 targets.emplace_back(arena.diggers[j].x, arena.diggers[j].y);
     } else {
-        for (const Creature& creature : arena.creatures) targets.emplace_back(creature.x, creature.y);
+        for (const Creature& creature : arena.creatures)
+            targets.emplace_back(creature.x, creature.y);
     }
     bool found = false;
     std::size_t best = 0;
@@ -380,7 +404,8 @@ DiggerInput roam(const Sight& sight) {
                 distance = t == 0 ? d : std::min(distance, d);
             }
             if (!found || distance < best_distance ||
-                (distance == best_distance && sight.routes.arrival[c] < sight.routes.arrival[best])) {
+                (distance == best_distance &&
+                 sight.routes.arrival[c] < sight.routes.arrival[best])) {
                 found = true;
                 best = c;
                 best_distance = distance;
@@ -403,7 +428,8 @@ DangerMap danger_map(const Arena& arena, const std::optional<Charge>& trial) {
 
 RouteMap route_map(const Arena& arena, const DangerMap& danger, int32_t x, int32_t y,
                    uint32_t start_time, uint32_t step) {
-    return search_routes(arena, danger, footing(arena, haunted_cells(arena)), x, y, start_time, step);
+    return search_routes(arena, danger, footing(arena, haunted_cells(arena)), x, y, start_time,
+                         step);
 }
 
 bool is_haunted(const Arena& arena, int32_t x, int32_t y) {
@@ -417,14 +443,16 @@ bool is_safe(const DangerMap& danger, int32_t x, int32_t y, uint32_t t) {
 }
 
 std::vector<BotGoal> bot_goals(const Arena& arena, std::size_t i) {
-    if (i >= arena.diggers.size() || !inside(arena, arena.diggers[i].x, arena.diggers[i].y)) return {};
+    if (i >= arena.diggers.size() || !inside(arena, arena.diggers[i].x, arena.diggers[i].y))
+        return {};
     return find_goals(Sight(arena, i));
 }
 
 DiggerInput bot_decide(const Arena& arena, std::size_t i) {
     if (i >= arena.diggers.size()) return {};
     const Digger& digger = arena.diggers[i];
-    if (digger.state != DiggerState::Alive || digger.step_timer > 1 || !inside(arena, digger.x, digger.y))
+    if (digger.state != DiggerState::Alive || digger.step_timer > 1 ||
+        !inside(arena, digger.x, digger.y))
         return {};
 
     const Sight sight(arena, i);

@@ -38,8 +38,8 @@ struct DangerMap {
 // The fastest safe routes from one cell: the earliest tick the digger can
 // stand on each cell, and which way its first step goes.
 struct RouteMap {
-    std::vector<uint32_t> arrival;   // `no_tick` where unreachable
-    std::vector<uint8_t> first_step; // a `Dir`, 255 for the start and unreachable cells
+    std::vector<uint32_t> arrival;    // `no_tick` where unreachable
+    std::vector<uint8_t> first_step;  // a `Dir`, 255 for the start and unreachable cells
     int32_t width = 0;
 };
 

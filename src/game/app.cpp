@@ -239,8 +239,8 @@ void wait_for_events(App& app) {
     if (!app.redraw_requested) {
         const auto remaining = app.next_frame - Clock::now();
         if (remaining > Clock::duration::zero())
-            timeout_ms = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
+            timeout_ms =
+                static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
     }
     SDL_Event event;
     if (SDL_WaitEventTimeout(&event, timeout_ms) == 0) return;

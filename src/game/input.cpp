@@ -32,9 +32,8 @@ const DirectionKey* direction_key(Key key) {
 }
 
 bool any_pressed(const std::vector<Key>& pressed, std::initializer_list<Key> keys) {
-    return std::any_of(pressed.begin(), pressed.end(), [&](Key k) {
-        return std::find(keys.begin(), keys.end(), k) != keys.end();
-    });
+    return std::any_of(pressed.begin(), pressed.end(),
+                       [&](Key k) { return std::find(keys.begin(), keys.end(), k) != keys.end(); });
 }
 
 void remove_dir(std::vector<Dir>& stack, Dir dir) {
@@ -43,10 +42,14 @@ void remove_dir(std::vector<Dir>& stack, Dir dir) {
 
 const char* dir_name(Dir dir) {
     switch (dir) {
-        case Dir::Up: return "Up";
-        case Dir::Right: return "Right";
-        case Dir::Down: return "Down";
-        case Dir::Left: return "Left";
+        case Dir::Up:
+            return "Up";
+        case Dir::Right:
+            return "Right";
+        case Dir::Down:
+            return "Down";
+        case Dir::Left:
+            return "Left";
     }
     return "?";
 }
@@ -161,8 +164,8 @@ void take_typed(InputCollector& input, std::optional<std::string>& naming_text) 
     const std::uint64_t backspaces = std::exchange(input.backspaces, 0);
     if (!naming_text) return;
     std::string& name = *naming_text;
-    name.resize(name.size() - static_cast<std::size_t>(
-                                  std::min<std::uint64_t>(backspaces, name.size())));
+    name.resize(name.size() -
+                static_cast<std::size_t>(std::min<std::uint64_t>(backspaces, name.size())));
     // Bytes of multi-byte characters are all above 0x7F, so looking at bytes
     // drops them whole.
     for (char c : typed) {
@@ -186,8 +189,8 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     const std::vector<Key>& pressed = input.pressed_keys;
 
     // The keyboard.
-    frame.fire[0] = any_pressed(pressed, {Key::Space, Key::Enter, Key::NumpadEnter,
-                                          Key::ControlRight, Key::ShiftRight});
+    frame.fire[0] = any_pressed(
+        pressed, {Key::Space, Key::Enter, Key::NumpadEnter, Key::ControlRight, Key::ShiftRight});
     frame.fire[1] = any_pressed(pressed, {Key::KeyQ, Key::ControlLeft, Key::ShiftLeft});
     frame.confirm = any_pressed(pressed, {Key::Space, Key::Enter, Key::NumpadEnter}) ||
                     input.click || input.tap;

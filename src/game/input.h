@@ -33,11 +33,11 @@ std::string to_text(const PadState& pad);
 // replaces the whole list after each reading pass; the game copies it once a
 // frame. Both hold the lock only for the copy.
 class PadList {
-public:
+  public:
     void replace(std::vector<PadState> pads);
     std::vector<PadState> copy() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<PadState> pads_;
 };
@@ -62,11 +62,29 @@ struct FrameInput {
 // that position on a US keyboard; `Other` is any other key.
 enum class Key : std::uint8_t {
     Other,
-    ArrowUp, ArrowRight, ArrowDown, ArrowLeft,
-    KeyW, KeyD, KeyS, KeyA,
-    Space, Enter, NumpadEnter, ControlRight, ShiftRight,
-    KeyQ, ControlLeft, ShiftLeft,
-    KeyR, Escape, KeyP, KeyM, Tab, KeyN, F9,
+    ArrowUp,
+    ArrowRight,
+    ArrowDown,
+    ArrowLeft,
+    KeyW,
+    KeyD,
+    KeyS,
+    KeyA,
+    Space,
+    Enter,
+    NumpadEnter,
+    ControlRight,
+    ShiftRight,
+    KeyQ,
+    ControlLeft,
+    ShiftLeft,
+    KeyR,
+    Escape,
+    KeyP,
+    KeyM,
+    Tab,
+    KeyN,
+    F9,
     Backspace,
 };
 

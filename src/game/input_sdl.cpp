@@ -30,8 +30,9 @@ PadState pad_state(SDL_GameController* pad) {
     else if (button(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT))
         state.dir = Dir::Left;
     else  // SDL's stick y grows downwards
-        state.dir = stick_dir(unit_axis(SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTX)),
-                              -unit_axis(SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTY)));
+        state.dir =
+            stick_dir(unit_axis(SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTX)),
+                      -unit_axis(SDL_GameControllerGetAxis(pad, SDL_CONTROLLER_AXIS_LEFTY)));
     state.face = button(pad, SDL_CONTROLLER_BUTTON_A) || button(pad, SDL_CONTROLLER_BUTTON_B) ||
                  button(pad, SDL_CONTROLLER_BUTTON_X) || button(pad, SDL_CONTROLLER_BUTTON_Y);
     state.start = button(pad, SDL_CONTROLLER_BUTTON_START);
@@ -65,9 +66,12 @@ const char* or_empty(const char* text) { return text ? text : ""; }
 // SDL has no words of its own for its events; these say what happened.
 std::string event_text(const SDL_Event& event) {
     switch (event.type) {
-        case SDL_CONTROLLERDEVICEADDED: return "connected";
-        case SDL_CONTROLLERDEVICEREMOVED: return "disconnected";
-        case SDL_CONTROLLERDEVICEREMAPPED: return "remapped";
+        case SDL_CONTROLLERDEVICEADDED:
+            return "connected";
+        case SDL_CONTROLLERDEVICEREMOVED:
+            return "disconnected";
+        case SDL_CONTROLLERDEVICEREMAPPED:
+            return "remapped";
         case SDL_CONTROLLERBUTTONDOWN:
         case SDL_CONTROLLERBUTTONUP:
             return std::string("button ") +
@@ -79,7 +83,8 @@ std::string event_text(const SDL_Event& event) {
                    or_empty(SDL_GameControllerGetStringForAxis(
                        static_cast<SDL_GameControllerAxis>(event.caxis.axis))) +
                    " " + std::to_string(event.caxis.value);
-        default: return {};
+        default:
+            return {};
     }
 }
 
@@ -87,32 +92,58 @@ std::string event_text(const SDL_Event& event) {
 
 std::optional<Key> key_for_scancode(SDL_Scancode scancode) {
     switch (scancode) {
-        case SDL_SCANCODE_UNKNOWN: return std::nullopt;
-        case SDL_SCANCODE_UP: return Key::ArrowUp;
-        case SDL_SCANCODE_RIGHT: return Key::ArrowRight;
-        case SDL_SCANCODE_DOWN: return Key::ArrowDown;
-        case SDL_SCANCODE_LEFT: return Key::ArrowLeft;
-        case SDL_SCANCODE_W: return Key::KeyW;
-        case SDL_SCANCODE_D: return Key::KeyD;
-        case SDL_SCANCODE_S: return Key::KeyS;
-        case SDL_SCANCODE_A: return Key::KeyA;
-        case SDL_SCANCODE_SPACE: return Key::Space;
-        case SDL_SCANCODE_RETURN: return Key::Enter;
-        case SDL_SCANCODE_KP_ENTER: return Key::NumpadEnter;
-        case SDL_SCANCODE_RCTRL: return Key::ControlRight;
-        case SDL_SCANCODE_RSHIFT: return Key::ShiftRight;
-        case SDL_SCANCODE_Q: return Key::KeyQ;
-        case SDL_SCANCODE_LCTRL: return Key::ControlLeft;
-        case SDL_SCANCODE_LSHIFT: return Key::ShiftLeft;
-        case SDL_SCANCODE_R: return Key::KeyR;
-        case SDL_SCANCODE_ESCAPE: return Key::Escape;
-        case SDL_SCANCODE_P: return Key::KeyP;
-        case SDL_SCANCODE_M: return Key::KeyM;
-        case SDL_SCANCODE_TAB: return Key::Tab;
-        case SDL_SCANCODE_N: return Key::KeyN;
-        case SDL_SCANCODE_F9: return Key::F9;
-        case SDL_SCANCODE_BACKSPACE: return Key::Backspace;
-        default: return Key::Other;
+        case SDL_SCANCODE_UNKNOWN:
+            return std::nullopt;
+        case SDL_SCANCODE_UP:
+            return Key::ArrowUp;
+        case SDL_SCANCODE_RIGHT:
+            return Key::ArrowRight;
+        case SDL_SCANCODE_DOWN:
+            return Key::ArrowDown;
+        case SDL_SCANCODE_LEFT:
+            return Key::ArrowLeft;
+        case SDL_SCANCODE_W:
+            return Key::KeyW;
+        case SDL_SCANCODE_D:
+            return Key::KeyD;
+        case SDL_SCANCODE_S:
+            return Key::KeyS;
+        case SDL_SCANCODE_A:
+            return Key::KeyA;
+        case SDL_SCANCODE_SPACE:
+            return Key::Space;
+        case SDL_SCANCODE_RETURN:
+            return Key::Enter;
+        case SDL_SCANCODE_KP_ENTER:
+            return Key::NumpadEnter;
+        case SDL_SCANCODE_RCTRL:
+            return Key::ControlRight;
+        case SDL_SCANCODE_RSHIFT:
+            return Key::ShiftRight;
+        case SDL_SCANCODE_Q:
+            return Key::KeyQ;
+        case SDL_SCANCODE_LCTRL:
+            return Key::ControlLeft;
+        case SDL_SCANCODE_LSHIFT:
+            return Key::ShiftLeft;
+        case SDL_SCANCODE_R:
+            return Key::KeyR;
+        case SDL_SCANCODE_ESCAPE:
+            return Key::Escape;
+        case SDL_SCANCODE_P:
+            return Key::KeyP;
+        case SDL_SCANCODE_M:
+            return Key::KeyM;
+        case SDL_SCANCODE_TAB:
+            return Key::Tab;
+        case SDL_SCANCODE_N:
+            return Key::KeyN;
+        case SDL_SCANCODE_F9:
+            return Key::F9;
+        case SDL_SCANCODE_BACKSPACE:
+            return Key::Backspace;
+        default:
+            return Key::Other;
     }
 }
 
@@ -185,9 +216,9 @@ void GamepadLibrary::log_listing() const {
     const int count = SDL_NumJoysticks();
     for (int i = 0; i < count; ++i) {
         log_("  " + std::to_string(SDL_JoystickGetDeviceInstanceID(i)) + ": " +
-             or_empty(SDL_JoystickNameForIndex(i)) + " (" +
-             hex4(SDL_JoystickGetDeviceVendor(i)) + ":" + hex4(SDL_JoystickGetDeviceProduct(i)) +
-             "), mapping from " + mapping_source(i) + ", connected: true");
+             or_empty(SDL_JoystickNameForIndex(i)) + " (" + hex4(SDL_JoystickGetDeviceVendor(i)) +
+             ":" + hex4(SDL_JoystickGetDeviceProduct(i)) + "), mapping from " + mapping_source(i) +
+             ", connected: true");
     }
 }
 
@@ -233,8 +264,7 @@ std::vector<Gamepad> GamepadLibrary::gamepads() const {
             SDL_GameControllerFromInstanceID(SDL_JoystickGetDeviceInstanceID(i));
         if (pad == nullptr) continue;
         pads.push_back(Gamepad{or_empty(SDL_GameControllerName(pad)),
-                               SDL_GameControllerGetVendor(pad),
-                               SDL_GameControllerGetProduct(pad),
+                               SDL_GameControllerGetVendor(pad), SDL_GameControllerGetProduct(pad),
                                SDL_GameControllerGetAttached(pad) == SDL_TRUE, pad_state(pad)});
     }
     return pads;

@@ -21,9 +21,9 @@ std::optional<Key> key_for_scancode(SDL_Scancode scancode);
 // Where touches land: SDL reports fingers in 0 … 1 of the window, the game
 // measures them in physical pixels.
 struct TouchSpace {
-    double width = 1.0;   // physical pixels
+    double width = 1.0;  // physical pixels
     double height = 1.0;
-    double scale = 1.0;   // physical pixels per logical pixel
+    double scale = 1.0;  // physical pixels per logical pixel
 };
 // The window's touch space; with no window, one pixel wide and a scale of 1.
 TouchSpace touch_space(SDL_Window* window);
@@ -36,7 +36,7 @@ inline constexpr std::uint32_t gamepad_events_logged_max = 60;
 
 // SDL's game controllers: opened when they connect, closed when they go.
 class GamepadLibrary {
-public:
+  public:
     using LogSink = std::function<void(std::string_view)>;
 
     // Starts SDL's game controller support; gives SDL's error text when it
@@ -53,7 +53,7 @@ public:
     // The open controllers in SDL's device order.
     std::vector<Gamepad> gamepads() const;
 
-private:
+  private:
     explicit GamepadLibrary(LogSink log) : log_(std::move(log)) {}
 
     LogSink log_;

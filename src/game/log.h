@@ -19,7 +19,7 @@ inline constexpr std::uint32_t log_max_entries = 600;
 // One log file. The process has one of these behind `log_line`; tests make
 // their own with a path of their choosing.
 class DiagnosticLog {
-public:
+  public:
     // `locate` is asked once, at the first entry, where the file goes.
     explicit DiagnosticLog(std::function<std::optional<std::filesystem::path>()> locate);
 
@@ -27,7 +27,7 @@ public:
     // this is the run's first entry.
     void line(std::string_view text);
 
-private:
+  private:
     enum class Status { NotYetOpened, Open, Unavailable };
 
     std::mutex mutex_;

@@ -97,7 +97,8 @@ void put_zlib_stream(std::vector<std::uint8_t>& out, std::span<const std::uint8_
     const std::size_t blocks = block_count(raw.size());
     for (std::size_t k = 0; k < blocks; ++k) {
         const std::size_t from = k * png_block_bytes;
-        const auto length = static_cast<std::uint16_t>(std::min(png_block_bytes, raw.size() - from));
+        const auto length =
+            static_cast<std::uint16_t>(std::min(png_block_bytes, raw.size() - from));
         out.push_back(k + 1 == blocks ? 1 : 0);
         put_u16_le(out, length);
         put_u16_le(out, static_cast<std::uint16_t>(~length));

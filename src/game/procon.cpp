@@ -43,9 +43,7 @@ constexpr float full_stick_centre = 2048.0f;
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
-std::string hex2(std::uint8_t value) {
-    return {hex_digits[value >> 4], hex_digits[value & 0x0f]};
-}
+std::string hex2(std::uint8_t value) { return {hex_digits[value >> 4], hex_digits[value & 0x0f]}; }
 
 std::string hex4(std::uint16_t value) {
     return hex2(static_cast<std::uint8_t>(value >> 8)) + hex2(static_cast<std::uint8_t>(value));
@@ -63,11 +61,16 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
 
 const char* bus_name(HidBus bus) {
     switch (bus) {
-        case HidBus::Unknown: return "Unknown";
-        case HidBus::Usb: return "Usb";
-        case HidBus::Bluetooth: return "Bluetooth";
-        case HidBus::I2c: return "I2c";
-        case HidBus::Spi: return "Spi";
+        case HidBus::Unknown:
+            return "Unknown";
+        case HidBus::Usb:
+            return "Usb";
+        case HidBus::Bluetooth:
+            return "Bluetooth";
+        case HidBus::I2c:
+            return "I2c";
+        case HidBus::Spi:
+            return "Spi";
     }
     return "Unknown";
 }
@@ -143,10 +146,10 @@ PadState decode_simple(std::span<const std::uint8_t> r) {
         state.dir = Dir::Left;
     } else {
         // Raw y grows downwards here.
-        const float x = (static_cast<float>(le16(r[4], r[5])) - simple_stick_centre) /
-                        simple_stick_centre;
-        const float y = -((static_cast<float>(le16(r[6], r[7])) - simple_stick_centre) /
-                          simple_stick_centre);
+        const float x =
+            (static_cast<float>(le16(r[4], r[5])) - simple_stick_centre) / simple_stick_centre;
+        const float y =
+            -((static_cast<float>(le16(r[6], r[7])) - simple_stick_centre) / simple_stick_centre);
         state.dir = stick_dir(x, y);
     }
     return state;
@@ -160,7 +163,7 @@ PadState decode_full(std::span<const std::uint8_t> r) {
     const std::uint8_t middle = r[4];
     const std::uint8_t left = r[5];
     PadState state;
-    state.face = (right & 0x0f) != 0;                    // Y, X, B, A
+    state.face = (right & 0x0f) != 0;                        // Y, X, B, A
     state.drop = (right & 0xc0) != 0 || (left & 0xc0) != 0;  // R, ZR, L, ZL
     state.select = (middle & 0x01) != 0;
     state.start = (middle & 0x02) != 0;
@@ -308,8 +311,8 @@ bool ProconDriver::keep_after_reading(ProPad& pad) {
         const std::uint32_t count = count_report(pad, report[0]);
         if (worth_logging(count))
             log_("  report " + hex2(report[0]) + " #" + std::to_string(count) + ", " +
-                 std::to_string(n) + " bytes: " +
-                 hex_bytes(report.first(std::min(n, procon_report_log_bytes))));
+                 std::to_string(n) +
+                 " bytes: " + hex_bytes(report.first(std::min(n, procon_report_log_bytes))));
         if (std::optional<PadState> state = decode_report(report)) {
             if (!pad.state) log_("  buttons are arriving: " + to_text(*state));
             pad.state = state;

@@ -55,7 +55,7 @@ struct HidDeviceInfo {
 // One open HID device; destroying it closes it. Both calls give the number
 // of bytes moved, or none with the library's error text.
 class HidDevice {
-public:
+  public:
     virtual ~HidDevice() = default;
     virtual std::optional<std::size_t> write(std::span<const std::uint8_t> report,
                                              std::string& error) = 0;
@@ -67,7 +67,7 @@ public:
 
 // The started HID library.
 class HidLibrary {
-public:
+  public:
     virtual ~HidLibrary() = default;
     // Lists the devices anew; false with the error text when it cannot.
     virtual bool enumerate(std::vector<HidDeviceInfo>& devices, std::string& error) = 0;
@@ -81,7 +81,7 @@ using HidStart = std::function<std::unique_ptr<HidLibrary>(std::string& error)>;
 
 // The driver's sense of time: the steady clock in the game.
 class ProconClock {
-public:
+  public:
     using Instant = std::chrono::steady_clock::time_point;
     virtual ~ProconClock() = default;
     virtual Instant now() = 0;
@@ -105,7 +105,7 @@ struct ProPad {
 
 // Everything the "procon" thread keeps from one pass to the next.
 class ProconDriver {
-public:
+  public:
     ProconDriver(HidLibrary& hid, ProconClock& clock, PadList& pads, ProconLog log);
 
     // Searches for new controllers when one is due, then reads every open
@@ -116,7 +116,7 @@ public:
     const std::vector<ProPad>& pads() const { return pads_; }
     const std::vector<std::string>& refused_paths() const { return refused_; }
 
-private:
+  private:
     void search();
     void open_candidate(const HidDeviceInfo& info);
     void wake(HidDevice& device);

@@ -55,16 +55,21 @@ std::string error_text(hid_device* device) {
 
 HidBus bus_of(hid_bus_type bus) {
     switch (bus) {
-        case HID_API_BUS_USB: return HidBus::Usb;
-        case HID_API_BUS_BLUETOOTH: return HidBus::Bluetooth;
-        case HID_API_BUS_I2C: return HidBus::I2c;
-        case HID_API_BUS_SPI: return HidBus::Spi;
-        default: return HidBus::Unknown;
+        case HID_API_BUS_USB:
+            return HidBus::Usb;
+        case HID_API_BUS_BLUETOOTH:
+            return HidBus::Bluetooth;
+        case HID_API_BUS_I2C:
+            return HidBus::I2c;
+        case HID_API_BUS_SPI:
+            return HidBus::Spi;
+        default:
+            return HidBus::Unknown;
     }
 }
 
 class HidapiDevice final : public HidDevice {
-public:
+  public:
     explicit HidapiDevice(hid_device* device) : device_(device) {}
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;
@@ -83,8 +88,8 @@ public:
     std::optional<std::size_t> read(std::span<std::uint8_t> buffer,
                                     std::chrono::milliseconds timeout,
                                     std::string& error) override {
-        const int milliseconds = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
-            timeout.count(), 0, INT_MAX));
+        const int milliseconds = static_cast<int>(
+            std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX));
         const int n = hid_read_timeout(device_, buffer.data(), buffer.size(), milliseconds);
         if (n < 0) {
             error = error_text(device_);
@@ -93,14 +98,14 @@ public:
         return static_cast<std::size_t>(n);
     }
 
-private:
+  private:
     hid_device* device_;
 };
 
 // hidapi 0.13.1 crashes in hid_open_path on a path that is not a hidraw
 // device, so only paths of the last listing are opened.
 class Hidapi final : public HidLibrary {
-public:
+  public:
     bool enumerate(std::vector<HidDeviceInfo>& devices, std::string& error) override {
         devices.clear();
         listed_.clear();
@@ -117,9 +122,8 @@ public:
             if (d->path == nullptr) continue;
             devices.push_back(HidDeviceInfo{d->path, d->vendor_id, d->product_id,
                                             optional_utf8(d->product_string),
-                                            optional_utf8(d->manufacturer_string),
-                                            d->usage_page, d->usage, d->interface_number,
-                                            bus_of(d->bus_type)});
+                                            optional_utf8(d->manufacturer_string), d->usage_page,
+                                            d->usage, d->interface_number, bus_of(d->bus_type)});
             listed_.push_back(d->path);
         }
         hid_free_enumeration(first);
@@ -139,12 +143,12 @@ public:
         return std::make_unique<HidapiDevice>(device);
     }
 
-private:
+  private:
     std::vector<std::string> listed_;
 };
 
 class SteadyClock final : public ProconClock {
-public:
+  public:
     Instant now() override { return std::chrono::steady_clock::now(); }
     void sleep(std::chrono::milliseconds duration) override {
         std::this_thread::sleep_for(duration);

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <span>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <vector>
 
 #include "game/log.h"
@@ -70,7 +70,7 @@ bool valid_utf8(std::string_view text) {
 // skipped with whatever they hold, records as objects or as arrays of their
 // values in file order.
 class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
-public:
+  public:
     Progress progress;
     std::string fault;
 
@@ -128,12 +128,27 @@ public:
         return false;
     }
 
-private:
+  private:
     // What the next value is read as.
     enum class Field : std::uint8_t {
-        Solved, Best, MusicOff, Mode, Difficulty, Slot, Name, Others, AllOpen,
-        ProfileSlot, ProfileName, ProfileSolved, ProfileBest,
-        Record, Profile, BestEntry, ProfileBestEntry, Ignored,
+        Solved,
+        Best,
+        MusicOff,
+        Mode,
+        Difficulty,
+        Slot,
+        Name,
+        Others,
+        AllOpen,
+        ProfileSlot,
+        ProfileName,
+        ProfileSolved,
+        ProfileBest,
+        Record,
+        Profile,
+        BestEntry,
+        ProfileBestEntry,
+        Ignored,
     };
 
     static constexpr std::array<std::string_view, 9> progress_keys{
@@ -141,10 +156,9 @@ private:
     static constexpr std::array<Field, 9> progress_fields{
         Field::Solved, Field::Best, Field::MusicOff, Field::Mode,   Field::Difficulty,
         Field::Slot,   Field::Name, Field::Others,   Field::AllOpen};
-    static constexpr std::array<std::string_view, 4> profile_keys{"slot", "name", "solved",
-                                                                  "best"};
-    static constexpr std::array<Field, 4> profile_fields{
-        Field::ProfileSlot, Field::ProfileName, Field::ProfileSolved, Field::ProfileBest};
+    static constexpr std::array<std::string_view, 4> profile_keys{"slot", "name", "solved", "best"};
+    static constexpr std::array<Field, 4> profile_fields{Field::ProfileSlot, Field::ProfileName,
+                                                         Field::ProfileSolved, Field::ProfileBest};
 
     struct Scalar {
         enum Kind { Null, Bool, Unsigned, String, Other };
@@ -156,8 +170,16 @@ private:
     };
 
     struct Frame {
-        enum Kind { ProgressObject, ProgressArray, ProfileObject, ProfileArray, BestArray,
-                    ProfileBestArray, OthersArray, Skip };
+        enum Kind {
+            ProgressObject,
+            ProgressArray,
+            ProfileObject,
+            ProfileArray,
+            BestArray,
+            ProfileBestArray,
+            OthersArray,
+            Skip
+        };
         explicit Frame(Kind k) : kind(k) {}
         Kind kind;
         std::size_t values = 0;  // values read so far, in arrays
@@ -193,32 +215,55 @@ private:
                     return fail("a player given as an array holds exactly 4 values");
                 field = profile_fields[frame.values++];
                 return true;
-            case Frame::BestArray: field = Field::BestEntry; return true;
-            case Frame::ProfileBestArray: field = Field::ProfileBestEntry; return true;
-            case Frame::OthersArray: field = Field::Profile; return true;
-            case Frame::Skip: field = Field::Ignored; return true;
+            case Frame::BestArray:
+                field = Field::BestEntry;
+                return true;
+            case Frame::ProfileBestArray:
+                field = Field::ProfileBestEntry;
+                return true;
+            case Frame::OthersArray:
+                field = Field::Profile;
+                return true;
+            case Frame::Skip:
+                field = Field::Ignored;
+                return true;
         }
         return fail("unexpected value");
     }
 
     static std::string_view field_name(Field field) {
         switch (field) {
-            case Field::Solved: case Field::ProfileSolved: return "solved";
-            case Field::Best: case Field::ProfileBest: return "best";
-            case Field::MusicOff: return "music_off";
-            case Field::Mode: return "mode";
-            case Field::Difficulty: return "difficulty";
-            case Field::Slot: case Field::ProfileSlot: return "slot";
-            case Field::Name: case Field::ProfileName: return "name";
-            case Field::Others: return "others";
-            case Field::AllOpen: return "all_open";
-            default: return "";
+            case Field::Solved:
+            case Field::ProfileSolved:
+                return "solved";
+            case Field::Best:
+            case Field::ProfileBest:
+                return "best";
+            case Field::MusicOff:
+                return "music_off";
+            case Field::Mode:
+                return "mode";
+            case Field::Difficulty:
+                return "difficulty";
+            case Field::Slot:
+            case Field::ProfileSlot:
+                return "slot";
+            case Field::Name:
+            case Field::ProfileName:
+                return "name";
+            case Field::Others:
+                return "others";
+            case Field::AllOpen:
+                return "all_open";
+            default:
+                return "";
         }
     }
 
     bool wrong(Field field, std::string_view expected) {
         switch (field) {
-            case Field::Record: return fail("the save must be an object or an array");
+            case Field::Record:
+                return fail("the save must be an object or an array");
             case Field::Profile:
                 return fail("each player in \"others\" must be an object or an array");
             case Field::BestEntry:
@@ -244,7 +289,8 @@ private:
         constexpr std::string_view whole = "a whole number from 0 to 18446744073709551615";
         Profile* profile = progress.others.empty() ? nullptr : &progress.others.back();
         switch (field) {
-            case Field::Ignored: return true;
+            case Field::Ignored:
+                return true;
             case Field::Solved:
             case Field::Slot:
             case Field::ProfileSlot:
@@ -276,8 +322,8 @@ private:
                 (field == Field::Name ? progress.name : profile->name) = value.text;
                 return true;
             case Field::Mode: {
-                const auto index = value.kind == Scalar::String ? index_of(mode_names, value.text)
-                                                                : std::nullopt;
+                const auto index =
+                    value.kind == Scalar::String ? index_of(mode_names, value.text) : std::nullopt;
                 if (!index) return wrong(field, "one of Solo, Pair, DuelSolo, DuelPair");
                 progress.mode = static_cast<Mode>(*index);
                 return true;
@@ -292,9 +338,11 @@ private:
             }
             case Field::Best:
             case Field::ProfileBest:
-            case Field::Others: return wrong(field, "an array");
+            case Field::Others:
+                return wrong(field, "an array");
             case Field::Record:
-            case Field::Profile: return wrong(field, {});
+            case Field::Profile:
+                return wrong(field, {});
         }
         return fail("unexpected value");
     }
@@ -333,14 +381,23 @@ private:
     // An object or array where a plain value belongs.
     bool scalar_expected(Field field) {
         switch (field) {
-            case Field::Solved: case Field::Slot: case Field::ProfileSlot:
+            case Field::Solved:
+            case Field::Slot:
+            case Field::ProfileSlot:
             case Field::ProfileSolved:
                 return wrong(field, "a whole number from 0 to 18446744073709551615");
-            case Field::MusicOff: case Field::AllOpen: return wrong(field, "true or false");
-            case Field::Name: case Field::ProfileName: return wrong(field, "a string");
-            case Field::Mode: return wrong(field, "one of Solo, Pair, DuelSolo, DuelPair");
-            case Field::Difficulty: return wrong(field, "one of Easy, Normal, Hard");
-            default: return wrong(field, {});
+            case Field::MusicOff:
+            case Field::AllOpen:
+                return wrong(field, "true or false");
+            case Field::Name:
+            case Field::ProfileName:
+                return wrong(field, "a string");
+            case Field::Mode:
+                return wrong(field, "one of Solo, Pair, DuelSolo, DuelPair");
+            case Field::Difficulty:
+                return wrong(field, "one of Easy, Normal, Hard");
+            default:
+                return wrong(field, {});
         }
     }
 

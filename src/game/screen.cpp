@@ -50,8 +50,7 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
     clear(target.data() + area, target.size() - area);
     const Placement p = scaled_placement(w, h);
     clear(target.data(), std::size_t{p.top} * w);
-    clear(target.data() + std::size_t{p.top + p.height} * w,
-          std::size_t{h - p.top - p.height} * w);
+    clear(target.data() + std::size_t{p.top + p.height} * w, std::size_t{h - p.top - p.height} * w);
 
     // Which canvas column each picture column shows. With a whole factor
     // every canvas column simply repeats that many times; otherwise the map
@@ -71,7 +70,8 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
         clear(row, p.left);
         clear(row + p.left + p.width, right_bar);
         std::uint32_t* out = row + p.left;
-        const std::uint64_t source_row = std::min<std::uint64_t>(std::uint64_t{r} * 200 / p.height, 199);
+        const std::uint64_t source_row =
+            std::min<std::uint64_t>(std::uint64_t{r} * 200 / p.height, 199);
         if (source_row == previous_source_row) {
             std::memcpy(out, out - w, std::size_t{p.width} * sizeof(std::uint32_t));
             continue;
@@ -81,8 +81,8 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
         const std::uint8_t* source = canvas.data() + source_row * canvas_width * 4;
         std::uint32_t converted[canvas_width];
         for (std::size_t x = 0; x < canvas_width; ++x, source += 4)
-            converted[x] = (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) |
-                           source[2];
+            converted[x] =
+                (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) | source[2];
         if (whole_factor != 0) {
             for (std::size_t x = 0; x < canvas_width; ++x)
                 for (std::uint32_t k = 0; k < whole_factor; ++k) *out++ = converted[x];

@@ -11,12 +11,10 @@ namespace zobra {
 namespace {
 
 constexpr float tile_pixels = 16.0f;
-constexpr float view_width = 320.0f;   // the play view, in canvas pixels
+constexpr float view_width = 320.0f;  // the play view, in canvas pixels
 constexpr float view_height = 176.0f;
 
-Mode next_mode(Mode mode) {
-    return static_cast<Mode>((static_cast<std::uint8_t>(mode) + 1) % 4);
-}
+Mode next_mode(Mode mode) { return static_cast<Mode>((static_cast<std::uint8_t>(mode) + 1) % 4); }
 
 Difficulty next_difficulty(Difficulty difficulty) {
     return static_cast<Difficulty>((static_cast<std::uint8_t>(difficulty) + 1) % 3);
@@ -283,8 +281,7 @@ void Session::step(const DiggerInput& player1, const DiggerInput& player2) {
     for (const Event event : arena.tick(inputs)) {
         if (event == Event::CreatureStep && !other_seen) continue;
         if (event == Event::WispStep && !wisp_seen) continue;
-        if (std::find(events.begin(), events.end(), event) == events.end())
-            events.push_back(event);
+        if (std::find(events.begin(), events.end(), event) == events.end()) events.push_back(event);
         switch (event) {
             case Event::TimeUp:
                 time_up = true;
@@ -346,9 +343,12 @@ Screen current_screen(const Session& session) {
     if (!session.in_play) return session.naming_text ? Screen::Naming : Screen::Title;
     if (session.paused) return Screen::Pause;
     switch (session.arena.outcome) {
-        case Outcome::Running: return Screen::Play;
-        case Outcome::Lost: return Screen::Lost;
-        case Outcome::Finished: return session.arena.duel ? Screen::DuelRoundOver : Screen::LevelWon;
+        case Outcome::Running:
+            return Screen::Play;
+        case Outcome::Lost:
+            return Screen::Lost;
+        case Outcome::Finished:
+            return session.arena.duel ? Screen::DuelRoundOver : Screen::LevelWon;
     }
     return Screen::Play;
 }

@@ -46,29 +46,29 @@ enum class Screen : std::uint8_t { Title, Naming, Play, Pause, LevelWon, Lost, D
 // Everything about the game in progress. Plain data on the game thread.
 struct Session {
     Progress progress;
-    Arena arena;                           // also held on the title screen
-    std::vector<Event> events;             // this frame's, each kind once, in order
+    Arena arena;                             // also held on the title screen
+    std::vector<Event> events;               // this frame's, each kind once, in order
     std::optional<std::string> naming_text;  // present while the naming screen is up
-    std::uint64_t level_index = 0;         // 0 … 39
-    std::uint64_t duel_arena_index = 0;    // 0 … 4
+    std::uint64_t level_index = 0;           // 0 … 39
+    std::uint64_t duel_arena_index = 0;      // 0 … 4
     float camera_x = 0.0f;
     float camera_y = 0.0f;
-    std::uint64_t gamepads = 0;            // pads in this frame's list
-    std::uint64_t pro_controllers = 0;     // of which Pro Controllers
+    std::uint64_t gamepads = 0;         // pads in this frame's list
+    std::uint64_t pro_controllers = 0;  // of which Pro Controllers
     std::array<std::uint32_t, 4> duel_wins{};
-    float tick_time = 0.0f;                // frame time not yet used by steps
-    float animation_time = 0.0f;           // all frame times added up
-    float end_timer = 0.0f;                // since the outcome was decided
+    float tick_time = 0.0f;       // frame time not yet used by steps
+    float animation_time = 0.0f;  // all frame times added up
+    float end_timer = 0.0f;       // since the outcome was decided
     std::uint32_t duel_round = 0;
-    float repeat_time = 0.0f;              // left or right held on the title
+    float repeat_time = 0.0f;  // left or right held on the title
     std::array<bool, 2> latched_fire{};
     std::array<std::optional<Carry>, 2> carry{};
     std::array<std::optional<Dir>, 2> latched_dir{};
     bool save_wanted = false;
     bool in_play = false;
     bool paused = false;
-    bool time_up = false;                  // the clock of this arena ran out
-    bool leave = false;                    // Esc on the title screen
+    bool time_up = false;  // the clock of this arena ran out
+    bool leave = false;    // Esc on the title screen
 
     // On the title screen with the saved player's next level.
     explicit Session(Progress loaded);
@@ -80,7 +80,7 @@ struct Session {
     // One 0.05 s step of the arena for players 1 and 2, with its bookkeeping.
     void step(const DiggerInput& player1, const DiggerInput& player2);
 
-private:
+  private:
     void update_title(const FrameInput& input, float dt);
     void update_play(const FrameInput& input, float dt);
     void continue_after_end();

@@ -32,7 +32,8 @@ void idle_ticks(Session& session, int count) {
 void computer_step(Session& session) { session.step(bot_decide(session.arena, 0), DiggerInput{}); }
 
 void computer_steps(Session& session, int most) {
-    for (int k = 0; k < most && session.arena.outcome == Outcome::Running; ++k) computer_step(session);
+    for (int k = 0; k < most && session.arena.outcome == Outcome::Running; ++k)
+        computer_step(session);
 }
 
 bool blast_burning(const Arena& arena) {
@@ -217,7 +218,8 @@ std::optional<std::string> run_shots(const std::filesystem::path& directory, std
         draw_view(canvas, session, sprites);
         present_scaled(canvas.pixels, picture, shot_width, shot_height);
         const std::filesystem::path path = png_path(directory, scene.stem);
-        if (auto error = write_bytes(path, encode_png(shot_width, shot_height, picture))) return error;
+        if (auto error = write_bytes(path, encode_png(shot_width, shot_height, picture)))
+            return error;
         out << path.string() << '\n' << std::flush;
     }
 

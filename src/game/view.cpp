@@ -28,8 +28,8 @@ constexpr Rgb warning{0xFF, 0x60, 0x60};
 constexpr Rgb hud_background{0x1A, 0x14, 0x30};
 constexpr Rgb hud_line{0x46, 0x3A, 0x6E};
 constexpr Rgb black{0x00, 0x00, 0x00};
-constexpr std::array<Rgb, 4> player_colours = {
-    Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 0xA0, 0xFF}, Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
+constexpr std::array<Rgb, 4> player_colours = {Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 0xA0, 0xFF},
+                                               Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
 
 constexpr std::string_view build_number = "5";
 constexpr std::int32_t tile_pixels = 16;
@@ -44,7 +44,9 @@ constexpr std::uint16_t fast_flicker_fuse = 16;  // fewer ticks left than this: 
 // Small helpers.
 
 // floor(t × rate) as an unsigned count; before the start (or NaN) it is 0.
-std::uint32_t frames(float t, float rate) { return saturate_cast<std::uint32_t>(std::floor(t * rate)); }
+std::uint32_t frames(float t, float rate) {
+    return saturate_cast<std::uint32_t>(std::floor(t * rate));
+}
 
 bool even(std::uint32_t n) { return n % 2 == 0; }
 
@@ -75,25 +77,33 @@ const Level& chosen_level(const Session& session) {
 }
 
 const DuelPlace& chosen_place(const Session& session) {
-    if (session.duel_arena_index >= duel_place_count) panic("the chosen duel arena is one of the five");
+    if (session.duel_arena_index >= duel_place_count)
+        panic("the chosen duel arena is one of the five");
     return duel_places[session.duel_arena_index];
 }
 
 std::string_view mode_name(Mode mode) {
     switch (mode) {
-        case Mode::Solo: return "1 SPIELER";
-        case Mode::Pair: return "2 SPIELER";
-        case Mode::DuelSolo: return "DUELL GEGEN COMPUTER";
-        case Mode::DuelPair: return "DUELL ZU ZWEIT";
+        case Mode::Solo:
+            return "1 SPIELER";
+        case Mode::Pair:
+            return "2 SPIELER";
+        case Mode::DuelSolo:
+            return "DUELL GEGEN COMPUTER";
+        case Mode::DuelPair:
+            return "DUELL ZU ZWEIT";
     }
     panic("a mode is one of the four");
 }
 
 std::string_view difficulty_name(Difficulty difficulty) {
     switch (difficulty) {
-        case Difficulty::Easy: return "LEICHT";
-        case Difficulty::Normal: return "NORMAL";
-        case Difficulty::Hard: return "SCHWER";
+        case Difficulty::Easy:
+            return "LEICHT";
+        case Difficulty::Normal:
+            return "NORMAL";
+        case Difficulty::Hard:
+            return "SCHWER";
     }
     panic("a difficulty is one of the three");
 }
@@ -131,7 +141,8 @@ void draw_parade(Canvas& canvas, const SpriteSet& sprites, float t) {
         SpriteKey::hatch_open(static_cast<std::uint8_t>(frames(t, 6.0f) % 4)),
     };
     for (std::size_t j = 0; j < parade.size(); ++j)
-        canvas.draw_sprite(lookup_sprite(sprites, parade[j]), 68 + 28 * static_cast<std::int32_t>(j), 66);
+        canvas.draw_sprite(lookup_sprite(sprites, parade[j]),
+                           68 + 28 * static_cast<std::int32_t>(j), 66);
 }
 
 std::string player_line(const Progress& progress) {
@@ -203,7 +214,8 @@ void draw_title(Canvas& canvas, const Session& session, const SpriteSet& sprites
 
     if (session.naming_text)
         draw_text_centred(canvas, 86,
-                          "NAME: " + *session.naming_text + (even(frames(t, 3.0f)) ? "<" : " "), gold, 1);
+                          "NAME: " + *session.naming_text + (even(frames(t, 3.0f)) ? "<" : " "),
+                          gold, 1);
     else
         draw_text_centred(canvas, 86, player_line(progress), text_colour, 1);
 
@@ -225,8 +237,10 @@ void draw_title(Canvas& canvas, const Session& session, const SpriteSet& sprites
         // The two players stand either side of the mode line.
         const std::int32_t h = text_width(mode_line) / 2;
         const std::uint8_t f6 = static_cast<std::uint8_t>(frames(t, 6.0f) % 2);
-        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::digger(Dir::Right, 0, f6)), 136 - h, 146);
-        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::digger(Dir::Left, 1, f6)), 168 + h, 146);
+        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::digger(Dir::Right, 0, f6)), 136 - h,
+                           146);
+        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::digger(Dir::Left, 1, f6)), 168 + h,
+                           146);
         draw_text_centred(canvas, 162, "1: PFEILE + LEER/STRG R.   2: WASD + Q/STRG L.", muted, 1);
     } else {
         draw_text_centred(canvas, 162, "PFEILE: LAUFEN   LEERTASTE: LADUNG ZUENDEN", muted, 1);
@@ -281,14 +295,18 @@ void for_visible_cells(const View& v, CellAction action) {
 
 SpriteKey pickup_key(PickupKind kind, float t, std::int32_t x, std::int32_t y) {
     switch (kind) {
-        case PickupKind::Charge: return SpriteKey::charge();
-        case PickupKind::Reach: return SpriteKey::reach(static_cast<std::uint8_t>(frames(t, 6.0f) % 2));
-        case PickupKind::Boots: return SpriteKey::boots();
+        case PickupKind::Charge:
+            return SpriteKey::charge();
+        case PickupKind::Reach:
+            return SpriteKey::reach(static_cast<std::uint8_t>(frames(t, 6.0f) % 2));
+        case PickupKind::Boots:
+            return SpriteKey::boots();
         case PickupKind::Crystal: {
             // The glint runs across the crystals in a diagonal wave.
-            const std::uint64_t phase = (std::uint64_t{frames(t, 9.0f)} +
-                                         3 * static_cast<std::uint64_t>(x) +
-                                         5 * static_cast<std::uint64_t>(y)) % 6;
+            const std::uint64_t phase =
+                (std::uint64_t{frames(t, 9.0f)} + 3 * static_cast<std::uint64_t>(x) +
+                 5 * static_cast<std::uint64_t>(y)) %
+                6;
             return SpriteKey::crystal(static_cast<std::uint8_t>(phase));
         }
     }
@@ -306,18 +324,27 @@ void draw_tiles(Canvas& canvas, const Session& session, const SpriteSet& sprites
         canvas.draw_sprite(floor, sx, sy);
         const Tile tile = arena.tile(x, y);
         switch (tile.kind) {
-            case TileKind::Empty: return;
-            case TileKind::Steel: canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::steel()), sx, sy); return;
-            case TileKind::Brick: canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::brick()), sx, sy); return;
-            case TileKind::Dirt: canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::dirt()), sx, sy); return;
+            case TileKind::Empty:
+                return;
+            case TileKind::Steel:
+                canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::steel()), sx, sy);
+                return;
+            case TileKind::Brick:
+                canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::brick()), sx, sy);
+                return;
+            case TileKind::Dirt:
+                canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::dirt()), sx, sy);
+                return;
             case TileKind::Pickup:
-                canvas.draw_sprite(lookup_sprite(sprites, pickup_key(tile.item(), t, x, y)), sx, sy);
+                canvas.draw_sprite(lookup_sprite(sprites, pickup_key(tile.item(), t, x, y)), sx,
+                                   sy);
                 return;
             case TileKind::Hatch:
                 canvas.draw_sprite(
                     lookup_sprite(sprites, hatch_glows
-                                    ? SpriteKey::hatch_open(static_cast<std::uint8_t>(frames(t, 6.0f) % 4))
-                                    : SpriteKey::hatch_shut()),
+                                               ? SpriteKey::hatch_open(
+                                                     static_cast<std::uint8_t>(frames(t, 6.0f) % 4))
+                                               : SpriteKey::hatch_shut()),
                     sx, sy);
                 return;
         }
@@ -365,7 +392,8 @@ void draw_movers(Canvas& canvas, const Session& session, const SpriteSet& sprite
         const std::uint8_t frame =
             digger.step_timer == 0 ? 0 : step_frame(digger.step_timer, digger.step_len);
         draw_mover(canvas,
-                   lookup_sprite(sprites, SpriteKey::digger(digger.facing, static_cast<std::uint8_t>(i), frame)),
+                   lookup_sprite(sprites, SpriteKey::digger(digger.facing,
+                                                            static_cast<std::uint8_t>(i), frame)),
                    digger, q, v);
     }
 }
@@ -377,7 +405,8 @@ void draw_fire(Canvas& canvas, const Session& session, const SpriteSet& sprites,
         if (left == 0) return;
         // Fresh fire is the big white flash; it darkens as it burns out.
         const auto stage = static_cast<std::uint8_t>(left <= 8 ? (8 - left) / 2 : 0);
-        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::blast(stage)), v.screen_x(x), v.screen_y(y));
+        canvas.draw_sprite(lookup_sprite(sprites, SpriteKey::blast(stage)), v.screen_x(x),
+                           v.screen_y(y));
     });
 }
 
@@ -403,8 +432,8 @@ void draw_hud(Canvas& canvas, const Session& session) {
     canvas.fill_rect(0, 0, 320, hud_rows, hud_background);
     canvas.fill_rect(0, hud_rows - 1, 320, 1, hud_line);
 
-    const std::uint32_t seconds = arena.time_left / ticks_per_second +
-                                  (arena.time_left % ticks_per_second != 0 ? 1 : 0);
+    const std::uint32_t seconds =
+        arena.time_left / ticks_per_second + (arena.time_left % ticks_per_second != 0 ? 1 : 0);
     const bool warn = arena.outcome == Outcome::Running && seconds <= clock_warning_seconds &&
                       even(frames(t, 4.0f));
     const Rgb clock_colour = warn ? warning : text_colour;
@@ -457,7 +486,8 @@ void draw_panel(Canvas& canvas, std::string_view title, Rgb title_colour,
     canvas.dim_rows(top + 24, 12 * n + 34, 70);
     draw_text_centred(canvas, top + 32, title, title_colour, 2);
     for (std::int32_t k = 0; k < n; ++k)
-        draw_text_centred(canvas, top + 54 + 12 * k, lines[static_cast<std::size_t>(k)], text_colour, 1);
+        draw_text_centred(canvas, top + 54 + 12 * k, lines[static_cast<std::size_t>(k)],
+                          text_colour, 1);
 }
 
 std::string tally(const Session& session) {
@@ -510,9 +540,10 @@ void draw_result_panel(Canvas& canvas, const Session& session) {
     const std::size_t i = session.level_index;
     const std::vector<std::uint32_t>& best = session.progress.best;
     const std::uint32_t best_score = i < best.size() ? best[i] : 0;
-    draw_panel(canvas, "GESCHAFFT!", gold,
-               {"PUNKTE " + number(arena.score) + "   BESTWERT " + number(best_score),
-                i + 1 >= level_count ? "ALLE STOLLEN GESCHAFFT!" : "LEERTASTE ODER TIPPEN: WEITER"});
+    draw_panel(
+        canvas, "GESCHAFFT!", gold,
+        {"PUNKTE " + number(arena.score) + "   BESTWERT " + number(best_score),
+         i + 1 >= level_count ? "ALLE STOLLEN GESCHAFFT!" : "LEERTASTE ODER TIPPEN: WEITER"});
 }
 
 void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites) {

@@ -62,11 +62,21 @@ void on_terminate() {
 void on_fatal_signal(int signal_number) {
     const char* name = "fatal signal";
     switch (signal_number) {
-        case SIGSEGV: name = "fatal signal SIGSEGV (invalid memory access)"; break;
-        case SIGBUS: name = "fatal signal SIGBUS (bus error)"; break;
-        case SIGFPE: name = "fatal signal SIGFPE (arithmetic error)"; break;
-        case SIGILL: name = "fatal signal SIGILL (illegal instruction)"; break;
-        case SIGABRT: name = "fatal signal SIGABRT (aborted)"; break;
+        case SIGSEGV:
+            name = "fatal signal SIGSEGV (invalid memory access)";
+            break;
+        case SIGBUS:
+            name = "fatal signal SIGBUS (bus error)";
+            break;
+        case SIGFPE:
+            name = "fatal signal SIGFPE (arithmetic error)";
+            break;
+        case SIGILL:
+            name = "fatal signal SIGILL (illegal instruction)";
+            break;
+        case SIGABRT:
+            name = "fatal signal SIGABRT (aborted)";
+            break;
     }
     panic(name);
 }

@@ -2,10 +2,9 @@
 // from the arena's generator), wisps hunting, gobblers eating, creatures
 // burning; and the contacts that kill diggers.
 
-#include "core/arena.h"
-
 #include <gtest/gtest.h>
 
+#include "core/arena.h"
 #include "support/arena_invariants.h"
 #include "support/arena_picture.h"
 
@@ -39,8 +38,14 @@ TEST(CreatureMoves, ACreatureInADeadEndTurnsBack) {
     const Rng before = a.rng;
     EXPECT_EQ(checked_tick(a), std::vector<Event>{Event::CreatureStep});
     const Creature& m = a.creatures[0];
-    EXPECT_EQ(m, (Creature{.x = 2, .y = 1, .prev_x = 1, .prev_y = 1, .step_timer = 9, .step_len = 9,
-                           .heading = Dir::Right, .kind = CreatureKind::Mite}));
+    EXPECT_EQ(m, (Creature{.x = 2,
+                           .y = 1,
+                           .prev_x = 1,
+                           .prev_y = 1,
+                           .step_timer = 9,
+                           .step_len = 9,
+                           .heading = Dir::Right,
+                           .kind = CreatureKind::Mite}));
     EXPECT_EQ(a.rng.state, after_steps(before, 2));
 }
 
@@ -106,7 +111,8 @@ TEST(CreatureMoves, MitesAndGobblersRunStraightOnUnlessTheFirstDrawIsZero) {
         Arena a(15, 9, 3);
         for (std::int32_t y = 0; y < a.height; ++y)
             for (std::int32_t x = 0; x < a.width; ++x)
-                if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1) a.set_tile(x, y, Tile::steel());
+                if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
+                    a.set_tile(x, y, Tile::steel());
         a.creatures.push_back({.x = 7, .y = 4, .prev_x = 7, .prev_y = 4, .kind = kind});
         a.outcome = Outcome::Lost;
         int steps = 0;
@@ -116,7 +122,8 @@ TEST(CreatureMoves, MitesAndGobblersRunStraightOnUnlessTheFirstDrawIsZero) {
             const Creature c = a.creatures[0];
             Rng probe = a.rng;
             const bool first_draw_zero = probe.below(5) == 0;
-            const bool ahead_open = a.tile(c.x + dir_dx(c.heading), c.y + dir_dy(c.heading)).kind == TileKind::Empty;
+            const bool ahead_open =
+                a.tile(c.x + dir_dx(c.heading), c.y + dir_dy(c.heading)).kind == TileKind::Empty;
             checked_tick(a);
             if (a.creatures[0].step_timer != a.creatures[0].step_len) continue;  // no new step
             ++steps;
@@ -124,7 +131,8 @@ TEST(CreatureMoves, MitesAndGobblersRunStraightOnUnlessTheFirstDrawIsZero) {
             if (ahead_open && !first_draw_zero) {
                 EXPECT_EQ(a.creatures[0].heading, c.heading);
             }
-            if (ahead_open && first_draw_zero && a.creatures[0].heading != c.heading) ++turned_by_chance;
+            if (ahead_open && first_draw_zero && a.creatures[0].heading != c.heading)
+                ++turned_by_chance;
             EXPECT_NE(a.creatures[0].heading, reverse(c.heading)) << "turned back on open floor";
         }
         EXPECT_GT(steps, 300);
@@ -152,13 +160,15 @@ TEST(Wisps, AWispHuntsTheNearestDiggerUnlessTheFirstDrawIsZero) {
     int hunted = 0;
     int wandered = 0;
     for (std::uint64_t seed = 1; seed <= 60; ++seed) {
-        Arena a = arena_from_picture({
-            "##########",
-            "#........#",
-            "#...w...1#",
-            "#........#",
-            "##########",
-        }, seed);
+        Arena a = arena_from_picture(
+            {
+                "##########",
+                "#........#",
+                "#...w...1#",
+                "#........#",
+                "##########",
+            },
+            seed);
         Rng probe = a.rng;
         const std::uint32_t k = probe.below(5);
         const std::uint32_t r = probe.below(3);  // candidates Up, Right, Left
@@ -173,25 +183,29 @@ TEST(Wisps, AWispHuntsTheNearestDiggerUnlessTheFirstDrawIsZero) {
 
 TEST(Wisps, OnEqualDistancesTheEarlierDirectionWinsAndWithoutDiggersAllAreEqual) {
     // Up and Right both bring the wisp within one cell of the digger.
-    Arena a = arena_from_picture({
-        "#######",
-        "#....1#",
-        "#...w.#",
-        "#.....#",
-        "#######",
-    }, 2);
+    Arena a = arena_from_picture(
+        {
+            "#######",
+            "#....1#",
+            "#...w.#",
+            "#.....#",
+            "#######",
+        },
+        2);
     Rng probe = a.rng;
     ASSERT_NE(probe.below(5), 0u);
     checked_tick(a);
     EXPECT_EQ(a.creatures[0].heading, Dir::Up);
 
-    Arena b = arena_from_picture({
-        "#######",
-        "#....1#",
-        "#...w.#",
-        "#.....#",
-        "#######",
-    }, 2);
+    Arena b = arena_from_picture(
+        {
+            "#######",
+            "#....1#",
+            "#...w.#",
+            "#.....#",
+            "#######",
+        },
+        2);
     b.creatures[0].heading = Dir::Left;  // candidates Up, Down, Left
     b.diggers[0].state = DiggerState::Escaped;
     b.outcome = Outcome::Lost;
@@ -227,7 +241,8 @@ TEST(Mites, AMiteShiesFromChargesButWalksIntoFireAndDiesThereInTheSameTick) {
     });
     a.creatures[0].heading = Dir::Right;
     a.fire_left[a.index(2, 1)] = 3;
-    EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::CreatureStep, Event::CreatureKilled, Event::HatchOpened}));
+    EXPECT_EQ(checked_tick(a),
+              (std::vector<Event>{Event::CreatureStep, Event::CreatureKilled, Event::HatchOpened}));
     EXPECT_TRUE(a.creatures.empty());
     EXPECT_EQ(a.score, 100u);
 }
@@ -264,15 +279,15 @@ TEST(Gobblers, AGobblerEatsItemsAndEatsAChargeAndAnItemInOneStep) {
     a.charges.push_back({.x = 2, .y = 3});
     a.diggers[0].charges_out = 1;
     const std::vector<Event> ev = checked_tick(a);
-    EXPECT_EQ(ev, (std::vector<Event>{Event::Gobbled, Event::CreatureStep,
-                                      Event::Gobbled, Event::Gobbled, Event::CreatureStep}));
+    EXPECT_EQ(ev, (std::vector<Event>{Event::Gobbled, Event::CreatureStep, Event::Gobbled,
+                                      Event::Gobbled, Event::CreatureStep}));
     EXPECT_EQ(arena_picture(a), (Picture{
-        "#######",
-        "#.g...#",
-        "###.###",
-        "#.g..1#",
-        "#######",
-    }));
+                                    "#######",
+                                    "#.g...#",
+                                    "###.###",
+                                    "#.g..1#",
+                                    "#######",
+                                }));
     EXPECT_EQ(a.diggers[0].charges_out, 0);
 }
 

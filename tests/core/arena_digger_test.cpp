@@ -2,10 +2,9 @@
 // picking up items and the leash between two players; and what their
 // charges do: fuses, blasts, fire and chain reactions.
 
-#include "core/arena.h"
-
 #include <gtest/gtest.h>
 
+#include "core/arena.h"
 #include "support/arena_invariants.h"
 #include "support/arena_picture.h"
 
@@ -18,8 +17,8 @@ using testing::checked_tick;
 using testing::checked_ticks;
 using testing::count_of;
 using testing::drop;
-using testing::go;
 using testing::fire_picture;
+using testing::go;
 using Picture = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
@@ -60,7 +59,8 @@ TEST(LightingCharges, ADiggerWithOneChargeOutCannotLightAnotherUntilItHasExplode
     // Light on the first cell and walk out of reach, asking for more all the way.
     EXPECT_EQ(count_of(checked_tick(a, {{.drop = true, .dir = Dir::Right}}), Event::ChargeLit), 1);
     while (a.charges.size() == 1) {
-        const DiggerInput input{.drop = true, .dir = a.diggers[0].x < 5 ? std::optional(Dir::Right) : std::nullopt};
+        const DiggerInput input{
+            .drop = true, .dir = a.diggers[0].x < 5 ? std::optional(Dir::Right) : std::nullopt};
         EXPECT_EQ(count_of(checked_tick(a, {input}), Event::ChargeLit), 0) << "tick " << a.ticks;
     }
     EXPECT_EQ(a.ticks, 50u);
@@ -113,10 +113,10 @@ TEST(LightingCharges, LightingAndWalkingInOneTickLeavesTheChargeBehind) {
     });
     checked_tick(a, {{.drop = true, .dir = Dir::Right}});
     EXPECT_EQ(arena_picture(a), (Picture{
-        "######",
-        "#*1..#",
-        "######",
-    }));
+                                    "######",
+                                    "#*1..#",
+                                    "######",
+                                }));
 }
 
 // ---------------------------------------------------------------------------
@@ -217,12 +217,14 @@ TEST(Walking, DeadAndEscapedDiggersDoNothing) {
     a.diggers[1].state = DiggerState::Escaped;
     a.diggers[1].step_timer = 3;
     a.outcome = Outcome::Lost;  // keep the end checks out of it
-    EXPECT_TRUE(checked_tick(a, {{.drop = true, .dir = Dir::Right}, {.drop = true, .dir = Dir::Left}}).empty());
+    EXPECT_TRUE(
+        checked_tick(a, {{.drop = true, .dir = Dir::Right}, {.drop = true, .dir = Dir::Left}})
+            .empty());
     EXPECT_EQ(arena_picture(a), (Picture{
-        "######",
-        "#....#",
-        "######",
-    }));
+                                    "######",
+                                    "#....#",
+                                    "######",
+                                }));
     EXPECT_EQ(a.diggers[1].step_timer, 3);
 }
 
@@ -269,7 +271,8 @@ Arena leashed_pair(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32
     Arena a(26, 14, 1);
     for (std::int32_t y = 0; y < a.height; ++y)
         for (std::int32_t x = 0; x < a.width; ++x)
-            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1) a.set_tile(x, y, Tile::steel());
+            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
+                a.set_tile(x, y, Tile::steel());
     a.diggers.push_back({.x = x0, .y = y0, .prev_x = x0, .prev_y = y0});
     a.diggers.push_back({.x = x1, .y = y1, .prev_x = x1, .prev_y = y1});
     a.leash_x = 18;
@@ -352,23 +355,23 @@ TEST(Blasts, ABlastBreaksTheFirstBrickAndLeavesWhatLiesBehindItUntouched) {
     EXPECT_EQ(a.score, 5u);
     EXPECT_EQ(a.diggers[0].charges_out, 0);
     EXPECT_EQ(arena_picture(a), (Picture{
-        "#######",
-        "#..:..#",
-        "#.....#",
-        "#.....#",
-        "#.....#",
-        "#....1#",
-        "#######",
-    }));
+                                    "#######",
+                                    "#..:..#",
+                                    "#.....#",
+                                    "#.....#",
+                                    "#.....#",
+                                    "#....1#",
+                                    "#######",
+                                }));
     EXPECT_EQ(fire_picture(a), (Picture{
-        ".......",
-        ".......",
-        "...8...",
-        ".88888.",
-        "...8...",
-        "...8...",
-        ".......",
-    }));
+                                   ".......",
+                                   ".......",
+                                   "...8...",
+                                   ".88888.",
+                                   "...8...",
+                                   "...8...",
+                                   ".......",
+                               }));
 }
 
 TEST(Blasts, DirtStopsABlastAndIsClearedWithoutPoints) {
@@ -402,13 +405,13 @@ TEST(Blasts, BricksGiveUpWhatTheyHid) {
     EXPECT_EQ(count_of(checked_tick(a), Event::BrickBroken), 4);
     EXPECT_EQ(a.score, 20u);
     EXPECT_EQ(arena_picture(a), (Picture{
-        "#######",
-        "#..H..#",
-        "#.Y...#",
-        "#..B..#",
-        "#1....#",
-        "#######",
-    }));
+                                    "#######",
+                                    "#..H..#",
+                                    "#.Y...#",
+                                    "#..B..#",
+                                    "#1....#",
+                                    "#######",
+                                }));
     a.set_tile(3, 1, Tile::brick(Hidden::Charge));
     a.set_tile(4, 2, Tile::brick(Hidden::Reach));
     a.charges.push_back({.x = 3, .y = 2, .fuse = 1, .reach = 1});
@@ -477,7 +480,8 @@ TEST(Blasts, ChainedChargesGoOffInTheOrderTheyAreReached) {
     a.charges[0].fuse = 30;  // right, (4, 1)
     a.charges[1].fuse = 1;   // left, (2, 1)
     a.charges[0].reach = 2;
-    EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::Explosion, Event::Explosion, Event::BrickBroken}));
+    EXPECT_EQ(checked_tick(a),
+              (std::vector<Event>{Event::Explosion, Event::Explosion, Event::BrickBroken}));
     EXPECT_EQ(fire_picture(a)[1], ".888888..");
 }
 

@@ -1,10 +1,9 @@
 // How levels and duel rounds end: the clock, the hatch, escaping, the time
 // bonus, lost and finished arenas, duel winners and the closing wall.
 
-#include "core/arena.h"
-
 #include <gtest/gtest.h>
 
+#include "core/arena.h"
 #include "support/arena_invariants.h"
 #include "support/arena_picture.h"
 
@@ -31,7 +30,8 @@ TEST(Clock, TheClockRunsDownAndAtZeroEveryDiggerStillInTheLevelDies) {
     a.creatures[0].step_timer = 200;
     checked_ticks(a, 2);
     EXPECT_EQ(a.time_left, 1u);
-    EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::TimeUp, Event::DiggerDied, Event::DiggerDied, Event::AllLost}));
+    EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::TimeUp, Event::DiggerDied,
+                                                   Event::DiggerDied, Event::AllLost}));
     EXPECT_EQ(a.time_left, 0u);
     EXPECT_EQ(a.outcome, Outcome::Lost);
     checked_ticks(a, 5);
@@ -162,7 +162,9 @@ TEST(Outcome, ALostLevelKeepsBurningAndCrawlingButDecidesNothingMore) {
     EXPECT_EQ(count_of(all, Event::Explosion), 1);
     EXPECT_EQ(count_of(all, Event::BrickBroken), 1);
     EXPECT_GT(count_of(all, Event::CreatureStep), 0);
-    EXPECT_EQ(count_of(all, Event::AllLost) + count_of(all, Event::RoundOver) + count_of(all, Event::HatchOpened), 0);
+    EXPECT_EQ(count_of(all, Event::AllLost) + count_of(all, Event::RoundOver) +
+                  count_of(all, Event::HatchOpened),
+              0);
     EXPECT_EQ(a.time_left, left);
     EXPECT_EQ(a.ticks, 61u);
     EXPECT_EQ(a.fire(2, 1), 0);
@@ -178,7 +180,8 @@ TEST(Outcome, AFinishedArenaIsFrozen) {
     a.fire_left[a.index(3, 1)] = 5;
     a.outcome = Outcome::Finished;
     const Arena before = a;
-    for (int n = 0; n < 60; ++n) EXPECT_TRUE(checked_tick(a, {{.drop = true, .dir = Dir::Right}}).empty());
+    for (int n = 0; n < 60; ++n)
+        EXPECT_TRUE(checked_tick(a, {{.drop = true, .dir = Dir::Right}}).empty());
     EXPECT_EQ(a.ticks, before.ticks);
     EXPECT_EQ(a.tiles, before.tiles);
     EXPECT_EQ(a.fire_left, before.fire_left);
@@ -254,7 +257,8 @@ TEST(DuelRounds, WhenTheLastTwoDieInOneBlastTheRoundEndsWithoutAWinnerOnceTheFir
     });
     a.charges[0].fuse = 1;
     a.diggers[2].state = DiggerState::Dead;
-    EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::Explosion, Event::DiggerDied, Event::DiggerDied}));
+    EXPECT_EQ(checked_tick(a),
+              (std::vector<Event>{Event::Explosion, Event::DiggerDied, Event::DiggerDied}));
     EXPECT_TRUE(checked_ticks(a, 7).empty());
     EXPECT_EQ(checked_tick(a), std::vector<Event>{Event::RoundOver});
     EXPECT_FALSE(a.has_winner);
@@ -278,7 +282,8 @@ Arena open_duel_19x11() {
     Arena a(19, 11, 53473);
     for (std::int32_t y = 0; y < a.height; ++y)
         for (std::int32_t x = 0; x < a.width; ++x)
-            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1) a.set_tile(x, y, Tile::steel());
+            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
+                a.set_tile(x, y, Tile::steel());
     a.duel = true;
     a.time_left = 3000;
     return a;
@@ -318,7 +323,8 @@ TEST(ClosingWall, OnTheDuelArenaTheRowsCloseOneToNineTwoToEightAndSoOnTillTimeLe
     // The last block crushes both diggers; the round ends at once, drawn.
     EXPECT_EQ(a.time_left, 188u);
     EXPECT_FALSE(a.has_winner);
-    for (std::int32_t y = 1; y < 10; ++y) EXPECT_EQ(arena_picture(a)[static_cast<std::size_t>(y)], "###################");
+    for (std::int32_t y = 1; y < 10; ++y)
+        EXPECT_EQ(arena_picture(a)[static_cast<std::size_t>(y)], "###################");
 }
 
 TEST(ClosingWall, AfterTheArenaIsFullNothingMoreCloses) {

@@ -2,10 +2,9 @@
 // thousands of ticks each. After every tick the invariants must hold and
 // nothing may move backwards; the same seed must give the same game.
 
-#include "core/arena.h"
-
 #include <gtest/gtest.h>
 
+#include "core/arena.h"
 #include "support/arena_invariants.h"
 
 namespace zobra {
@@ -22,11 +21,13 @@ constexpr std::uint32_t lost_ticks_watched = 120;
 void put_border(Arena& a) {
     for (std::int32_t y = 0; y < a.height; ++y)
         for (std::int32_t x = 0; x < a.width; ++x)
-            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1) a.set_tile(x, y, Tile::steel());
+            if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
+                a.set_tile(x, y, Tile::steel());
 }
 
 bool near_corner(const Arena& a, std::int32_t x, std::int32_t y) {
-    for (const Cell c : {Cell{1, 1}, Cell{a.width - 2, a.height - 2}, Cell{a.width - 2, 1}, Cell{1, a.height - 2}})
+    for (const Cell c :
+         {Cell{1, 1}, Cell{a.width - 2, a.height - 2}, Cell{a.width - 2, 1}, Cell{1, a.height - 2}})
         if (std::abs(x - c.x) + std::abs(y - c.y) < 3) return true;
     return false;
 }
@@ -36,8 +37,14 @@ bool near_corner(const Arena& a, std::int32_t x, std::int32_t y) {
 // diggers' corners.
 Arena random_arena(Setting setting, std::uint64_t seed) {
     const bool duel = setting == Setting::Duel;
-    const std::int32_t w = duel ? 19 : setting == Setting::Crowd ? 27 : 13 + 2 * static_cast<std::int32_t>(seed % 4);
-    const std::int32_t h = duel ? 11 : setting == Setting::Crowd ? 15 : 9 + 2 * static_cast<std::int32_t>(seed % 3);
+    const std::int32_t w = duel ? 19
+                           : setting == Setting::Crowd
+                               ? 27
+                               : 13 + 2 * static_cast<std::int32_t>(seed % 4);
+    const std::int32_t h = duel ? 11
+                           : setting == Setting::Crowd
+                               ? 15
+                               : 9 + 2 * static_cast<std::int32_t>(seed % 3);
     Arena a(w, h, seed);
     Rng layout{(seed * 0x2545F4914F6CDD1DULL) | 1};
     put_border(a);
@@ -69,7 +76,10 @@ Arena random_arena(Setting setting, std::uint64_t seed) {
             } else if (r < 58) {
                 a.set_tile(x, y, Tile::pickup(static_cast<PickupKind>(r % 4)));
             } else if (!duel && !empty_level && r < (setting == Setting::Crowd ? 80u : 64u)) {
-                a.creatures.push_back({.x = x, .y = y, .prev_x = x, .prev_y = y,
+                a.creatures.push_back({.x = x,
+                                       .y = y,
+                                       .prev_x = x,
+                                       .prev_y = y,
                                        .heading = static_cast<Dir>(layout.below(4)),
                                        .kind = static_cast<CreatureKind>(layout.below(3))});
             }
@@ -77,11 +87,15 @@ Arena random_arena(Setting setting, std::uint64_t seed) {
     if (!hatch_placed) a.set_tile(w / 2 + 1, 1, Tile::hatch());
 
     const std::size_t diggers = duel ? 4 : setting == Setting::Level ? 1 : 2;
-    const std::array<Cell, 4> corners = {Cell{1, 1}, Cell{w - 2, h - 2}, Cell{w - 2, 1}, Cell{1, h - 2}};
+    const std::array<Cell, 4> corners = {Cell{1, 1}, Cell{w - 2, h - 2}, Cell{w - 2, 1},
+                                         Cell{1, h - 2}};
     for (std::size_t i = 0; i < diggers; ++i) {
         Cell c = corners[i];
         if (setting == Setting::Pair && i == 1) c = {2, 1};
-        a.diggers.push_back({.x = c.x, .y = c.y, .prev_x = c.x, .prev_y = c.y,
+        a.diggers.push_back({.x = c.x,
+                             .y = c.y,
+                             .prev_x = c.x,
+                             .prev_y = c.y,
                              .max_charges = static_cast<std::uint8_t>(1 + seed % 3),
                              .reach = static_cast<std::uint8_t>(2 + seed % 4)});
     }
@@ -106,7 +120,8 @@ std::vector<DiggerInput> random_inputs(Rng& rng, std::vector<DiggerInput>& held)
         in.drop = rng.below(14) == 0;
     }
     std::vector<DiggerInput> out = held;
-    out.resize(rng.below(9) == 0 ? rng.below(static_cast<std::uint32_t>(held.size())) : held.size());
+    out.resize(rng.below(9) == 0 ? rng.below(static_cast<std::uint32_t>(held.size()))
+                                 : held.size());
     return out;
 }
 
@@ -128,9 +143,11 @@ struct Digest {
         for (Tile t : a.tiles) add(static_cast<std::uint64_t>(t.kind) << 8 | t.payload);
         for (std::uint8_t f : a.fire_left) add(f);
         for (const Charge& c : a.charges) add_all(c.x, c.y, c.fuse);
-        for (const Creature& c : a.creatures) add_all(c.x, c.y, c.step_timer, static_cast<std::uint8_t>(c.heading));
+        for (const Creature& c : a.creatures)
+            add_all(c.x, c.y, c.step_timer, static_cast<std::uint8_t>(c.heading));
         for (const Digger& d : a.diggers)
-            add_all(d.x, d.y, d.step_timer, static_cast<std::uint8_t>(d.state), d.charges_out, d.max_charges, d.reach);
+            add_all(d.x, d.y, d.step_timer, static_cast<std::uint8_t>(d.state), d.charges_out,
+                    d.max_charges, d.reach);
         add(a.rng.state);
         add(a.score);
         add(a.time_left);
@@ -179,7 +196,8 @@ GameLog play(Setting setting, std::uint64_t seed) {
         const std::vector<Event> events = a.tick(random_inputs(inputs, held));
         digest.add(a, events);
         log.events += events.size();
-        log.explosions += static_cast<std::size_t>(std::count(events.begin(), events.end(), Event::Explosion));
+        log.explosions +=
+            static_cast<std::size_t>(std::count(events.begin(), events.end(), Event::Explosion));
 
         const ::testing::AssertionResult ok = arena_invariants_hold(a);
         if (!ok) {
@@ -193,10 +211,13 @@ GameLog play(Setting setting, std::uint64_t seed) {
         EXPECT_LE(a.creatures.size(), before.creatures.size());
         EXPECT_TRUE(a.hatch_open || !before.hatch_open);
         EXPECT_TRUE(before.outcome == Outcome::Running || a.outcome == before.outcome);
-        EXPECT_TRUE(std::all_of(a.fire_left.begin(), a.fire_left.end(), [](std::uint8_t f) { return f <= fire_ticks; }));
-        EXPECT_TRUE(std::all_of(a.charges.begin(), a.charges.end(), [](const Charge& c) { return c.fuse < fuse_ticks; }));
+        EXPECT_TRUE(std::all_of(a.fire_left.begin(), a.fire_left.end(),
+                                [](std::uint8_t f) { return f <= fire_ticks; }));
+        EXPECT_TRUE(std::all_of(a.charges.begin(), a.charges.end(),
+                                [](const Charge& c) { return c.fuse < fuse_ticks; }));
         for (std::size_t i = 0; i < a.diggers.size(); ++i) {
-            EXPECT_TRUE(before.diggers[i].state == DiggerState::Alive || a.diggers[i].state == before.diggers[i].state);
+            EXPECT_TRUE(before.diggers[i].state == DiggerState::Alive ||
+                        a.diggers[i].state == before.diggers[i].state);
             EXPECT_LE(a.diggers[i].max_charges, item_cap);
             EXPECT_LE(a.diggers[i].reach, item_cap);
         }
@@ -237,7 +258,8 @@ std::string setting_name(const ::testing::TestParamInfo<Setting>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arenas, RandomGames,
-                         ::testing::Values(Setting::Level, Setting::Pair, Setting::Duel, Setting::Crowd),
+                         ::testing::Values(Setting::Level, Setting::Pair, Setting::Duel,
+                                           Setting::Crowd),
                          setting_name);
 
 }  // namespace

@@ -18,8 +18,10 @@ TEST(ArenaModel, AFreshArenaIsOpenFloorWithTheBuildDefaults) {
     const Arena a(13, 9, 7);
     EXPECT_EQ(a.tiles.size(), 117u);
     EXPECT_EQ(a.fire_left.size(), 117u);
-    EXPECT_TRUE(std::all_of(a.tiles.begin(), a.tiles.end(), [](Tile t) { return t == Tile::empty(); }));
-    EXPECT_TRUE(std::all_of(a.fire_left.begin(), a.fire_left.end(), [](std::uint8_t f) { return f == 0; }));
+    EXPECT_TRUE(
+        std::all_of(a.tiles.begin(), a.tiles.end(), [](Tile t) { return t == Tile::empty(); }));
+    EXPECT_TRUE(
+        std::all_of(a.fire_left.begin(), a.fire_left.end(), [](std::uint8_t f) { return f == 0; }));
     EXPECT_EQ(a.rng.state, 0x538454127b096493u);
     EXPECT_EQ(a.time_left, 3600u);
     EXPECT_EQ(a.creature_pace, 100u);
@@ -131,8 +133,9 @@ TEST(BlastShape, ABlastRunsUpRightDownLeftAndStopsAtBricksAndDirtButNeverCoversS
     // Up: floor, then the brick, which ends it. Right: floor, then dirt.
     // Down: through the creature, past the gap, to steel (not covered).
     // Left: two floor cells and steel. Diggers and creatures do not stop it.
-    EXPECT_EQ(blast_cells(a, 3, 3, 8), (std::vector<Cell>{
-        {3, 3}, {3, 2}, {3, 1}, {4, 3}, {5, 3}, {3, 4}, {3, 5}, {2, 3}, {1, 3}}));
+    EXPECT_EQ(blast_cells(a, 3, 3, 8),
+              (std::vector<Cell>{
+                  {3, 3}, {3, 2}, {3, 1}, {4, 3}, {5, 3}, {3, 4}, {3, 5}, {2, 3}, {1, 3}}));
     EXPECT_EQ(blast_cells(a, 3, 3, 1), (std::vector<Cell>{{3, 3}, {3, 2}, {4, 3}, {3, 4}, {2, 3}}));
 }
 

@@ -27,19 +27,22 @@ std::size_t at(const Arena& a, int32_t x, int32_t y) { return a.index(x, y); }
 DiggerInput idle() { return {}; }
 
 std::string text(const DiggerInput& in) {
-    return (in.drop ? "drop" : "no drop") + (in.dir ? ", dir " + std::to_string(int(*in.dir)) : ", no dir");
+    return (in.drop ? "drop" : "no drop") +
+           (in.dir ? ", dir " + std::to_string(int(*in.dir)) : ", no dir");
 }
 
 ::testing::AssertionResult decides(const Arena& arena, std::size_t i, const DiggerInput& expected) {
     const DiggerInput got = bot_decide(arena, i);
     if (got.drop == expected.drop && got.dir == expected.dir) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "decided " << text(got) << ", expected " << text(expected);
+    return ::testing::AssertionFailure()
+           << "decided " << text(got) << ", expected " << text(expected);
 }
 
 // A charge of digger 0 lying where the digger stands, as right after it lit it.
 void light_under(Arena& a, std::size_t i, uint16_t fuse, uint8_t reach) {
     Digger& d = a.diggers[i];
-    a.charges.push_back({.x = d.x, .y = d.y, .fuse = fuse, .reach = reach, .owner = static_cast<uint8_t>(i)});
+    a.charges.push_back(
+        {.x = d.x, .y = d.y, .fuse = fuse, .reach = reach, .owner = static_cast<uint8_t>(i)});
     ++d.charges_out;
     d.max_charges = std::max(d.max_charges, d.charges_out);
 }
@@ -52,7 +55,8 @@ struct Watch {
 };
 
 Watch watch(Arena a, uint32_t ticks) {
-    Watch w{std::vector<uint32_t>(a.tiles.size(), no_tick), std::vector<uint32_t>(a.tiles.size(), no_tick)};
+    Watch w{std::vector<uint32_t>(a.tiles.size(), no_tick),
+            std::vector<uint32_t>(a.tiles.size(), no_tick)};
     for (uint32_t t = 1; t <= ticks; ++t) {
         checked_tick(a);
         for (std::size_t c = 0; c < a.tiles.size(); ++c) {
@@ -78,7 +82,8 @@ TEST(BotDanger, EveryBlastAndChainReactionIsForeseenToTheTick) {
         "#1............#",
         "###############",
     });
-    a.charges = {{.x = 10, .y = 1, .fuse = 45}, {.x = 8, .y = 1, .fuse = 40}, {.x = 6, .y = 1, .fuse = 10}};
+    a.charges = {
+        {.x = 10, .y = 1, .fuse = 45}, {.x = 8, .y = 1, .fuse = 40}, {.x = 6, .y = 1, .fuse = 10}};
     a.fire_left[at(a, 3, 3)] = 5;
 
     const DangerMap d = danger_map(a);
@@ -208,10 +213,10 @@ TEST(BotRoutes, ARouteCrossesABlastWithThreeTicksToSpareOrAfterItBurntOut) {
         a.charges[0].fuse = fuse;
         return route_map(a, danger_map(a), 1, 1, start, 4).arrival[at(a, 5, 1)] != no_tick;
     };
-    EXPECT_TRUE(reaches_end(12, 0));   // through at 8, 8 + 3 < 12
-    EXPECT_FALSE(reaches_end(11, 0));  // 8 + 3 is not below 11
-    EXPECT_FALSE(reaches_end(11, 15)); // sets off from (2, 1) at 19, not after 11 + 8
-    EXPECT_TRUE(reaches_end(11, 16));  // sets off at 20: that blast has burnt out
+    EXPECT_TRUE(reaches_end(12, 0));    // through at 8, 8 + 3 < 12
+    EXPECT_FALSE(reaches_end(11, 0));   // 8 + 3 is not below 11
+    EXPECT_FALSE(reaches_end(11, 15));  // sets off from (2, 1) at 19, not after 11 + 8
+    EXPECT_TRUE(reaches_end(11, 16));   // sets off at 20: that blast has burnt out
 }
 
 TEST(BotRoutes, ARouteEntersABurningCellOnlyAfterItsFireIsOutAndNeverMeetsTheWall) {
@@ -613,8 +618,9 @@ TEST(BotMatches, FourComputerDiggersPlayARoundToItsEndOnEveryDuelPlaceTheSameWay
         const Arena& end = first.end;
         ASSERT_EQ(end.outcome, Outcome::Finished);
         EXPECT_EQ(first.events.back().back(), Event::RoundOver);
-        const auto alive = std::count_if(end.diggers.begin(), end.diggers.end(),
-                                         [](const Digger& d) { return d.state == DiggerState::Alive; });
+        const auto alive =
+            std::count_if(end.diggers.begin(), end.diggers.end(),
+                          [](const Digger& d) { return d.state == DiggerState::Alive; });
         if (end.has_winner) {
             EXPECT_EQ(alive, 1);
             EXPECT_EQ(end.diggers[end.winner].state, DiggerState::Alive);
@@ -629,7 +635,8 @@ TEST(BotMatches, FourComputerDiggersPlayARoundToItsEndOnEveryDuelPlaceTheSameWay
 
         const Replay second = play_duel(place);
         ASSERT_EQ(second.events.size(), first.events.size());
-        for (std::size_t t = 0; t < first.events.size(); ++t) ASSERT_EQ(second.events[t], first.events[t]) << t;
+        for (std::size_t t = 0; t < first.events.size(); ++t)
+            ASSERT_EQ(second.events[t], first.events[t]) << t;
         EXPECT_EQ(second.end.tiles, end.tiles);
         EXPECT_EQ(second.end.diggers, end.diggers);
         EXPECT_EQ(second.end.score, end.score);
@@ -655,17 +662,17 @@ TEST(BotMatches, TheComputerSteersTheFirstDiggerThroughTheFirstFiveLevels) {
         }
         const Digger& digger = a.diggers[0];
         switch (a.outcome) {
-        case Outcome::Finished:
-            EXPECT_EQ(digger.state, DiggerState::Escaped);
-            EXPECT_TRUE(a.creatures.empty());
-            break;
-        case Outcome::Lost:
-            EXPECT_EQ(digger.state, DiggerState::Dead);
-            break;
-        case Outcome::Running:
-            EXPECT_EQ(steps, 4000);
-            EXPECT_EQ(digger.state, DiggerState::Alive);
-            break;
+            case Outcome::Finished:
+                EXPECT_EQ(digger.state, DiggerState::Escaped);
+                EXPECT_TRUE(a.creatures.empty());
+                break;
+            case Outcome::Lost:
+                EXPECT_EQ(digger.state, DiggerState::Dead);
+                break;
+            case Outcome::Running:
+                EXPECT_EQ(steps, 4000);
+                EXPECT_EQ(digger.state, DiggerState::Alive);
+                break;
         }
     }
 }

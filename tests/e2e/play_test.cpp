@@ -24,7 +24,7 @@ constexpr std::uint32_t fuse_red = 0xCE3034;  // the middle stick of a lit charg
 // Grabs the window's picture straight from the X server: fast enough to
 // catch a blast that burns for a fifth of a second.
 class Grabber {
-public:
+  public:
     Grabber(const std::string& display, unsigned long window)
         : display_(XOpenDisplay(display.c_str())), window_(window) {}
     ~Grabber() {
@@ -57,19 +57,22 @@ public:
         return picture;
     }
 
-private:
+  private:
     Display* display_;
     unsigned long window_;
 };
 
 // The canvas pixel (x, y) as the 960 × 600 window shows it (a 3 × 3 block).
-std::uint32_t canvas_pixel(const Picture& picture, int x, int y) { return picture.at(3 * x + 1, 3 * y + 1); }
+std::uint32_t canvas_pixel(const Picture& picture, int x, int y) {
+    return picture.at(3 * x + 1, 3 * y + 1);
+}
 
 // The top bar of the title's "Z", four canvas rows of gold from (102, 20).
 bool shows_title(const Picture& picture) {
     if (picture.width != 960 || picture.height != 600) return false;
     for (int x = 102; x < 122; ++x)
-        if (canvas_pixel(picture, x, 20) != gold || canvas_pixel(picture, x, 23) != gold) return false;
+        if (canvas_pixel(picture, x, 20) != gold || canvas_pixel(picture, x, 23) != gold)
+            return false;
     return true;
 }
 
@@ -105,21 +108,24 @@ TEST(Playing, TitleLevelChargeBlastAndBackOutWithEscape) {
         << "the title screen never showed";
 
     press_keys(x.display(), window->id, {"Return"});
-    ASSERT_TRUE(eventually([&] { return shows_level(grabber.grab()); }, 10s)) << "level 1 never started";
+    ASSERT_TRUE(eventually([&] { return shows_level(grabber.grab()); }, 10s))
+        << "level 1 never started";
     EXPECT_EQ(count_pixels(grabber.grab(), is_fuse_red), 0);
 
     press_keys(x.display(), window->id, {"Right", "space"});
     ASSERT_TRUE(eventually([&] { return count_pixels(grabber.grab(), is_fuse_red) >= 100; }, 5s))
         << "no burning fuse appeared";
     // Only the spark is white-hot while the fuse burns: a few pixels, no blast.
-    EXPECT_LT(count_pixels(grabber.grab(), is_hot_fire), 300) << "fire before the fuse has burnt down";
+    EXPECT_LT(count_pixels(grabber.grab(), is_hot_fire), 300)
+        << "fire before the fuse has burnt down";
 
     // The fuse burns for two and a half seconds, then the blast flashes.
     ASSERT_TRUE(eventually([&] { return count_pixels(grabber.grab(), is_hot_fire) >= 1000; }, 6s))
         << "no blast appeared";
 
     press_keys(x.display(), window->id, {"Escape"});
-    ASSERT_TRUE(eventually([&] { return shows_title(grabber.grab()); }, 10s)) << "Escape did not lead back";
+    ASSERT_TRUE(eventually([&] { return shows_title(grabber.grab()); }, 10s))
+        << "Escape did not lead back";
     press_keys(x.display(), window->id, {"Escape"});
     const Ending ending = game.wait(30s);
     EXPECT_TRUE(ending.exited);

@@ -237,8 +237,7 @@ std::optional<WindowInfo> search(Display* x, Window w, const std::string& title)
     if (XFetchName(x, w, &name) && name) {
         const bool match = title == name;
         XFree(name);
-        if (match && XGetWindowAttributes(x, w, &attributes) &&
-            attributes.map_state == IsViewable)
+        if (match && XGetWindowAttributes(x, w, &attributes) && attributes.map_state == IsViewable)
             return WindowInfo{w, attributes.width, attributes.height};
     }
     Window root, parent, *children = nullptr;
@@ -258,8 +257,7 @@ std::optional<WindowInfo> find_window(const std::string& display, const std::str
     Display* x = XOpenDisplay(display.c_str());
     if (x == nullptr) return std::nullopt;
     std::optional<WindowInfo> found;
-    eventually([&] { return (found = search(x, DefaultRootWindow(x), title)).has_value(); },
-               limit);
+    eventually([&] { return (found = search(x, DefaultRootWindow(x), title)).has_value(); }, limit);
     XCloseDisplay(x);
     return found;
 }
@@ -281,7 +279,8 @@ void request_close(const std::string& display, unsigned long window) {
 
 std::uint32_t Picture::at(int x, int y) const {
     const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                           static_cast<std::size_t>(x)) * 3;
+                           static_cast<std::size_t>(x)) *
+                          3;
     return (std::uint32_t{rgb[i]} << 16) | (std::uint32_t{rgb[i + 1]} << 8) | rgb[i + 2];
 }
 
@@ -303,8 +302,8 @@ Picture screenshot(const std::string& display, unsigned long window) {
     header >> magic >> picture.width >> picture.height >> maximum;
     if (magic != "P6" || maximum != 255) return {};
     const auto start = static_cast<std::size_t>(header.tellg()) + 1;
-    const std::size_t size = static_cast<std::size_t>(picture.width) *
-                             static_cast<std::size_t>(picture.height) * 3;
+    const std::size_t size =
+        static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 3;
     if (data.size() < start + size) return {};
     picture.rgb.assign(data.begin() + static_cast<std::ptrdiff_t>(start),
                        data.begin() + static_cast<std::ptrdiff_t>(start + size));
@@ -320,8 +319,8 @@ bool xdotool(const std::string& display, const std::vector<std::string>& argumen
 
 void press_keys(const std::string& display, unsigned long window,
                 const std::vector<std::string>& keys) {
-    std::vector<std::string> arguments{"windowfocus", "--sync", std::to_string(window), "key",
-                                       "--delay", "60"};
+    std::vector<std::string> arguments{"windowfocus", "--sync",  std::to_string(window),
+                                       "key",         "--delay", "60"};
     arguments.insert(arguments.end(), keys.begin(), keys.end());
     xdotool(display, arguments);
 }

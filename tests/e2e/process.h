@@ -18,7 +18,7 @@ namespace zobra::e2e {
 
 // A fresh folder under /tmp holding a copy of the game; removed at the end.
 class GameFolder {
-public:
+  public:
     GameFolder();
     ~GameFolder();
     GameFolder(const GameFolder&) = delete;
@@ -29,7 +29,7 @@ public:
     std::filesystem::path log_file() const { return path_ / "zobra-controller.txt"; }
     std::filesystem::path crash_file() const { return path_ / "zobra-crash.txt"; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -51,7 +51,7 @@ struct Ending {
 // A child process with its own environment: only PATH, HOME and what the
 // test gives it, so that the tester's display or save never leaks in.
 class Process {
-public:
+  public:
     Process(const std::filesystem::path& program, const std::map<std::string, std::string>& env,
             const std::filesystem::path& working_dir);
     // The same with arguments: argv[0] is the program, looked up on PATH.
@@ -68,7 +68,7 @@ public:
     std::string output();        // everything written to standard output so far
     std::string error_output();  // everything written to standard error so far
 
-private:
+  private:
     void drain();
     pid_t pid_ = -1;
     int out_fd_ = -1;
@@ -88,7 +88,7 @@ Result run_to_end(const std::vector<std::string>& argv,
 
 // A private X server on a free display, stopped by its process id.
 class Xvfb {
-public:
+  public:
     Xvfb();  // fails the test (via exception) when Xvfb cannot start
     ~Xvfb();
     Xvfb(const Xvfb&) = delete;
@@ -98,7 +98,7 @@ public:
     // The environment a game under this server needs: DISPLAY and drivers.
     std::map<std::string, std::string> environment() const;
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string display_;
 };

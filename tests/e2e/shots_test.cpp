@@ -17,14 +17,15 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const std::vector<std::string> scene_stems = {
-    "00-title",     "01-start",      "02-blast",      "03-later",      "04-won",
-    "05-time-up",   "06-wisps",      "07-earth",      "08-middle",     "09-large",
-    "10-paused",    "11-pair-title", "12-pair-start", "13-duel-title", "14-duel-start",
+    "00-title",      "01-start",      "02-blast",      "03-later",      "04-won",
+    "05-time-up",    "06-wisps",      "07-earth",      "08-middle",     "09-large",
+    "10-paused",     "11-pair-title", "12-pair-start", "13-duel-title", "14-duel-start",
     "15-duel-fight", "16-duel-round", "17-naming"};
 
 const std::vector<std::string> sprite_stems = {
-    "digger", "digger2", "digger3", "digger4", "steel",      "brick",      "dirt", "fuse",    "blast",
-    "charge", "reach",   "boots",   "crystal", "hatch-shut", "hatch-open", "mite", "wisp", "gobbler"};
+    "digger",  "digger2",    "digger3",    "digger4", "steel", "brick",
+    "dirt",    "fuse",       "blast",      "charge",  "reach", "boots",
+    "crystal", "hatch-shut", "hatch-open", "mite",    "wisp",  "gobbler"};
 
 constexpr std::uintmax_t scene_bytes = 1'728'798;
 constexpr std::uintmax_t sprite_bytes = 7'028;
@@ -61,13 +62,14 @@ std::set<std::string> files_below(const fs::path& root) {
 }
 
 bool pngcheck_accepts(const fs::path& file) {
-    return run_to_end({"pngcheck", "-q", file.string()}, {}, file.parent_path(), 30s).ending.status == 0;
+    return run_to_end({"pngcheck", "-q", file.string()}, {}, file.parent_path(), 30s)
+               .ending.status == 0;
 }
 
 TEST(ScreenshotMode, WritesEighteenScenesAndEighteenSpritesAndEndsNormally) {
     GameFolder folder;
-    const Result r =
-        run_to_end({folder.executable().string()}, shots_env(folder, "out/shots"), folder.path(), 300s);
+    const Result r = run_to_end({folder.executable().string()}, shots_env(folder, "out/shots"),
+                                folder.path(), 300s);
     ASSERT_TRUE(r.ending.exited) << "signal " << r.ending.signal << "\n" << r.err;
     EXPECT_EQ(r.ending.status, 0);
     EXPECT_EQ(r.err, "");
@@ -107,8 +109,8 @@ TEST(ScreenshotMode, WritesEighteenScenesAndEighteenSpritesAndEndsNormally) {
         std::ofstream spoil(shots / file, std::ios::trunc);
         spoil << "old";
     }
-    const Result again =
-        run_to_end({folder.executable().string()}, shots_env(folder, "out/shots"), folder.path(), 300s);
+    const Result again = run_to_end({folder.executable().string()}, shots_env(folder, "out/shots"),
+                                    folder.path(), 300s);
     ASSERT_TRUE(again.ending.exited);
     EXPECT_EQ(again.ending.status, 0);
     EXPECT_EQ(again.out, r.out);
@@ -118,7 +120,8 @@ TEST(ScreenshotMode, WritesEighteenScenesAndEighteenSpritesAndEndsNormally) {
 
 TEST(ScreenshotMode, AnEmptyValueMeansTheCurrentFolder) {
     GameFolder folder;
-    const Result r = run_to_end({folder.executable().string()}, shots_env(folder, ""), folder.path(), 300s);
+    const Result r =
+        run_to_end({folder.executable().string()}, shots_env(folder, ""), folder.path(), 300s);
     ASSERT_TRUE(r.ending.exited) << r.err;
     EXPECT_EQ(r.ending.status, 0);
     EXPECT_EQ(split_lines(r.out).front(), "00-title.png");
@@ -132,14 +135,15 @@ TEST(ScreenshotMode, AFolderBelowARegularFileStopsThroughTheCrashReport) {
         std::ofstream blocker(folder.path() / "blocker");
         blocker << "a file, not a folder";
     }
-    const Result r =
-        run_to_end({folder.executable().string()}, shots_env(folder, "blocker/shots"), folder.path(), 60s);
+    const Result r = run_to_end({folder.executable().string()}, shots_env(folder, "blocker/shots"),
+                                folder.path(), 60s);
     EXPECT_FALSE(r.ending.exited) << "status " << r.ending.status;
     EXPECT_EQ(r.ending.signal, SIGABRT);
     EXPECT_EQ(r.out, "");
 
     const std::string report = read_file(folder.crash_file());
-    EXPECT_TRUE(report.starts_with("Zobra 0.1.0 konnte nicht weiterlaufen.\n\npanicked at src/")) << report;
+    EXPECT_TRUE(report.starts_with("Zobra 0.1.0 konnte nicht weiterlaufen.\n\npanicked at src/"))
+        << report;
     EXPECT_NE(report.find(":\nthe screenshots can be written: "), std::string::npos) << report;
     EXPECT_EQ(read_file(folder.path() / "blocker"), "a file, not a folder");
 

@@ -85,8 +85,8 @@ TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
     Process game(folder.executable(), env, folder.path());
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
     ASSERT_TRUE(window) << game.error_output();
-    EXPECT_TRUE(eventually(
-        [&] { return game.error_output().find("save could not be read (") == 0; }, 10s))
+    EXPECT_TRUE(
+        eventually([&] { return game.error_output().find("save could not be read (") == 0; }, 10s))
         << game.error_output();
     EXPECT_TRUE(game.error_output().ends_with("): starting over\n")) << game.error_output();
     EXPECT_EQ(read_file(save), R"({"solved":3})");

@@ -1,21 +1,20 @@
 // SDL's events and game controllers reaching the input rules: events go
 // through SDL's own queue, pads are SDL virtual joysticks.
 
-#include <gtest/gtest.h>
+#include "game/input_sdl.h"
 
 #include <SDL.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "game/input_sdl.h"
-
 namespace zobra {
 namespace {
 
 class SdlInput : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(SDL_Init(SDL_INIT_EVENTS), 0) << SDL_GetError(); }
     void TearDown() override {
         for (SDL_Joystick* joystick : joysticks_) SDL_JoystickClose(joystick);
@@ -70,8 +69,8 @@ protected:
 
     void start_library() {
         std::string error;
-        library = GamepadLibrary::start([this](std::string_view line) { log.emplace_back(line); },
-                                        error);
+        library =
+            GamepadLibrary::start([this](std::string_view line) { log.emplace_back(line); }, error);
         ASSERT_TRUE(library.has_value()) << error;
     }
 
@@ -112,7 +111,7 @@ protected:
     std::optional<GamepadLibrary> library;
     std::vector<std::string> log;
 
-private:
+  private:
     std::vector<SDL_Joystick*> joysticks_;
 };
 
@@ -142,8 +141,7 @@ TEST_F(SdlInput, HeldKeysRepeatTextAndBackspacesOnly) {
     key(SDL_KEYDOWN, SDL_SCANCODE_LEFT, SDLK_LEFT, true);
     EXPECT_EQ(input.backspaces, 2u);
     EXPECT_EQ(input.typed_text, "  ");
-    EXPECT_EQ(input.pressed_keys,
-              (std::vector<Key>{Key::Backspace, Key::Space, Key::ArrowLeft}));
+    EXPECT_EQ(input.pressed_keys, (std::vector<Key>{Key::Backspace, Key::Space, Key::ArrowLeft}));
     EXPECT_EQ(frame().held_dir[0], std::nullopt);
 }
 
@@ -268,7 +266,7 @@ TEST_F(SdlInput, ThePadStickCountsFromHalfWayWithUpwardsUp) {
         return library->gamepads().at(0).state.dir;
     };
     EXPECT_EQ(stick(9830, -13107), std::nullopt);  // (0.3, 0.4) upwards
-    EXPECT_EQ(stick(19660, 22937), Dir::Down);      // (0.6, −0.7)
+    EXPECT_EQ(stick(19660, 22937), Dir::Down);     // (0.6, −0.7)
     EXPECT_EQ(stick(0, -32768), Dir::Up);
     EXPECT_EQ(stick(-32768, 0), Dir::Left);
     EXPECT_EQ(stick(16384, 0), Dir::Right);
@@ -343,7 +341,8 @@ TEST_F(SdlInput, TheLogNamesThePadsAtStartAndTheFirstSixtyEvents) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "gamepads known to the gamepad library at start:");
     const std::string id = std::to_string(SDL_JoystickGetDeviceInstanceID(0));
-    EXPECT_EQ(log[1], "  " + id + ": Virtual Pro (057e:2009), mapping from Driver, connected: true");
+    EXPECT_EQ(log[1],
+              "  " + id + ": Virtual Pro (057e:2009), mapping from Driver, connected: true");
 
     log.clear();
     pump();

@@ -1,11 +1,11 @@
 // The input rules: keys, touches and pads turned into one FrameInput a frame.
 
+#include "game/input.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "game/input.h"
 
 namespace zobra {
 namespace {
@@ -16,8 +16,9 @@ FrameInput frame(InputCollector& input, std::vector<PadState> pro = {},
                  std::optional<std::vector<Gamepad>> gamepads = std::vector<Gamepad>{},
                  double threshold = no_window_threshold) {
     PadCounts counts;
-    if (gamepads) return build_frame_input(input, std::move(pro), std::span<const Gamepad>(*gamepads),
-                                           threshold, counts);
+    if (gamepads)
+        return build_frame_input(input, std::move(pro), std::span<const Gamepad>(*gamepads),
+                                 threshold, counts);
     return build_frame_input(input, std::move(pro), std::nullopt, threshold, counts);
 }
 
@@ -316,9 +317,9 @@ TEST(Pads, OfThreeGamepadsTheFirstTwoConnectedOnesPlay) {
 TEST(Pads, WithoutTheGamepadLibraryEveryProControllerIsCounted) {
     InputCollector input;
     PadCounts counts;
-    const FrameInput f = build_frame_input(
-        input, {PadState{Dir::Up}, PadState{Dir::Down}, PadState{Dir::Left}}, std::nullopt, 14.0,
-        counts);
+    const FrameInput f =
+        build_frame_input(input, {PadState{Dir::Up}, PadState{Dir::Down}, PadState{Dir::Left}},
+                          std::nullopt, 14.0, counts);
     EXPECT_EQ(f.held_dir[0], Dir::Up);
     EXPECT_EQ(f.held_dir[1], Dir::Down);
     EXPECT_EQ(counts.gamepads, 3u);
@@ -329,8 +330,8 @@ TEST(Pads, ButtonsActWhenTheyRiseNotWhileHeld) {
     InputCollector input;
     auto pad_frame = [&](PadState state) {
         PadCounts counts;
-        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)},
-                                 14.0, counts);
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0,
+                                 counts);
     };
     FrameInput f = pad_frame(pressing(&PadState::face));
     EXPECT_TRUE(f.fire[0]);
@@ -363,8 +364,8 @@ TEST(Pads, APadDirectionOverridesTheKeysAndCountsAsPressedWhenItChanges) {
     InputCollector input;
     auto pad_frame = [&](PadState state) {
         PadCounts counts;
-        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)},
-                                 14.0, counts);
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0,
+                                 counts);
     };
     press(input, Key::ArrowLeft);
     FrameInput f = pad_frame(PadState{Dir::Up});

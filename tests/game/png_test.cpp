@@ -32,7 +32,7 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 }
 
 class PngFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("zobra-png-" + std::to_string(getpid()) + "-" +
@@ -106,8 +106,8 @@ TEST(PngLayout, RowsStartWithFilterZeroAndCarryRedGreenBlue) {
     const std::vector<std::uint32_t> pixels = {0x112233, 0x445566, 0x778899, 0xAABBCC};
     const auto chunks = png_chunks(encode_png(2, 2, pixels));
     const auto stream = stored_stream(chunks.at(1).data);
-    const std::vector<std::uint8_t> expected = {0,    0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
-                                                0,    0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
+    const std::vector<std::uint8_t> expected = {0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                                                0, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC};
     EXPECT_EQ(stream.data, expected);
 }
 
@@ -161,7 +161,8 @@ TEST(PngLayout, AListOfTheWrongLengthIsRefusedRatherThanWrittenBroken) {
 }
 
 TEST_F(PngFiles, RealDecodersReadBackExactlyThePixelsWritten) {
-    for (const auto& [w, h] : {std::pair{960u, 600u}, {48u, 48u}, {28u, 771u}, {85u, 256u}, {1u, 1u}}) {
+    for (const auto& [w, h] :
+         {std::pair{960u, 600u}, {48u, 48u}, {28u, 771u}, {85u, 256u}, {1u, 1u}}) {
         const auto pixels = test_pattern(w, h);
         const fs::path path =
             save(std::to_string(w) + "x" + std::to_string(h) + ".png", encode_png(w, h, pixels));

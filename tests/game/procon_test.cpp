@@ -97,7 +97,7 @@ struct SimulatedController {
 };
 
 class SimulatedBus final : public HidLibrary, public ProconClock {
-public:
+  public:
     static constexpr Instant epoch = Instant{} + 1000h;
 
     // Seconds since the simulation began.
@@ -118,8 +118,14 @@ public:
 
     SimulatedController& plug(std::string path, int interface_number = 0) {
         auto pad = std::make_unique<SimulatedController>();
-        pad->info = HidDeviceInfo{std::move(path), procon_vendor_id, procon_product_id,
-                                  "Pro Controller", "Nintendo Co., Ltd.", 1, 5, interface_number,
+        pad->info = HidDeviceInfo{std::move(path),
+                                  procon_vendor_id,
+                                  procon_product_id,
+                                  "Pro Controller",
+                                  "Nintendo Co., Ltd.",
+                                  1,
+                                  5,
+                                  interface_number,
                                   HidBus::Usb};
         controllers.push_back(std::move(pad));
         return *controllers.back();
@@ -145,12 +151,12 @@ public:
     bool listing_fails = false;
     std::optional<double> stop_after;
 
-private:
+  private:
     Instant now_ = epoch;
 };
 
 class SimulatedHandle final : public HidDevice {
-public:
+  public:
     SimulatedHandle(SimulatedController& pad, SimulatedBus& bus) : pad_(pad), bus_(bus) {
         ++pad_.opened;
     }
@@ -196,7 +202,7 @@ public:
         return 0;
     }
 
-private:
+  private:
     static std::size_t deliver(const Bytes& report, std::span<std::uint8_t> buffer) {
         const std::size_t n = std::min(report.size(), buffer.size());
         std::copy_n(report.begin(), n, buffer.begin());
@@ -285,9 +291,8 @@ std::optional<std::vector<PadState>> copy_from_game_thread(const PadList& list) 
 // ---------------------------------------------------------------------------
 
 TEST(ProControllerReports, TheSimpleReportsHatTurnsDiagonalsSideways) {
-    const std::array<std::optional<Dir>, 8> expected{Dir::Up,   Dir::Right, Dir::Right,
-                                                     Dir::Right, Dir::Down, Dir::Left,
-                                                     Dir::Left,  Dir::Left};
+    const std::array<std::optional<Dir>, 8> expected{Dir::Up,   Dir::Right, Dir::Right, Dir::Right,
+                                                     Dir::Down, Dir::Left,  Dir::Left,  Dir::Left};
     for (std::uint8_t hat = 0; hat < 8; ++hat)
         EXPECT_EQ(dir_of(simple_report(0, 0, hat)), expected[hat]) << "hat " << int{hat};
     EXPECT_EQ(dir_of(simple_report(0, 0, 8)), std::nullopt);
@@ -376,31 +381,33 @@ TEST(ProControllerStart, TheLogNamesJoysticksGamepadsAndNintendoDevicesOnly) {
         {"/dev/hidraw0", 0x046d, 0xc52b, "USB Receiver", "Logitech", 1, 6, 2, HidBus::Usb},
         {"/dev/hidraw1", 0x045e, 0x028e, "Controller", std::nullopt, 1, 5, 0, HidBus::Usb},
         {"/dev/hidraw2", 0x0079, 0x0006, std::nullopt, "DragonRise", 1, 4, 0, HidBus::Unknown},
-        {"/dev/hidraw3", 0x057e, 0x2009, "Pro Controller", "Nintendo Co., Ltd.", 0xff00, 0x0a,
-         0, HidBus::Bluetooth},
+        {"/dev/hidraw3", 0x057e, 0x2009, "Pro Controller", "Nintendo Co., Ltd.", 0xff00, 0x0a, 0,
+         HidBus::Bluetooth},
         {"/dev/hidraw4", 0x057e, 0x2006, "Joy-Con (L)", "Nintendo", 1, 5, -1, HidBus::I2c},
         {"/dev/hidraw5", 0x1234, 0x0001, "Pad\nforged line", "x", 1, 5, 0, HidBus::Spi},
     };
     std::vector<std::string> log;
     log_game_controllers(devices, [&](std::string_view line) { log.emplace_back(line); });
-    EXPECT_EQ(log, (std::vector<std::string>{
-                       "devices that look like game controllers:",
-                       "  045e:028e Controller by ?, usage 0001:0005, Usb",
-                       "  0079:0006 ? by DragonRise, usage 0001:0004, Unknown",
-                       "  057e:2009 Pro Controller by Nintendo Co., Ltd., usage ff00:000a, Bluetooth",
-                       "  057e:2006 Joy-Con (L) by Nintendo, usage 0001:0005, I2c",
-                       "  1234:0001 Pad?forged line by x, usage 0001:0005, Spi",
-                   }));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{
+                  "devices that look like game controllers:",
+                  "  045e:028e Controller by ?, usage 0001:0005, Usb",
+                  "  0079:0006 ? by DragonRise, usage 0001:0004, Unknown",
+                  "  057e:2009 Pro Controller by Nintendo Co., Ltd., usage ff00:000a, Bluetooth",
+                  "  057e:2006 Joy-Con (L) by Nintendo, usage 0001:0005, I2c",
+                  "  1234:0001 Pad?forged line by x, usage 0001:0005, Spi",
+              }));
 
     log.clear();
     log_game_controllers(std::span(devices).first(1),
                          [&](std::string_view line) { log.emplace_back(line); });
-    EXPECT_EQ(log, (std::vector<std::string>{"devices that look like game controllers:", "  none"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"devices that look like game controllers:", "  none"}));
 }
 
 // Hands the driver a bus the test keeps.
 class BorrowedBus final : public HidLibrary {
-public:
+  public:
     explicit BorrowedBus(SimulatedBus& bus) : bus_(bus) {}
     bool enumerate(std::vector<HidDeviceInfo>& devices, std::string& error) override {
         return bus_.enumerate(devices, error);
@@ -409,7 +416,7 @@ public:
         return bus_.open(path, error);
     }
 
-private:
+  private:
     SimulatedBus& bus_;
 };
 
@@ -419,10 +426,12 @@ TEST(ProControllerStart, WithoutTheDeviceLibraryTheThreadEndsAfterOneLine) {
     std::vector<std::string> log;
     const ProconLog to_log = [&](std::string_view line) { log.emplace_back(line); };
 
-    procon_run([](std::string& error) -> std::unique_ptr<HidLibrary> {
-        error = "hidraw is missing";
-        return nullptr;
-    }, bus, list, to_log);
+    procon_run(
+        [](std::string& error) -> std::unique_ptr<HidLibrary> {
+            error = "hidraw is missing";
+            return nullptr;
+        },
+        bus, list, to_log);
     EXPECT_EQ(log, std::vector<std::string>{"the device library did not start: hidraw is missing"});
 
     // A library that cannot even list its devices has not started either.
@@ -444,8 +453,9 @@ TEST(ProControllerStart, TheThreadListsWhatItSeesAndThenFindsTheController) {
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[0], "devices that look like game controllers:");
     EXPECT_EQ(log[1], "  057e:2009 Pro Controller by Nintendo Co., Ltd., usage 0001:0005, Usb");
-    EXPECT_EQ(log[2], "found a Pro Controller: Pro Controller, interface 0, usage 0001:0005, "
-                      "Usb, at \"/dev/hidraw7\"");
+    EXPECT_EQ(log[2],
+              "found a Pro Controller: Pro Controller, interface 0, usage 0001:0005, "
+              "Usb, at \"/dev/hidraw7\"");
     EXPECT_EQ(list.copy().size(), 1u);
 }
 
@@ -511,8 +521,9 @@ TEST(ProControllerSearch, APathThatFailedToOpenIsNeverTriedAgain) {
     refused.opens = false;
     SimulatedController& fine = rig.bus.plug("/dev/hidraw6");
     rig.driver.pass();
-    EXPECT_EQ(rig.log[0], "found a Pro Controller: Pro Controller, interface 0, usage 0001:0005, "
-                          "Usb, at \"/dev/hidraw5\"");
+    EXPECT_EQ(rig.log[0],
+              "found a Pro Controller: Pro Controller, interface 0, usage 0001:0005, "
+              "Usb, at \"/dev/hidraw5\"");
     EXPECT_EQ(rig.log[1], "  could not be opened: Permission denied");
     EXPECT_EQ(rig.driver.refused_paths(), std::vector<std::string>{"/dev/hidraw5"});
 
@@ -535,8 +546,9 @@ TEST(ProControllerSearch, PathsAreLoggedAsQuotedLiterals) {
     pad.info.bus = HidBus::Bluetooth;
     pad.opens = false;
     rig.driver.pass();
-    EXPECT_EQ(rig.log[0], "found a Pro Controller: ?, interface 3, usage 0001:0005, Bluetooth, "
-                          "at \"\\\\\\\\?\\\\hid#vid_057e&pid_2009#\\\"x\\\"\\n\"");
+    EXPECT_EQ(rig.log[0],
+              "found a Pro Controller: ?, interface 3, usage 0001:0005, Bluetooth, "
+              "at \"\\\\\\\\?\\\\hid#vid_057e&pid_2009#\\\"x\\\"\\n\"");
 }
 
 // ---------------------------------------------------------------------------
@@ -680,7 +692,8 @@ TEST(ProControllerReading, FullReportsSteerThePadAndAreLoggedSparingly) {
                                 "  report 30 #1000" + shown,
                             }));
     ASSERT_EQ(rig.driver.pads()[0].report_counts.size(), 3u);
-    EXPECT_EQ(rig.driver.pads()[0].report_counts[0], (std::pair<std::uint8_t, std::uint32_t>{0x81, 3}));
+    EXPECT_EQ(rig.driver.pads()[0].report_counts[0],
+              (std::pair<std::uint8_t, std::uint32_t>{0x81, 3}));
     EXPECT_EQ(rig.driver.pads()[0].report_counts[1].first, 0x21);
     EXPECT_EQ(rig.driver.pads()[0].report_counts[2].first, 0x30);
     EXPECT_EQ(rig.driver.pads()[0].wakes, 1u);

@@ -1,5 +1,7 @@
 // The save file against real files in temporary directories.
 
+#include "game/save.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +10,6 @@
 #include <iterator>
 #include <string>
 #include <variant>
-
-#include "game/save.h"
 
 namespace zobra {
 namespace {
@@ -32,7 +32,7 @@ void write_file(const fs::path& path, const std::string& text) {
 // Each test gets its own directory and an environment with none of the
 // variables that place the save.
 class SaveFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* name : names_) {
             if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
@@ -75,7 +75,7 @@ protected:
 
     fs::path dir;
 
-private:
+  private:
     static constexpr const char* names_[] = {"ZOBRA_SAVE", "XDG_DATA_HOME", "APPDATA", "HOME"};
     std::vector<std::pair<std::string, std::string>> saved_;
 };
@@ -187,9 +187,9 @@ TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
     use_save(dir / "blocker/zobra/save.json");
     ::testing::internal::CaptureStderr();
     save_progress(Progress{});
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "could not save: " + (dir / "blocker/zobra/save.json").string() +
-                  ": Not a directory\n");
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "could not save: " + (dir / "blocker/zobra/save.json").string() + ": Not a directory\n");
 
     // The old save stays whole when the temporary file cannot be written.
     Progress progress;
@@ -301,9 +301,11 @@ TEST_F(SaveFile, NumbersOutsideTheirRangeRejectTheWholeFile) {
     EXPECT_TRUE(rejected(R"({"solved":0,"best":[],"others":[[0,"A",0,[4294967296]]]})"));
 
     Progress loaded;
-    EXPECT_EQ(load_text(R"({"solved":18446744073709551615,"best":[4294967295],"slot":18446744073709551615})",
-                        loaded),
-              "");
+    EXPECT_EQ(
+        load_text(
+            R"({"solved":18446744073709551615,"best":[4294967295],"slot":18446744073709551615})",
+            loaded),
+        "");
     EXPECT_EQ(loaded.solved, UINT64_MAX);
     EXPECT_EQ(loaded.slot, UINT64_MAX);
     EXPECT_EQ(loaded.best, std::vector<std::uint32_t>{UINT32_MAX});
@@ -313,13 +315,15 @@ TEST_F(SaveFile, AKeyGivenTwiceRejectsTheWholeFile) {
     EXPECT_TRUE(rejected(R"({"solved":1,"best":[],"solved":1})"));
     EXPECT_TRUE(rejected(R"({"solved":1,"best":[],"name":"A","name":"A"})"));
     EXPECT_TRUE(rejected(R"({"solved":1,"best":[],"x":1,"x":2})"));
-    EXPECT_TRUE(rejected(R"({"solved":0,"best":[],"others":[{"slot":1,"slot":1,"name":"","solved":0,"best":[]}]})"));
+    EXPECT_TRUE(rejected(
+        R"({"solved":0,"best":[],"others":[{"slot":1,"slot":1,"name":"","solved":0,"best":[]}]})"));
     // The same key in different records is no repetition.
     Progress loaded;
-    EXPECT_EQ(load_text(R"({"solved":0,"best":[],"others":[{"slot":1,"name":"","solved":0,"best":[]},)"
-                        R"({"slot":2,"name":"","solved":0,"best":[]}],"x":{"slot":1,"y":{"slot":1}}})",
-                        loaded),
-              "");
+    EXPECT_EQ(
+        load_text(R"({"solved":0,"best":[],"others":[{"slot":1,"name":"","solved":0,"best":[]},)"
+                  R"({"slot":2,"name":"","solved":0,"best":[]}],"x":{"slot":1,"y":{"slot":1}}})",
+                  loaded),
+        "");
     EXPECT_EQ(loaded.others.size(), 2u);
 }
 
@@ -369,9 +373,11 @@ TEST_F(SaveFile, RecordsMayBeArraysOfTheirValuesInFileOrder) {
     expected.all_open = true;
     EXPECT_EQ(loaded, expected);
 
-    EXPECT_EQ(load_text(R"({"solved":0,"best":[],"others":[[2,"Y",1,[3]],{"best":[],"solved":0,"name":"","slot":5}]})",
-                        loaded),
-              "");
+    EXPECT_EQ(
+        load_text(
+            R"({"solved":0,"best":[],"others":[[2,"Y",1,[3]],{"best":[],"solved":0,"name":"","slot":5}]})",
+            loaded),
+        "");
     EXPECT_EQ(loaded.others.size(), 2u);
 
     EXPECT_TRUE(rejected(R"([3])"));

@@ -15,9 +15,9 @@ Canvas position_canvas() {
     Canvas canvas;
     for (std::int32_t y = 0; y < 200; ++y)
         for (std::int32_t x = 0; x < 320; ++x)
-            canvas.set_pixel(x, y, Rgb{static_cast<std::uint8_t>(x / 2),
-                                       static_cast<std::uint8_t>(y),
-                                       static_cast<std::uint8_t>(x % 2)});
+            canvas.set_pixel(x, y,
+                             Rgb{static_cast<std::uint8_t>(x / 2), static_cast<std::uint8_t>(y),
+                                 static_cast<std::uint8_t>(x % 2)});
     return canvas;
 }
 
@@ -31,7 +31,9 @@ struct Target {
     std::vector<std::uint32_t> pixels;
     Target(std::uint32_t w0, std::uint32_t h0, std::size_t extra = 0)
         : w(w0), h(h0), pixels(std::size_t{w0} * h0 + extra, 0xABCDEFu) {}
-    std::uint32_t at(std::uint32_t x, std::uint32_t y) const { return pixels[std::size_t{y} * w + x]; }
+    std::uint32_t at(std::uint32_t x, std::uint32_t y) const {
+        return pixels[std::size_t{y} * w + x];
+    }
 };
 
 // The canvas pixel a target pixel shows, or black outside the picture, by
@@ -39,12 +41,14 @@ struct Target {
 void expect_picture(const Canvas& canvas, const Target& t, Placement p) {
     for (std::uint32_t y = 0; y < t.h; ++y)
         for (std::uint32_t x = 0; x < t.w; ++x) {
-            const bool inside = x >= p.left && x < p.left + p.width && y >= p.top &&
-                                y < p.top + p.height;
+            const bool inside =
+                x >= p.left && x < p.left + p.width && y >= p.top && y < p.top + p.height;
             std::uint32_t expected = 0;
             if (inside) {
-                std::size_t cx = std::min<std::size_t>(std::size_t{x - p.left} * 320 / p.width, 319);
-                std::size_t cy = std::min<std::size_t>(std::size_t{y - p.top} * 200 / p.height, 199);
+                std::size_t cx =
+                    std::min<std::size_t>(std::size_t{x - p.left} * 320 / p.width, 319);
+                std::size_t cy =
+                    std::min<std::size_t>(std::size_t{y - p.top} * 200 / p.height, 199);
                 expected = word(canvas, cx, cy);
             }
             ASSERT_EQ(t.at(x, y), expected) << "at " << x << "," << y;
@@ -57,12 +61,12 @@ TEST(Scaler, WholeFactorsFromTwoUpAndFractionalBelow) {
         Placement expected;
     };
     const Case cases[] = {
-        {640, 400, {0, 0, 640, 400}},    // 2×, fills the target
-        {1000, 600, {20, 0, 960, 600}},  // 3.125 floors to 3, bars left and right
-        {960, 600, {0, 0, 960, 600}},    // the screenshot size
-        {500, 300, {10, 0, 480, 300}},   // 1.5 stays fractional
-        {100, 100, {0, 19, 100, 62}},    // 0.3125
-        {1, 1, {0, 0, 1, 1}},            // tiny: at least one pixel
+        {640, 400, {0, 0, 640, 400}},         // 2×, fills the target
+        {1000, 600, {20, 0, 960, 600}},       // 3.125 floors to 3, bars left and right
+        {960, 600, {0, 0, 960, 600}},         // the screenshot size
+        {500, 300, {10, 0, 480, 300}},        // 1.5 stays fractional
+        {100, 100, {0, 19, 100, 62}},         // 0.3125
+        {1, 1, {0, 0, 1, 1}},                 // tiny: at least one pixel
         {1920, 1080, {160, 40, 1600, 1000}},  // 5.4 floors to 5
     };
     for (const Case& c : cases) {
@@ -76,8 +80,13 @@ TEST(Scaler, WholeFactorsFromTwoUpAndFractionalBelow) {
 
 TEST(Scaler, EveryTargetPixelShowsItsNearestCanvasPixelOrBlack) {
     const Canvas canvas = position_canvas();
-    for (auto [w, h] : {std::pair{640u, 400u}, {1000u, 600u}, {500u, 300u}, {100u, 100u},
-                        {1u, 1u}, {333u, 777u}, {1920u, 1080u}}) {
+    for (auto [w, h] : {std::pair{640u, 400u},
+                        {1000u, 600u},
+                        {500u, 300u},
+                        {100u, 100u},
+                        {1u, 1u},
+                        {333u, 777u},
+                        {1920u, 1080u}}) {
         Target t(w, h);
         present_scaled(canvas.pixels, t.pixels, w, h);
         expect_picture(canvas, t, scaled_placement(w, h));

@@ -1,12 +1,13 @@
 // The session driven frame by frame, the way the shell drives it.
 
+#include "game/session.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 
 #include "core/levels.h"
-#include "game/session.h"
 
 namespace zobra {
 namespace {
@@ -489,7 +490,7 @@ TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
     Session session = in_room(Mode::Solo);
     FrameInput tap;
     tap.pressed_dir[0] = Dir::Down;  // pressed and released within the frame
-    session.update(tap, 0.02f);       // no step in this frame
+    session.update(tap, 0.02f);      // no step in this frame
     EXPECT_EQ(session.arena.ticks, 0u);
     session.update(nothing, 0.02f);
     EXPECT_EQ(session.arena.ticks, 0u);

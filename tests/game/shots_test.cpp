@@ -20,7 +20,7 @@ constexpr Rgb warning{0xFF, 0x60, 0x60};
 constexpr Rgb text_colour{0xF0, 0xEC, 0xFA};
 
 class Shots : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("zobra-shots-" + std::to_string(getpid()) + "-" +
@@ -49,25 +49,27 @@ std::vector<std::uint32_t> screen_picture(const Session& session, const SpriteSe
     return picture;
 }
 
-bool ink_at(const std::vector<std::uint32_t>& picture, std::int32_t y, std::string_view text, Rgb colour,
-            std::int32_t scale) {
+bool ink_at(const std::vector<std::uint32_t>& picture, std::int32_t y, std::string_view text,
+            Rgb colour, std::int32_t scale) {
     // The text as drawn centred on the canvas, looked up three times larger.
     constexpr Rgb probe{1, 2, 3};
     Canvas mask;
     draw_text(mask, 160 - text_width(text) * scale / 2, y, text, probe, scale);
-    const std::uint32_t want = std::uint32_t{colour.r} << 16 | std::uint32_t{colour.g} << 8 | colour.b;
+    const std::uint32_t want =
+        std::uint32_t{colour.r} << 16 | std::uint32_t{colour.g} << 8 | colour.b;
     for (std::size_t py = 0; py < 200; ++py)
         for (std::size_t px = 0; px < 320; ++px)
-            if (mask.pixel(px, py) == probe && picture[(3 * py + 1) * shot_width + 3 * px + 1] != want)
+            if (mask.pixel(px, py) == probe &&
+                picture[(3 * py + 1) * shot_width + 3 * px + 1] != want)
                 return false;
     return true;
 }
 
 TEST_F(Shots, TheScriptHasEighteenScenesInOrder) {
     const std::vector<std::string_view> stems = {
-        "00-title",     "01-start",      "02-blast",      "03-later",      "04-won",
-        "05-time-up",   "06-wisps",      "07-earth",      "08-middle",     "09-large",
-        "10-paused",    "11-pair-title", "12-pair-start", "13-duel-title", "14-duel-start",
+        "00-title",      "01-start",      "02-blast",      "03-later",      "04-won",
+        "05-time-up",    "06-wisps",      "07-earth",      "08-middle",     "09-large",
+        "10-paused",     "11-pair-title", "12-pair-start", "13-duel-title", "14-duel-start",
         "15-duel-fight", "16-duel-round", "17-naming"};
     ASSERT_EQ(shot_scenes.size(), stems.size());
     for (std::size_t k = 0; k < stems.size(); ++k) EXPECT_EQ(shot_scenes[k].stem, stems[k]);
@@ -151,11 +153,12 @@ TEST_F(Shots, TheDuelRoundIsOverWithItsPanelShowing) {
     const auto picture = screen_picture(session, build_sprite_set());
     // One round cannot decide the match: the panel names the round's winner
     // in their colour, or a draw.
-    constexpr std::array<Rgb, 4> player_colours = {
-        Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 0xA0, 0xFF}, Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
+    constexpr std::array<Rgb, 4> player_colours = {Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 0xA0, 0xFF},
+                                                   Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
     if (session.arena.has_winner) {
         const std::size_t w = session.arena.winner;
-        EXPECT_TRUE(ink_at(picture, 91, "RUNDE AN COMPUTER " + std::to_string(w + 1), player_colours.at(w), 2));
+        EXPECT_TRUE(ink_at(picture, 91, "RUNDE AN COMPUTER " + std::to_string(w + 1),
+                           player_colours.at(w), 2));
     } else {
         EXPECT_TRUE(ink_at(picture, 91, "UNENTSCHIEDEN", text_colour, 2));
     }
@@ -189,7 +192,8 @@ TEST_F(Shots, AFileThatCannotBeWrittenStopsTheScriptAndEarlierFilesStay) {
     const auto error = run_shots(dir_, printed);
     ASSERT_TRUE(error.has_value());
     EXPECT_NE(error->find("02-blast.png"), std::string::npos) << *error;
-    EXPECT_EQ(printed.str(), (dir_ / "00-title.png").string() + "\n" + (dir_ / "01-start.png").string() + "\n");
+    EXPECT_EQ(printed.str(),
+              (dir_ / "00-title.png").string() + "\n" + (dir_ / "01-start.png").string() + "\n");
     EXPECT_EQ(fs::file_size(dir_ / "00-title.png"), 1'728'798u);
     EXPECT_FALSE(fs::exists(dir_ / "03-later.png"));
     EXPECT_FALSE(fs::exists(dir_ / "sprites"));

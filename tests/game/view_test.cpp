@@ -49,10 +49,11 @@ std::int32_t right_aligned_x(std::string_view text) { return 316 - text_width(te
             const Rgb got = canvas.pixel(px, py);
             if (!(got == colour))
                 return ::testing::AssertionFailure()
-                       << "\"" << text << "\" at (" << px << ", " << py << ") is " << int{got.r} << ","
-                       << int{got.g} << "," << int{got.b};
+                       << "\"" << text << "\" at (" << px << ", " << py << ") is " << int{got.r}
+                       << "," << int{got.g} << "," << int{got.b};
         }
-    if (ink == 0) return ::testing::AssertionFailure() << "\"" << text << "\" inks nothing on the canvas";
+    if (ink == 0)
+        return ::testing::AssertionFailure() << "\"" << text << "\" inks nothing on the canvas";
     return ::testing::AssertionSuccess();
 }
 
@@ -86,18 +87,20 @@ std::int32_t right_aligned_x(std::string_view text) { return 316 - text_width(te
             const auto& colour = s.at(sx, sy);
             if (!colour || px < 0 || py < 0 || px >= 320 || py >= 200) continue;
             ++seen;
-            if (!(canvas.pixel(static_cast<std::size_t>(px), static_cast<std::size_t>(py)) == *colour))
+            if (!(canvas.pixel(static_cast<std::size_t>(px), static_cast<std::size_t>(py)) ==
+                  *colour))
                 return ::testing::AssertionFailure() << "sprite pixel (" << sx << ", " << sy
                                                      << ") is not at (" << px << ", " << py << ")";
         }
-    if (seen == 0) return ::testing::AssertionFailure() << "no pixel of the sprite is on the canvas";
+    if (seen == 0)
+        return ::testing::AssertionFailure() << "no pixel of the sprite is on the canvas";
     return ::testing::AssertionSuccess();
 }
 
 bool canvases_equal(const Canvas& a, const Canvas& b) { return a.pixels == b.pixels; }
 
 class View : public ::testing::Test {
-protected:
+  protected:
     void paint() { draw_view(canvas, session, sprites()); }
 
     // A 30 × 20 arena of open floor inside a steel border, one digger at
@@ -260,21 +263,26 @@ TEST_F(View, TheClockTurnsRedAndBlinksForItsLastTwentySeconds) {
     play_open_arena();
     session.arena.time_left = 401;
     paint();
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 021"), 13, "ZEIT 021", text_colour, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 021"), 13, "ZEIT 021", text_colour, hud_background));
 
     session.arena.time_left = 400;
     paint();
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
     session.animation_time = 0.25f;
     paint();
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", text_colour, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", text_colour, hud_background));
     session.animation_time = 0.5f;
     paint();
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
 
     session.arena.outcome = Outcome::Lost;
     paint();
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", text_colour, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", text_colour, hud_background));
 }
 
 TEST_F(View, ScoreAndCreaturesAreShownWithLeadingZeros) {
@@ -301,7 +309,8 @@ TEST_F(View, EachDiggersStatusFollowsTheOneBefore) {
     paint();
     EXPECT_TRUE(shows(canvas, 4, 13, "L1 W2", orange, hud_background));
     EXPECT_TRUE(shows(canvas, 43, 13, "L2 W4 S", blue, hud_background));
-    EXPECT_TRUE(shows(canvas, 43 + text_width("L2 W4 S") + 14, 13, "LUKE OFFEN!", gold, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, 43 + text_width("L2 W4 S") + 14, 13, "LUKE OFFEN!", gold, hud_background));
 }
 
 TEST_F(View, TheOpenHatchIsAnnouncedWhileFloorOfThreeTIsEven) {
@@ -328,7 +337,8 @@ TEST_F(View, ADuelShowsRoundClockAndEveryDiggersWins) {
     session.arena.diggers[2].state = DiggerState::Dead;
     paint();
     EXPECT_TRUE(shows(canvas, 4, 3, "DUELL PFEILER   RUNDE 4", text_colour, hud_background));
-    EXPECT_TRUE(shows(canvas, right_aligned_x("ZEIT 150"), 3, "ZEIT 150", text_colour, hud_background));
+    EXPECT_TRUE(
+        shows(canvas, right_aligned_x("ZEIT 150"), 3, "ZEIT 150", text_colour, hud_background));
     EXPECT_TRUE(shows(canvas, 4, 13, "SP 1: 2/3", orange, hud_background));
     EXPECT_TRUE(shows(canvas, 82, 13, "COM 2: 0/3", blue, hud_background));
     EXPECT_TRUE(shows(canvas, 160, 13, "COM 3: 1/3", muted, hud_background));
@@ -361,7 +371,8 @@ TEST_F(View, TheResultPanelWaitsSevenTenthsOfASecond) {
 
     session.time_up = true;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("ZEIT ABGELAUFEN!", 2), 97, "ZEIT ABGELAUFEN!", warning, 2));
+    EXPECT_TRUE(
+        inked(canvas, centred_x("ZEIT ABGELAUFEN!", 2), 97, "ZEIT ABGELAUFEN!", warning, 2));
 }
 
 TEST_F(View, PauseShowsAtOnceAndComesBeforeTheResult) {
@@ -387,18 +398,18 @@ TEST_F(View, AWonLevelShowsScoreAndBest) {
     paint();
     // Two lines: the band starts at 71 − 12 = 59.
     EXPECT_TRUE(inked(canvas, centred_x("GESCHAFFT!", 2), 91, "GESCHAFFT!", gold, 2));
-    EXPECT_TRUE(inked(canvas, centred_x("PUNKTE 730   BESTWERT 900", 1), 113, "PUNKTE 730   BESTWERT 900",
-                      text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("PUNKTE 730   BESTWERT 900", 1), 113,
+                      "PUNKTE 730   BESTWERT 900", text_colour));
     EXPECT_TRUE(inked(canvas, centred_x("LEERTASTE ODER TIPPEN: WEITER", 1), 125,
                       "LEERTASTE ODER TIPPEN: WEITER", text_colour));
 
     session.level_index = 39;
     session.progress.best = {};
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("PUNKTE 730   BESTWERT 0", 1), 113, "PUNKTE 730   BESTWERT 0",
-                      text_colour));
-    EXPECT_TRUE(inked(canvas, centred_x("ALLE STOLLEN GESCHAFFT!", 1), 125, "ALLE STOLLEN GESCHAFFT!",
-                      text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("PUNKTE 730   BESTWERT 0", 1), 113,
+                      "PUNKTE 730   BESTWERT 0", text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("ALLE STOLLEN GESCHAFFT!", 1), 125,
+                      "ALLE STOLLEN GESCHAFFT!", text_colour));
 }
 
 TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
@@ -411,13 +422,16 @@ TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
     session.arena.has_winner = true;
     session.arena.winner = 1;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("RUNDE AN COMPUTER 2", 2), 91, "RUNDE AN COMPUTER 2", blue, 2));
-    EXPECT_TRUE(inked(canvas, centred_x("STAND 2 : 0 : 1 : 0", 1), 113, "STAND 2 : 0 : 1 : 0", text_colour));
+    EXPECT_TRUE(
+        inked(canvas, centred_x("RUNDE AN COMPUTER 2", 2), 91, "RUNDE AN COMPUTER 2", blue, 2));
+    EXPECT_TRUE(inked(canvas, centred_x("STAND 2 : 0 : 1 : 0", 1), 113, "STAND 2 : 0 : 1 : 0",
+                      text_colour));
 
     session.duel_wins = {3, 0, 1, 0};
     session.arena.winner = 0;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("SPIELER 1 GEWINNT!", 2), 91, "SPIELER 1 GEWINNT!", gold, 2));
+    EXPECT_TRUE(
+        inked(canvas, centred_x("SPIELER 1 GEWINNT!", 2), 91, "SPIELER 1 GEWINNT!", gold, 2));
     EXPECT_TRUE(inked(canvas, centred_x("ENDSTAND 3 : 0 : 1 : 0", 1), 113, "ENDSTAND 3 : 0 : 1 : 0",
                       text_colour));
     EXPECT_TRUE(inked(canvas, centred_x("LEERTASTE ODER TIPPEN: ZUM TITEL", 1), 125,
@@ -438,12 +452,14 @@ TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
 TEST_F(View, TheLevelLineKeepsBlanksWhereNoArrowLeads) {
     session.level_index = 0;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("  STOLLEN 1 VON 40 >", 1), 98, "  STOLLEN 1 VON 40 >", text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("  STOLLEN 1 VON 40 >", 1), 98, "  STOLLEN 1 VON 40 >",
+                      text_colour));
 
     session.progress.all_open = true;
     session.level_index = 39;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("< STOLLEN 40 VON 40  ", 1), 98, "< STOLLEN 40 VON 40  ", text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("< STOLLEN 40 VON 40  ", 1), 98, "< STOLLEN 40 VON 40  ",
+                      text_colour));
     EXPECT_TRUE(inked(canvas, centred_x("ENDSTATION", 2), 109, "ENDSTATION", teal, 2));
 }
 
@@ -465,7 +481,8 @@ TEST_F(View, ALockedLevelIsGreyAndCannotBeStarted) {
     session.level_index = 1;
     paint();
     EXPECT_TRUE(inked(canvas, centred_x("ZWEI MILBEN", 2), 109, "ZWEI MILBEN", muted, 2));
-    EXPECT_TRUE(inked(canvas, centred_x("NOCH VERSCHLOSSEN", 1), 127, "NOCH VERSCHLOSSEN", warning));
+    EXPECT_TRUE(
+        inked(canvas, centred_x("NOCH VERSCHLOSSEN", 1), 127, "NOCH VERSCHLOSSEN", warning));
     EXPECT_FALSE(inked(canvas, centred_x("LEERTASTE ODER TIPPEN: LOS!", 1), 139,
                        "LEERTASTE ODER TIPPEN: LOS!", gold));
 
@@ -511,12 +528,13 @@ TEST_F(View, TheDuelChoiceNamesThePlaceAndTheWinsNeeded) {
     session.progress.music_off = true;
     session.progress.all_open = true;
     paint();
-    EXPECT_TRUE(inked(canvas, centred_x("< DUELL: PLATZ 5 VON 5 >", 1), 98, "< DUELL: PLATZ 5 VON 5 >",
-                      text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("< DUELL: PLATZ 5 VON 5 >", 1), 98,
+                      "< DUELL: PLATZ 5 VON 5 >", text_colour));
     EXPECT_TRUE(inked(canvas, centred_x("WILDWUCHS", 2), 109, "WILDWUCHS", teal, 2));
     EXPECT_TRUE(inked(canvas, centred_x("VIER IN DEN ECKEN. 3 RUNDEN GEWINNEN.", 1), 127,
                       "VIER IN DEN ECKEN. 3 RUNDEN GEWINNEN.", text_colour));
-    EXPECT_TRUE(inked(canvas, centred_x("HOCH: DUELL ZU ZWEIT", 1), 151, "HOCH: DUELL ZU ZWEIT", text_colour));
+    EXPECT_TRUE(inked(canvas, centred_x("HOCH: DUELL ZU ZWEIT", 1), 151, "HOCH: DUELL ZU ZWEIT",
+                      text_colour));
     EXPECT_TRUE(inked(canvas, centred_x("R: NEU   P: PAUSE   M: MUSIK AUS   ESC: ZURUECK", 1), 172,
                       "R: NEU   P: PAUSE   M: MUSIK AUS   ESC: ZURUECK", muted));
     EXPECT_TRUE(inked(canvas, centred_x("TAB: SPIELER   N: NAME   F9: WIEDER SPERREN", 1), 182,
@@ -529,7 +547,8 @@ TEST_F(View, ConnectedPadsAreCountedTopRight) {
     session.gamepads = 2;
     session.pro_controllers = 2;
     paint();
-    EXPECT_TRUE(inked(canvas, 314 - text_width("2 PRO CONTROLLER"), 5, "2 PRO CONTROLLER", text_colour));
+    EXPECT_TRUE(
+        inked(canvas, 314 - text_width("2 PRO CONTROLLER"), 5, "2 PRO CONTROLLER", text_colour));
     session.pro_controllers = 1;
     paint();
     EXPECT_TRUE(inked(canvas, 314 - text_width("2 GAMEPADS"), 5, "2 GAMEPADS", text_colour));
@@ -551,7 +570,8 @@ TEST_F(View, EveryPixelIsPaintedAndPaintingTwiceGivesTheSamePicture) {
         Canvas dirty;
         for (std::int32_t y = 0; y < 200; ++y)
             for (std::int32_t x = 0; x < 320; ++x)
-                dirty.set_pixel(x, y, {static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 3), 77});
+                dirty.set_pixel(
+                    x, y, {static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 3), 77});
         draw_view(white, session, sprites());
         draw_view(dirty, session, sprites());
         EXPECT_TRUE(canvases_equal(white, dirty)) << screen;

@@ -2,6 +2,8 @@
 // panic, an uncaught exception and a fatal signal all end abnormally with the
 // report text on the error stream (there is no display for an error box).
 
+#include "program/crash.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,7 +14,6 @@
 #include <thread>
 
 #include "core/panic.h"
-#include "program/crash.h"
 
 namespace zobra {
 namespace {
@@ -25,14 +26,14 @@ void crash_with(void (*failure)()) {
 }
 
 class CrashHandler : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
     void TearDown() override {
         // The handler writes its report beside the executable: the tests' own.
         std::error_code ignored;
-        std::filesystem::remove(std::filesystem::read_symlink("/proc/self/exe").replace_filename(
-                                    "zobra-crash.txt"),
-                                ignored);
+        std::filesystem::remove(
+            std::filesystem::read_symlink("/proc/self/exe").replace_filename("zobra-crash.txt"),
+            ignored);
     }
 };
 
@@ -43,10 +44,9 @@ TEST_F(CrashHandler, APanicEndsWithTheReport) {
 }
 
 TEST_F(CrashHandler, AnUncaughtExceptionOnAnotherThreadReachesTheSameHandler) {
-    EXPECT_EXIT(crash_with([] {
-                    std::thread([] { throw std::runtime_error("out of cheese"); }).join();
-                }),
-                ::testing::KilledBySignal(SIGABRT), "uncaught exception: out of cheese");
+    EXPECT_EXIT(
+        crash_with([] { std::thread([] { throw std::runtime_error("out of cheese"); }).join(); }),
+        ::testing::KilledBySignal(SIGABRT), "uncaught exception: out of cheese");
 }
 
 TEST_F(CrashHandler, AFatalSignalReachesTheSameHandler) {

@@ -2,12 +2,12 @@
 // What must hold for every arena between ticks, checked after every tick of
 // the rule tests and the randomised games.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <ostream>
 #include <span>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/arena.h"
 
@@ -27,7 +27,9 @@ std::vector<Event> checked_tick(Arena& arena, std::initializer_list<DiggerInput>
 std::vector<Event> checked_ticks(Arena& arena, int count, std::span<const DiggerInput> inputs = {});
 
 // How often an event occurs in a tick's list.
-inline long count_of(const std::vector<Event>& events, Event e) { return std::count(events.begin(), events.end(), e); }
+inline long count_of(const std::vector<Event>& events, Event e) {
+    return std::count(events.begin(), events.end(), e);
+}
 
 }  // namespace zobra::testing
 

@@ -9,17 +9,23 @@ namespace zobra::testing {
 
 namespace {
 
-constexpr std::string_view item_letters = "CRBY";  // by PickupKind
+constexpr std::string_view item_letters = "CRBY";     // by PickupKind
 constexpr std::string_view creature_letters = "mwg";  // by CreatureKind
 
 char tile_letter(Tile t) {
     switch (t.kind) {
-    case TileKind::Empty: return '.';
-    case TileKind::Steel: return '#';
-    case TileKind::Brick: return 'X';
-    case TileKind::Dirt: return ':';
-    case TileKind::Pickup: return t.payload < item_letters.size() ? item_letters[t.payload] : '?';
-    case TileKind::Hatch: return 'H';
+        case TileKind::Empty:
+            return '.';
+        case TileKind::Steel:
+            return '#';
+        case TileKind::Brick:
+            return 'X';
+        case TileKind::Dirt:
+            return ':';
+        case TileKind::Pickup:
+            return t.payload < item_letters.size() ? item_letters[t.payload] : '?';
+        case TileKind::Hatch:
+            return 'H';
     }
     return '?';
 }
@@ -28,7 +34,8 @@ char tile_letter(Tile t) {
 
 Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_t seed) {
     if (rows.empty() || rows[0].empty()) panic("an arena picture needs at least one cell");
-    Arena a(static_cast<std::int32_t>(rows[0].size()), static_cast<std::int32_t>(rows.size()), seed);
+    Arena a(static_cast<std::int32_t>(rows[0].size()), static_cast<std::int32_t>(rows.size()),
+            seed);
     std::map<int, Digger> diggers;
     for (std::int32_t y = 0; y < a.height; ++y) {
         const std::string_view row = rows[static_cast<std::size_t>(y)];
@@ -36,17 +43,24 @@ Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_
         for (std::int32_t x = 0; x < a.width; ++x) {
             const char ch = row[static_cast<std::size_t>(x)];
             Tile tile = Tile::empty();
-            if (ch == '#') tile = Tile::steel();
-            else if (ch == 'X') tile = Tile::brick(Hidden::Nothing);
-            else if (ch == ':') tile = Tile::dirt();
-            else if (ch == 'H') tile = Tile::hatch();
+            if (ch == '#')
+                tile = Tile::steel();
+            else if (ch == 'X')
+                tile = Tile::brick(Hidden::Nothing);
+            else if (ch == ':')
+                tile = Tile::dirt();
+            else if (ch == 'H')
+                tile = Tile::hatch();
             else if (const auto item = item_letters.find(ch); item != std::string_view::npos)
                 tile = Tile::pickup(static_cast<PickupKind>(item));
             else if (ch >= '1' && ch <= '4') {
                 if (diggers.contains(ch - '1')) panic("digger drawn twice");
                 diggers[ch - '1'] = Digger{.x = x, .y = y, .prev_x = x, .prev_y = y};
             } else if (const auto kind = creature_letters.find(ch); kind != std::string_view::npos)
-                a.creatures.push_back({.x = x, .y = y, .prev_x = x, .prev_y = y,
+                a.creatures.push_back({.x = x,
+                                       .y = y,
+                                       .prev_x = x,
+                                       .prev_y = y,
                                        .kind = static_cast<CreatureKind>(kind)});
             else if (ch == '*')
                 a.charges.push_back({.x = x, .y = y});
@@ -56,7 +70,8 @@ Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_
         }
     }
     for (std::size_t i = 0; i < diggers.size(); ++i) {
-        if (!diggers.contains(static_cast<int>(i))) panic("diggers must be numbered from 1 without gaps");
+        if (!diggers.contains(static_cast<int>(i)))
+            panic("diggers must be numbered from 1 without gaps");
         a.diggers.push_back(diggers[static_cast<int>(i)]);
     }
     if (!a.charges.empty()) {

@@ -46,7 +46,8 @@ inline std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
 
 inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // The pixels ImageMagick decodes from a PNG, as 0x00RRGGBB words, or nothing
@@ -58,9 +59,10 @@ inline std::optional<std::vector<std::uint32_t>> decode_with_imagemagick(
     if (identify.status != 0 ||
         identify.output != std::to_string(width) + " " + std::to_string(height))
         return std::nullopt;
-    const CommandResult raw =
-        run_command("/usr/bin/convert " + shell_quote(png.string()) + " -depth 8 rgb:- 2>/dev/null");
-    if (raw.status != 0 || raw.output.size() != std::size_t{width} * height * 3) return std::nullopt;
+    const CommandResult raw = run_command("/usr/bin/convert " + shell_quote(png.string()) +
+                                          " -depth 8 rgb:- 2>/dev/null");
+    if (raw.status != 0 || raw.output.size() != std::size_t{width} * height * 3)
+        return std::nullopt;
     std::vector<std::uint32_t> pixels(std::size_t{width} * height);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
         const auto byte = [&](std::size_t k) {
@@ -109,7 +111,8 @@ inline std::vector<PngChunk> png_chunks(const std::vector<std::uint8_t>& file) {
                           file.begin() + static_cast<std::ptrdiff_t>(at + 8));
         chunk.data.assign(file.begin() + static_cast<std::ptrdiff_t>(at + 8),
                           file.begin() + static_cast<std::ptrdiff_t>(at + 8 + length));
-        chunk.crc_ok = bitwise_crc32(file.data() + at + 4, length + 4) == read_u32_be(file, at + 8 + length);
+        chunk.crc_ok =
+            bitwise_crc32(file.data() + at + 4, length + 4) == read_u32_be(file, at + 8 + length);
         chunks.push_back(std::move(chunk));
         at += 12 + length;
     }
