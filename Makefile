@@ -5,7 +5,7 @@ BUILD := build
 BENCH_BUILD := build-bench
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench shots clean
+.PHONY: all deps configure build run test golden bench shots clean
 
 all: build
 
@@ -23,6 +23,12 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Rewrites the golden files in tests/golden/ from what the game produces now:
+# run it after a deliberate change to a picture or a sound, and commit the
+# files with the change. The golden tests are those whose suite ends in Golden.
+golden: build
+	cd $(BUILD) && ZOBRA_UPDATE_GOLDEN=1 ctest -R 'Golden\.' --output-on-failure -j $(JOBS)
 
 bench: deps
 	@[ -f $(BENCH_BUILD)/build.ninja ] || cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOBRA_BENCH=ON -DBUILD_TESTING=OFF

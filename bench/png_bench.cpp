@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "game/png.h"
+#include "files/png.h"
 
 namespace {
 

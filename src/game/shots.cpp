@@ -10,7 +10,7 @@
 #include "core/bot.h"
 #include "core/levels.h"
 #include "core/progress.h"
-#include "game/png.h"
+#include "files/png.h"
 #include "game/screen.h"
 #include "game/view.h"
 

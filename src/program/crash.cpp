@@ -1,7 +1,5 @@
 #include "program/crash.h"
 
-#include <SDL.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +7,10 @@
 #include <string>
 
 #include "core/panic.h"
-#include "game/crash_report.h"
-#include "game/exe_path.h"
-#include "game/log.h"
+#include "files/crash_report.h"
+#include "files/exe_path.h"
+#include "files/log.h"
+#include "platform/platform.h"
 
 namespace zobra {
 
@@ -37,7 +36,7 @@ thread_local bool handling_crash = false;
     log_start("stopped: " + description);
 
     const std::string message = crash_message(report, path);
-    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Zobra", message.c_str(), nullptr) != 0) {
+    if (!show_error_box(message)) {
         std::fputs(message.c_str(), stderr);
         std::fputc('\n', stderr);
         std::fflush(stderr);

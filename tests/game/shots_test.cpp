@@ -6,9 +6,10 @@
 #include <sstream>
 
 #include "art/font.h"
-#include "game/png.h"
+#include "files/png.h"
 #include "game/screen.h"
 #include "game/view.h"
+#include "support/golden.h"
 #include "support/png_reader.h"
 
 namespace zobra {
@@ -100,6 +101,58 @@ TEST_F(Shots, EveryFileDecodesToExactlyWhatTheScreenShowed) {
         ASSERT_TRUE(decoded.has_value()) << path;
         EXPECT_TRUE(*decoded == sheet_picture(build_sprite(entry.key), floor)) << entry.stem;
     }
+}
+
+// What the golden file keeps of one written picture: the file's SHA-256 and,
+// to say where a change lies, a short hash of every band of three picture
+// rows (one canvas row in the scenes, one sprite row in the sheet).
+constexpr std::size_t band_rows = 3;
+constexpr std::size_t band_hash_digits = 4;
+
+std::string golden_value(const std::vector<std::uint8_t>& file) {
+    std::string value = testing::sha256_hex(file) + " ";
+    const auto chunks = testing::png_chunks(file);
+    std::vector<std::uint8_t> zlib;
+    std::uint32_t width = 0;
+    for (const auto& chunk : chunks) {
+        if (chunk.type == "IHDR") width = testing::read_u32_be(chunk.data, 0);
+        if (chunk.type == "IDAT") zlib.insert(zlib.end(), chunk.data.begin(), chunk.data.end());
+    }
+    const std::vector<std::uint8_t> raw = testing::stored_stream(zlib).data;
+    const std::size_t band = band_rows * (3 * std::size_t{width} + 1);
+    char digits[9];
+    for (std::size_t at = 0; at < raw.size(); at += band) {
+        const std::size_t length = std::min(band, raw.size() - at);
+        std::snprintf(digits, sizeof digits, "%08x", testing::fnv1a({raw.data() + at, length}));
+        value.append(digits + 8 - band_hash_digits);
+    }
+    return value;
+}
+
+std::string explain_picture(std::string_view, std::string_view stored, std::string_view now) {
+    const std::size_t sha = 65;
+    const long band =
+        testing::first_different_group(stored.substr(std::min(sha, stored.size())),
+                                       now.substr(std::min(sha, now.size())), band_hash_digits);
+    if (band < 0) return "the file's bytes changed, not its pixels";
+    return "pixels changed, first in picture rows " + std::to_string(band * band_rows) + " to " +
+           std::to_string(band * band_rows + band_rows - 1) + " (canvas or sprite row " +
+           std::to_string(band) + ")";
+}
+
+class ShotsGolden : public Shots {};
+
+TEST_F(ShotsGolden, EveryFileIsByteForByteTheStoredOne) {
+    std::ostringstream printed;
+    ASSERT_EQ(run_shots(dir_, printed), std::nullopt);
+    std::map<std::string, std::string> now;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_))
+        if (entry.is_regular_file())
+            now[fs::relative(entry.path(), dir_).string()] =
+                golden_value(testing::read_file(entry.path()));
+    EXPECT_EQ(now.size(), 36u);
+    const std::string differences = testing::check_golden("shots.txt", now, explain_picture);
+    EXPECT_TRUE(differences.empty()) << differences << "(the new pictures: make shots)";
 }
 
 TEST_F(Shots, ASheetPictureIsTheSpriteThreeTimesLargerOverTheFloor) {

@@ -1,6 +1,6 @@
 // The save file against real files in temporary directories.
 
-#include "game/save.h"
+#include "files/save.h"
 
 #include <gtest/gtest.h>
 

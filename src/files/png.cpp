@@ -1,4 +1,4 @@
-#include "game/png.h"
+#include "files/png.h"
 
 #include <algorithm>
 #include <array>

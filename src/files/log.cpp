@@ -1,4 +1,4 @@
-#include "game/log.h"
+#include "files/log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "game/exe_path.h"
+#include "files/exe_path.h"
 
 namespace zobra {
 

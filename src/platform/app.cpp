@@ -1,4 +1,4 @@
-#include "game/app.h"
+#include "platform/platform.h"
 
 #include <SDL.h>
 
@@ -15,12 +15,12 @@
 #include "art/canvas.h"
 #include "art/sprites.h"
 #include "core/panic.h"
-#include "game/audio.h"
+#include "platform/audio.h"
 #include "game/input.h"
-#include "game/input_sdl.h"
-#include "game/log.h"
-#include "game/procon.h"
-#include "game/save.h"
+#include "platform/input_sdl.h"
+#include "files/log.h"
+#include "procon/procon.h"
+#include "files/save.h"
 #include "game/screen.h"
 #include "game/session.h"
 #include "game/shots.h"
@@ -262,6 +262,11 @@ void event_loop(App& app) {
 }
 
 }  // namespace
+
+bool show_error_box(const std::string& message) {
+    return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, window_title, message.c_str(), nullptr) ==
+           0;
+}
 
 void run() {
     // The screenshot mode needs no save, window, sound or pads: it writes its

@@ -1,7 +1,7 @@
 // SDL's events and game controllers reaching the input rules: events go
 // through SDL's own queue, pads are SDL virtual joysticks.
 
-#include "game/input_sdl.h"
+#include "platform/input_sdl.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>

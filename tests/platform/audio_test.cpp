@@ -1,4 +1,4 @@
-#include "game/audio.h"
+#include "platform/audio.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "game/save.h"
+#include "files/save.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "game/log.h"
+#include "files/log.h"
 
 namespace zobra {
 

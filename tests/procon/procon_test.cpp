@@ -2,7 +2,7 @@
 // bus, with a clock that only moves when the driver waits: waking, giving up
 // and finding controllers again take milliseconds instead of seconds.
 
-#include "game/procon.h"
+#include "procon/procon.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

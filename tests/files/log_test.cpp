@@ -1,4 +1,4 @@
-#include "game/log.h"
+#include "files/log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/crash_report.h"
+#include "files/crash_report.h"
 
 namespace zobra {
 namespace {

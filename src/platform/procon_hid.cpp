@@ -9,8 +9,8 @@
 #include <string_view>
 #include <thread>
 
-#include "game/log.h"
-#include "game/procon.h"
+#include "files/log.h"
+#include "procon/procon.h"
 
 namespace zobra {
 

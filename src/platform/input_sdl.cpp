@@ -1,4 +1,4 @@
-#include "game/input_sdl.h"
+#include "platform/input_sdl.h"
 
 #include <algorithm>
 #include <cstdio>

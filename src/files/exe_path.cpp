@@ -1,4 +1,4 @@
-#include "game/exe_path.h"
+#include "files/exe_path.h"
 
 #include <system_error>
 

@@ -1,4 +1,4 @@
-#include "game/audio.h"
+#include "platform/audio.h"
 
 #include <SDL.h>
 
@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "core/numbers.h"
-#include "game/log.h"
+#include "files/log.h"
 
 namespace zobra {
 

@@ -1,4 +1,4 @@
-#include "game/procon.h"
+#include "procon/procon.h"
 
 #include <pthread.h>
 

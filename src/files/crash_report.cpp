@@ -1,4 +1,4 @@
-#include "game/crash_report.h"
+#include "files/crash_report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
