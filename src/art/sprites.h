@@ -3,6 +3,7 @@
 // pickups, charges, blasts, the hatch) as a 16 × 16 sprite, built once at
 // start-up from formulas and small text pictures and looked up by key.
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <map>
@@ -64,6 +65,28 @@ struct SpriteKey {
 
     friend constexpr auto operator<=>(const SpriteKey&, const SpriteKey&) = default;
 };
+
+// How each creature kind looks: its sprite, and whether its frames follow
+// the clock (four of them, `creature_frame` gets the clock's count) or its
+// steps (two). Indexed by `CreatureKind`, beside the kinds' rules in
+// core/arena.h.
+struct CreatureLook {
+    SpriteKind sprite;
+    bool frames_by_clock;
+};
+inline constexpr std::array<CreatureLook, creature_kind_count> creature_looks{{
+    {SpriteKind::Mite, false},
+    {SpriteKind::Wisp, true},
+    {SpriteKind::Gobbler, false},
+}};
+
+// The sprite of a creature of this kind: `step_frame` is its walking frame
+// (0 or 1), `clock_frame` the frame of the clock-driven ones (0 … 3).
+constexpr SpriteKey creature_sprite(CreatureKind kind, std::uint8_t step_frame,
+                                    std::uint8_t clock_frame) {
+    const CreatureLook& look = creature_looks[static_cast<std::size_t>(kind)];
+    return {look.sprite, look.frames_by_clock ? clock_frame : step_frame};
+}
 
 // The 65 sprites the game draws, read-only once built.
 struct SpriteSet {

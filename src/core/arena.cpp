@@ -16,19 +16,6 @@ namespace {
 // width × height can never overflow.
 constexpr std::int32_t max_side_cells = 4096;
 
-constexpr std::array<std::uint32_t, 3> creature_base_step_ticks = {9, 6,
-                                                                   11};  // mite, wisp, gobbler
-
-template <typename Mover>
-Offset slide_offset(const Mover& m, float f) {
-    if (m.step_timer == 0) return {};
-    // A step length of 0 never comes from the rules; draw it as 1 rather
-    // than divide by zero.
-    const float len = static_cast<float>(std::max<std::uint8_t>(m.step_len, 1));
-    const float t = std::clamp((static_cast<float>(m.step_timer) - f) / len, 0.0f, 1.0f);
-    return {static_cast<float>(m.prev_x - m.x) * t, static_cast<float>(m.prev_y - m.y) * t};
-}
-
 }  // namespace
 
 std::uint64_t Rng::next() {
@@ -49,11 +36,6 @@ Arena::Arena(std::int32_t w, std::int32_t h, std::uint64_t seed)
     const auto cells = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     tiles.assign(cells, Tile::empty());
     fire_left.assign(cells, 0);
-}
-
-std::size_t Arena::index(std::int32_t x, std::int32_t y) const {
-    return static_cast<std::size_t>(x) +
-           static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
 }
 
 Tile Arena::tile(std::int32_t x, std::int32_t y) const {
@@ -99,13 +81,31 @@ std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y
 
 std::uint8_t creature_step_ticks(CreatureKind kind, std::uint32_t pace) {
     // In 64 bits so that no pace can overflow the product.
-    const std::uint64_t base = creature_base_step_ticks[static_cast<std::size_t>(kind)];
+    const std::uint64_t base = traits(kind).step_ticks;
     const std::uint64_t ticks = base * pace / 100;
     return static_cast<std::uint8_t>(
         std::clamp<std::uint64_t>(ticks, min_creature_step_ticks, max_creature_step_ticks));
 }
 
-Offset render_offset(const Digger& digger, float f) { return slide_offset(digger, f); }
-Offset render_offset(const Creature& creature, float f) { return slide_offset(creature, f); }
+std::optional<Cell> wall_block(std::int32_t width, std::int32_t height, std::uint32_t k) {
+    const std::int32_t inner = width >= 4 ? width - 2 : 1;
+    const std::int32_t p = static_cast<std::int32_t>(k) / inner;
+    const std::int32_t o = static_cast<std::int32_t>(k) % inner;
+    const std::int32_t q = p / 2;
+    const std::int32_t bottom = height - q - 2;
+    const bool from_bottom = p % 2 == 1;
+    if (q >= bottom) return std::nullopt;                     // nothing left to fill
+    if (q + 1 == bottom && from_bottom) return std::nullopt;  // the middle row fills only once
+    return from_bottom ? Cell{width - 2 - o, bottom} : Cell{o + 1, q + 1};
+}
+
+Offset render_offset(const Mover& m, float f) {
+    if (m.step_timer == 0) return {};
+    // A step length of 0 never comes from the rules; draw it as 1 rather
+    // than divide by zero.
+    const float len = static_cast<float>(std::max<std::uint8_t>(m.step_len, 1));
+    const float t = std::clamp((static_cast<float>(m.step_timer) - f) / len, 0.0f, 1.0f);
+    return {static_cast<float>(m.prev_x - m.x) * t, static_cast<float>(m.prev_y - m.y) * t};
+}
 
 }  // namespace zobra

@@ -29,7 +29,6 @@ inline constexpr std::uint8_t dig_factor = 2;       // stepping into dirt takes 
 inline constexpr std::uint8_t item_cap = 8;         // most charges at once, longest reach
 inline constexpr std::uint32_t brick_points = 5;
 inline constexpr std::uint32_t crystal_points = 50;
-inline constexpr std::uint32_t creature_points = 100;    // times (kind + 1)
 inline constexpr std::uint32_t time_bonus_points = 10;   // per whole second left
 inline constexpr std::uint32_t wall_start_ticks = 800;   // duel wall closes below this
 inline constexpr std::uint32_t wall_interval_ticks = 4;  // one block this often
@@ -100,60 +99,7 @@ struct Tile {
 };
 
 // ---------------------------------------------------------------------------
-// Things on the grid.
-
-enum class CreatureKind : std::uint8_t { Mite = 0, Wisp = 1, Gobbler = 2 };
-enum class DiggerState : std::uint8_t { Alive = 0, Dead = 1, Escaped = 2 };
-enum class Outcome : std::uint8_t { Running = 0, Finished = 1, Lost = 2 };
-
-// A lit charge lying on the grid.
-struct Charge {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::uint16_t fuse = fuse_ticks;
-    std::uint8_t reach = 2;
-    std::uint8_t owner = 0;  // index of the digger that lit it
-    friend bool operator==(const Charge&, const Charge&) = default;
-};
-
-// A mite, wisp or gobbler. Movers jump to their target cell when a step
-// starts; prev_x/prev_y and the step counters are only for drawing the slide.
-struct Creature {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t prev_x = 0;
-    std::int32_t prev_y = 0;
-    std::uint8_t step_timer = 0;  // ticks until the step ends, 0 = standing
-    std::uint8_t step_len = 1;
-    Dir heading = Dir::Up;
-    CreatureKind kind = CreatureKind::Mite;
-    friend bool operator==(const Creature&, const Creature&) = default;
-};
-
-// A figure steered by a player or the computer. Digger i is player i + 1 and
-// keeps its index for the whole arena, dead or escaped.
-struct Digger {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t prev_x = 0;
-    std::int32_t prev_y = 0;
-    std::uint8_t step_timer = 0;
-    std::uint8_t step_len = 1;
-    std::uint8_t max_charges = 1;
-    std::uint8_t charges_out = 0;  // its charges lying on the grid now
-    std::uint8_t reach = 2;
-    Dir facing = Dir::Down;
-    DiggerState state = DiggerState::Alive;
-    bool boots = false;
-    bool bot = false;
-    friend bool operator==(const Digger&, const Digger&) = default;
-};
-
-// What one digger is told to do in one tick.
-struct DiggerInput {
-    bool drop = false;                      // light a charge where it stands
-    std::optional<Dir> dir = std::nullopt;  // try to step this way
-};
+// What a tick reports.
 
 // What a tick reports, in the order it happened, with repetitions.
 enum class Event : std::uint8_t {
@@ -173,6 +119,113 @@ enum class Event : std::uint8_t {
     TimeUp = 13,
     RoundOver = 14,
     AllLost = 15,
+};
+
+// ---------------------------------------------------------------------------
+// Creatures: what each kind is, in one table. Adding a kind is adding its
+// row here, its picture to the sprites and its numbers to the levels.
+
+enum class CreatureKind : std::uint8_t { Mite = 0, Wisp = 1, Gobbler = 2 };
+inline constexpr std::size_t creature_kind_count = 3;
+
+struct CreatureTraits {
+    std::uint32_t step_ticks;  // ticks per tile at the normal pace
+    std::uint32_t points;      // for burning one
+    bool shies_charges;        // never steps onto a lit charge
+    bool shies_fire;           // never steps into fire
+    bool eats;                 // eats the charges and items it steps on
+    bool hunts;                // heads for the nearest digger instead of running straight on
+    Event step_sound;          // what its steps report
+};
+
+inline constexpr std::array<CreatureTraits, creature_kind_count> creature_traits{{
+    {9, 100, true, false, false, false, Event::CreatureStep},   // Mite
+    {6, 200, true, true, false, true, Event::WispStep},         // Wisp
+    {11, 300, false, false, true, false, Event::CreatureStep},  // Gobbler
+}};
+
+constexpr const CreatureTraits& traits(CreatureKind kind) {
+    return creature_traits[static_cast<std::size_t>(kind)];
+}
+
+// ---------------------------------------------------------------------------
+// Things on the grid.
+
+enum class DiggerState : std::uint8_t { Alive = 0, Dead = 1, Escaped = 2 };
+enum class Outcome : std::uint8_t { Running = 0, Finished = 1, Lost = 2 };
+
+// A cell position on the grid.
+struct Cell {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    friend bool operator==(Cell, Cell) = default;
+};
+
+// A lit charge lying on the grid.
+struct Charge {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::uint16_t fuse = fuse_ticks;
+    std::uint8_t reach = 2;
+    std::uint8_t owner = 0;  // index of the digger that lit it
+    friend bool operator==(const Charge&, const Charge&) = default;
+};
+
+// Where a digger or creature is and how far into its step. Movers jump to
+// their target cell when a step starts; prev_x/prev_y and the step counters
+// are only for drawing the slide.
+struct Mover {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t prev_x = 0;
+    std::int32_t prev_y = 0;
+    std::uint8_t step_timer = 0;  // ticks until the step ends, 0 = standing
+    std::uint8_t step_len = 1;
+
+    Cell cell() const { return {x, y}; }
+    // Stands still on the cell.
+    void place(Cell at) {
+        x = prev_x = at.x;
+        y = prev_y = at.y;
+        step_timer = 0;
+        step_len = 1;
+    }
+    // Jumps to the neighbouring cell, sliding there over `ticks` ticks.
+    void start_step(Cell to, std::uint8_t ticks) {
+        prev_x = x;
+        prev_y = y;
+        x = to.x;
+        y = to.y;
+        step_timer = ticks;
+        step_len = ticks;
+    }
+    friend bool operator==(const Mover&, const Mover&) = default;
+};
+
+// A mite, wisp or gobbler.
+struct Creature : Mover {
+    Dir heading = Dir::Up;
+    CreatureKind kind = CreatureKind::Mite;
+    friend bool operator==(const Creature&, const Creature&) = default;
+};
+
+// A figure steered by a player or the computer. Digger i is player i + 1 and
+// keeps its index for the whole arena, dead or escaped.
+struct Digger : Mover {
+    std::uint8_t max_charges = 1;
+    std::uint8_t charges_out = 0;  // its charges lying on the grid now
+    std::uint8_t reach = 2;
+    Dir facing = Dir::Down;
+    DiggerState state = DiggerState::Alive;
+    bool boots = false;
+    bool bot = false;
+    friend bool operator==(const Digger&, const Digger&) = default;
+};
+
+// What one digger is told to do in one tick.
+struct DiggerInput {
+    bool drop = false;                      // light a charge where it stands
+    std::optional<Dir> dir = std::nullopt;  // try to step this way
 };
 
 // ---------------------------------------------------------------------------
@@ -198,12 +251,11 @@ constexpr std::uint64_t arena_rng_start(std::uint64_t seed) {
 // ---------------------------------------------------------------------------
 // The arena.
 
-// A cell position on the grid.
-struct Cell {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    friend bool operator==(Cell, Cell) = default;
-};
+// Index of cell (x, y) in a grid `width` cells wide, stored row by row.
+constexpr std::size_t cell_index(std::int32_t width, std::int32_t x, std::int32_t y) {
+    return static_cast<std::size_t>(x) +
+           static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
+}
 
 // The world of one level or duel round. Its fields are open for reading;
 // only its own operations and the level builders change them.
@@ -239,7 +291,7 @@ struct Arena {
         return x >= 0 && y >= 0 && x < width && y < height;
     }
     // Index of an inside cell in `tiles` and `fire_left`.
-    std::size_t index(std::int32_t x, std::int32_t y) const;
+    std::size_t index(std::int32_t x, std::int32_t y) const { return cell_index(width, x, y); }
 
     // Outside the grid reads as `Steel`.
     Tile tile(std::int32_t x, std::int32_t y) const;
@@ -269,6 +321,12 @@ std::vector<Cell> blast_cells(const Arena& arena, std::int32_t x, std::int32_t y
 // Ticks per tile for a creature of this kind at this pace (percent).
 std::uint8_t creature_step_ticks(CreatureKind kind, std::uint32_t pace);
 
+// Block k (from 0) of a duel's closing wall on a width × height arena: the
+// top row left to right, then the bottom row right to left, then the second
+// row, the last but one, and so on inwards, the middle row once. None once
+// the rows are full.
+std::optional<Cell> wall_block(std::int32_t width, std::int32_t height, std::uint32_t k);
+
 // A drawing offset from a mover's cell, in tiles.
 struct Offset {
     float x = 0.0f;
@@ -278,7 +336,6 @@ struct Offset {
 // How far a mover is drawn from its cell a fraction f (0 … 1) into the
 // current tick: on its previous cell at the start of a step, sliding to its
 // current cell by the end.
-Offset render_offset(const Digger& digger, float f);
-Offset render_offset(const Creature& creature, float f);
+Offset render_offset(const Mover& mover, float f);
 
 }  // namespace zobra

@@ -71,34 +71,23 @@ void run_clock(Arena& a, Events& ev) {
 
 // ---------------------------------------------------------------------------
 // Step 5: the duel's closing wall. In the last forty seconds a steel block
-// lands every four ticks: the top row left to right, then the bottom row
-// right to left, then the second row, the last but one, and so on inwards,
-// the middle row once.
+// lands every four ticks, in the order of `wall_block`.
 
 void close_duel_wall(Arena& a, Events& ev) {
     if (!a.duel || a.outcome != Outcome::Running || a.time_left >= wall_start_ticks) return;
     const std::uint32_t since = wall_start_ticks - a.time_left;
     if (since % wall_interval_ticks != 0) return;
 
-    const auto k = static_cast<std::int32_t>(since / wall_interval_ticks) - 1;
-    const std::int32_t inner = a.width >= 4 ? a.width - 2 : 1;
-    const std::int32_t p = k / inner;
-    const std::int32_t o = k % inner;
-    const std::int32_t q = p / 2;
-    const std::int32_t bottom = a.height - q - 2;
-    const bool from_bottom = p % 2 == 1;
-    if (q >= bottom) return;                     // nothing left to fill
-    if (q + 1 == bottom && from_bottom) return;  // the middle row fills only once
-
-    const Cell block = from_bottom ? Cell{a.width - 2 - o, bottom} : Cell{o + 1, q + 1};
-    if (!a.inside(block.x, block.y)) return;
-    a.set_tile(block.x, block.y, Tile::steel());
-    a.fire_left[a.index(block.x, block.y)] = 0;
-    if (std::size_t i = charge_index_at(a, block.x, block.y); i < a.charges.size())
+    const std::optional<Cell> block =
+        wall_block(a.width, a.height, since / wall_interval_ticks - 1);
+    if (!block || !a.inside(block->x, block->y)) return;
+    a.set_tile(block->x, block->y, Tile::steel());
+    a.fire_left[a.index(block->x, block->y)] = 0;
+    if (std::size_t i = charge_index_at(a, block->x, block->y); i < a.charges.size())
         remove_charge(a, i);
     ev.push_back(Event::WallClosed);
     for (Digger& d : a.diggers)
-        if (is_alive(d) && d.x == block.x && d.y == block.y) kill_digger(d, ev);
+        if (is_alive(d) && d.cell() == *block) kill_digger(d, ev);
 }
 
 // ---------------------------------------------------------------------------
@@ -171,12 +160,7 @@ void walk(Arena& a, std::size_t i, Dir dir, Events& ev) {
         apply_pickup(a, d, t.item());
         ev.push_back(Event::PickedUp);
     }
-    d.prev_x = d.x;
-    d.prev_y = d.y;
-    d.x = target.x;
-    d.y = target.y;
-    d.step_timer = len;
-    d.step_len = len;
+    d.start_step(target, len);
 }
 
 void move_diggers(Arena& a, std::span<const DiggerInput> inputs, Events& ev) {
@@ -202,23 +186,16 @@ struct DirList {
     }
 };
 
-// Creatures walk on open floor, items and the hatch, never onto each other.
-// Mites and wisps shy away from charges, wisps from fire too; gobblers go
-// anywhere they can eat.
+// Creatures walk on open floor, items and the hatch, never onto each other,
+// and keep away from whatever their kind shies.
 bool creature_may_enter(const Arena& a, const Creature& c, std::int32_t x, std::int32_t y) {
     const TileKind kind = a.tile(x, y).kind;
     if (kind != TileKind::Empty && kind != TileKind::Pickup && kind != TileKind::Hatch)
         return false;
     if (creature_at(a, x, y)) return false;
-    switch (c.kind) {
-        case CreatureKind::Mite:
-            return a.charge_at(x, y) == nullptr;
-        case CreatureKind::Wisp:
-            return a.charge_at(x, y) == nullptr && a.fire(x, y) == 0;
-        case CreatureKind::Gobbler:
-            return true;
-    }
-    return false;
+    const CreatureTraits& nature = traits(c.kind);
+    if (nature.shies_charges && a.charge_at(x, y) != nullptr) return false;
+    return !(nature.shies_fire && a.fire(x, y) > 0);
 }
 
 std::int32_t distance_to_nearest_digger(const Arena& a, Cell cell) {
@@ -233,8 +210,8 @@ std::int32_t distance_to_nearest_digger(const Arena& a, Cell cell) {
 
 // Turning back happens only at dead ends. Two draws, always both: k decides
 // whether the creature follows its nature (k ≠ 0, four times in five) or the
-// random candidate r. By nature a wisp homes in on the nearest digger and a
-// mite or gobbler runs straight on.
+// random candidate r. By nature a hunter homes in on the nearest digger and
+// any other creature runs straight on.
 Dir choose_direction(Arena& a, const Creature& c, const DirList& options) {
     DirList candidates;
     for (std::uint32_t n = 0; n < options.count; ++n)
@@ -245,7 +222,7 @@ Dir choose_direction(Arena& a, const Creature& c, const DirList& options) {
     const std::uint32_t r = a.rng.below(candidates.count);
     if (k == 0) return candidates.dirs[r];
 
-    if (c.kind == CreatureKind::Wisp) {
+    if (traits(c.kind).hunts) {
         Dir best = candidates.dirs[0];
         std::int32_t best_dist = -1;
         for (std::uint32_t n = 0; n < candidates.count; ++n) {
@@ -262,7 +239,7 @@ Dir choose_direction(Arena& a, const Creature& c, const DirList& options) {
     return candidates.contains(c.heading) ? c.heading : candidates.dirs[r];
 }
 
-// A gobbler eats the first charge on the cell it steps into (no blast) and
+// An eater eats the first charge on the cell it steps into (no blast) and
 // then any item lying there.
 void gobble(Arena& a, Cell target, Events& ev) {
     if (std::size_t i = charge_index_at(a, target.x, target.y); i < a.charges.size()) {
@@ -289,18 +266,12 @@ void move_creature(Arena& a, std::size_t n, Events& ev) {
 
     const Dir dir = choose_direction(a, c, options);
     const Cell target{c.x + dir_dx(dir), c.y + dir_dy(dir)};
-    if (c.kind == CreatureKind::Gobbler) gobble(a, target, ev);
+    if (traits(c.kind).eats) gobble(a, target, ev);
 
-    const std::uint8_t len = creature_step_ticks(c.kind, a.creature_pace);
     Creature& m = a.creatures[n];
     m.heading = dir;
-    m.prev_x = m.x;
-    m.prev_y = m.y;
-    m.x = target.x;
-    m.y = target.y;
-    m.step_timer = len;
-    m.step_len = len;
-    ev.push_back(c.kind == CreatureKind::Wisp ? Event::WispStep : Event::CreatureStep);
+    m.start_step(target, creature_step_ticks(c.kind, a.creature_pace));
+    ev.push_back(traits(c.kind).step_sound);
 }
 
 void move_creatures(Arena& a, Events& ev) {
@@ -404,14 +375,14 @@ void check_contacts(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 11: creatures in fire die and score 100 × (kind + 1).
+// Step 11: creatures in fire die and score their kind's points.
 
 void burn_creatures(Arena& a, Events& ev) {
     std::uint32_t points = 0;
     const auto burnt =
         std::remove_if(a.creatures.begin(), a.creatures.end(), [&](const Creature& c) {
             if (a.fire(c.x, c.y) == 0) return false;
-            points += creature_points * (static_cast<std::uint32_t>(c.kind) + 1);
+            points += traits(c.kind).points;
             return true;
         });
     if (burnt == a.creatures.end()) return;

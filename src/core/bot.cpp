@@ -11,7 +11,7 @@ namespace {
 constexpr uint64_t margin_ticks = 3;
 
 // The opponent looks no further than this block of the closing wall.
-constexpr int64_t wall_last_block = 198;
+constexpr uint32_t wall_last_block = 198;
 
 // What goals are worth. A goal's score is its worth over its arrival plus
 // `goal_wait_ticks`, so that near goals count for more without the nearest
@@ -25,19 +25,6 @@ constexpr int32_t creature_caught_worth = 10;
 constexpr int32_t rival_caught_worth = 8;
 constexpr int32_t near_miss_worth = 3;  // a creature or rival close by but not caught
 constexpr int32_t near_cells = 3;
-
-bool inside(const Arena& arena, int32_t x, int32_t y) {
-    return x >= 0 && y >= 0 && x < arena.width && y < arena.height;
-}
-
-std::size_t cell_count(const Arena& arena) {
-    return static_cast<std::size_t>(arena.width) * static_cast<std::size_t>(arena.height);
-}
-
-std::size_t cell_index(int32_t width, int32_t x, int32_t y) {
-    return static_cast<std::size_t>(x) +
-           static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
-}
 
 int32_t manhattan(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
     return std::abs(ax - bx) + std::abs(ay - by);
@@ -60,11 +47,11 @@ struct Bombs {
 
 void add_bomb(Bombs& bombs, const Arena& arena, const Charge& charge) {
     Bomb bomb;
-    bomb.cell = cell_index(arena.width, charge.x, charge.y);
+    bomb.cell = arena.index(charge.x, charge.y);
     bomb.time = charge.fuse;
     bomb.first = bombs.cells.size();
     for (const auto& c : blast_cells(arena, charge.x, charge.y, charge.reach))
-        bombs.cells.push_back(cell_index(arena.width, c.x, c.y));
+        bombs.cells.push_back(arena.index(c.x, c.y));
     bomb.last = bombs.cells.size();
     bombs.list.push_back(bomb);
 }
@@ -108,31 +95,25 @@ void predict_blasts(DangerMap& danger, Bombs bombs) {
                 std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
 }
 
-// The closing wall fills the rows from the top and the bottom in turn, block
-// k landing when the clock shows 800 − 4 (k + 1); a cell counts as threatened
-// once its block is less than `wall_warning_ticks` away.
+// The closing wall's block k lands when the clock shows 800 − 4 (k + 1); a
+// cell counts as threatened once its block is less than `wall_warning_ticks`
+// away.
 void predict_wall(DangerMap& danger, const Arena& arena) {
-    const int64_t w = arena.width, h = arena.height, inner = w - 2;
     const int64_t time_left = arena.time_left;
-    for (int64_t y = 1; y <= h - 2; ++y) {
-        for (int64_t x = 1; x <= w - 2; ++x) {
-            const int64_t k = (y - 1 <= h - y - 2) ? 2 * (y - 1) * inner + (x - 1)
-                                                   : (2 * (h - y - 2) + 1) * inner + (inner - x);
-            if (k > wall_last_block) continue;
-            const int64_t lands_at =
-                int64_t{wall_start_ticks} - int64_t{wall_interval_ticks} * (k + 1);
-            if (time_left >= lands_at && time_left - lands_at < wall_warning_ticks)
-                danger.wall_eta[cell_index(arena.width, static_cast<int32_t>(x),
-                                           static_cast<int32_t>(y))] =
-                    static_cast<uint32_t>(time_left - lands_at);
-        }
+    for (uint32_t k = 0; k <= wall_last_block; ++k) {
+        const std::optional<Cell> block = wall_block(arena.width, arena.height, k);
+        if (!block || !arena.inside(block->x, block->y)) continue;
+        const int64_t lands_at = int64_t{wall_start_ticks} - int64_t{wall_interval_ticks} * (k + 1);
+        if (time_left >= lands_at && time_left - lands_at < wall_warning_ticks)
+            danger.wall_eta[arena.index(block->x, block->y)] =
+                static_cast<uint32_t>(time_left - lands_at);
     }
 }
 
 DangerMap base_danger(const Arena& arena) {
     DangerMap danger;
     danger.width = arena.width;
-    const std::size_t n = cell_count(arena);
+    const std::size_t n = arena.tiles.size();
     danger.fire_now.assign(n, 0);
     for (std::size_t c = 0; c < n; ++c) danger.fire_now[c] = arena.fire_left[c];
     danger.blast_eta.assign(n, no_tick);
@@ -156,9 +137,9 @@ DangerMap with_trial(const DangerMap& danger, const Arena& arena, Bombs bombs,
 }
 
 std::vector<uint8_t> haunted_cells(const Arena& arena) {
-    std::vector<uint8_t> haunted(cell_count(arena), 0);
+    std::vector<uint8_t> haunted(arena.tiles.size(), 0);
     auto mark = [&](int32_t x, int32_t y) {
-        if (inside(arena, x, y)) haunted[cell_index(arena.width, x, y)] = 1;
+        if (arena.inside(x, y)) haunted[arena.index(x, y)] = 1;
     };
     for (const Creature& creature : arena.creatures) {
         mark(creature.x, creature.y);
@@ -176,10 +157,10 @@ bool safe_at(const DangerMap& danger, std::size_t c, uint64_t t) {
 // The cells a digger may step onto at all, and what a step there costs:
 // 0 for never (wall, brick, charge, creature about), 2 for dirt, 1 otherwise.
 std::vector<uint8_t> footing(const Arena& arena, const std::vector<uint8_t>& haunted) {
-    std::vector<uint8_t> cost(cell_count(arena), 0);
+    std::vector<uint8_t> cost(arena.tiles.size(), 0);
     for (int32_t y = 0; y < arena.height; ++y) {
         for (int32_t x = 0; x < arena.width; ++x) {
-            const std::size_t c = cell_index(arena.width, x, y);
+            const std::size_t c = arena.index(x, y);
             if (haunted[c] || !arena.can_enter(x, y)) continue;
             cost[c] = arena.tile(x, y).kind == TileKind::Dirt ? dig_factor : 1;
         }
@@ -196,13 +177,13 @@ RouteMap search_routes(const Arena& arena, const DangerMap& danger,
                        uint32_t start_time, uint32_t step) {
     RouteMap routes;
     routes.width = arena.width;
-    routes.arrival.assign(cell_count(arena), no_tick);
-    routes.first_step.assign(cell_count(arena), no_dir);
-    if (!inside(arena, sx, sy)) return routes;
+    routes.arrival.assign(arena.tiles.size(), no_tick);
+    routes.first_step.assign(arena.tiles.size(), no_dir);
+    if (!arena.inside(sx, sy)) return routes;
 
     std::vector<std::size_t> queue;
-    queue.reserve(cell_count(arena) * 2);
-    const std::size_t start = cell_index(arena.width, sx, sy);
+    queue.reserve(arena.tiles.size() * 2);
+    const std::size_t start = arena.index(sx, sy);
     routes.arrival[start] = start_time;
     queue.push_back(start);
     for (std::size_t head = 0; head < queue.size(); ++head) {
@@ -212,8 +193,8 @@ RouteMap search_routes(const Arena& arena, const DangerMap& danger,
         const int32_t y = static_cast<int32_t>(cell / static_cast<std::size_t>(arena.width));
         for (Dir d : all_dirs) {
             const int32_t nx = x + dir_dx(d), ny = y + dir_dy(d);
-            if (!inside(arena, nx, ny)) continue;
-            const std::size_t n = cell_index(arena.width, nx, ny);
+            if (!arena.inside(nx, ny)) continue;
+            const std::size_t n = arena.index(nx, ny);
             if (cost[n] == 0) continue;
             const uint64_t i = e + uint64_t{step} * cost[n];
             if (i >= routes.arrival[n]) continue;
@@ -258,7 +239,7 @@ struct Sight {
         routes = search_routes(a, danger, cost, digger.x, digger.y, 0, step);
     }
 
-    std::size_t here() const { return cell_index(arena.width, digger.x, digger.y); }
+    std::size_t here() const { return arena.index(digger.x, digger.y); }
 
     bool usable(std::size_t c) const {
         return routes.arrival[c] != no_tick &&
@@ -337,7 +318,7 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
     std::vector<BotGoal> goals;
     for (int32_t y = 0; y < arena.height; ++y) {
         for (int32_t x = 0; x < arena.width; ++x) {
-            const std::size_t c = cell_index(arena.width, x, y);
+            const std::size_t c = arena.index(x, y);
             if (!sight.usable(c)) continue;
             const float wait = static_cast<float>(sight.routes.arrival[c]) + goal_wait_ticks;
             const TileKind kind = arena.tile(x, y).kind;
@@ -359,7 +340,7 @@ std::vector<BotGoal> find_goals(const Sight& sight) {
 // A charge is worth lighting only if, lit on arrival, some usable cell can
 // still be reached from it before its blast.
 bool can_escape(const Sight& sight, const BotGoal& goal) {
-    const std::size_t g = cell_index(sight.arena.width, goal.x, goal.y);
+    const std::size_t g = sight.arena.index(goal.x, goal.y);
     const uint32_t t = sight.routes.arrival[g];
     const Charge trial{
         .x = goal.x,
@@ -396,7 +377,7 @@ DiggerInput roam(const Sight& sight) {
     int32_t best_distance = 0;
     for (int32_t y = 0; y < arena.height; ++y) {
         for (int32_t x = 0; x < arena.width; ++x) {
-            const std::size_t c = cell_index(arena.width, x, y);
+            const std::size_t c = arena.index(x, y);
             if (!sight.usable(c)) continue;
             int32_t distance = 0;
             for (std::size_t t = 0; t < targets.size(); ++t) {
@@ -433,7 +414,7 @@ RouteMap route_map(const Arena& arena, const DangerMap& danger, int32_t x, int32
 }
 
 bool is_haunted(const Arena& arena, int32_t x, int32_t y) {
-    return inside(arena, x, y) && haunted_cells(arena)[cell_index(arena.width, x, y)] != 0;
+    return arena.inside(x, y) && haunted_cells(arena)[arena.index(x, y)] != 0;
 }
 
 bool is_safe(const DangerMap& danger, int32_t x, int32_t y, uint32_t t) {
@@ -443,7 +424,7 @@ bool is_safe(const DangerMap& danger, int32_t x, int32_t y, uint32_t t) {
 }
 
 std::vector<BotGoal> bot_goals(const Arena& arena, std::size_t i) {
-    if (i >= arena.diggers.size() || !inside(arena, arena.diggers[i].x, arena.diggers[i].y))
+    if (i >= arena.diggers.size() || !arena.inside(arena.diggers[i].x, arena.diggers[i].y))
         return {};
     return find_goals(Sight(arena, i));
 }
@@ -452,7 +433,7 @@ DiggerInput bot_decide(const Arena& arena, std::size_t i) {
     if (i >= arena.diggers.size()) return {};
     const Digger& digger = arena.diggers[i];
     if (digger.state != DiggerState::Alive || digger.step_timer > 1 ||
-        !inside(arena, digger.x, digger.y))
+        !arena.inside(digger.x, digger.y))
         return {};
 
     const Sight sight(arena, i);
@@ -463,7 +444,7 @@ DiggerInput bot_decide(const Arena& arena, std::size_t i) {
     for (std::size_t g = 0; g < goals.size() && g < goals_tried; ++g) {
         const BotGoal& goal = goals[g];
         if (goal.kind == GoalKind::Bomb && !can_escape(sight, goal)) continue;
-        const std::size_t cell = cell_index(arena.width, goal.x, goal.y);
+        const std::size_t cell = arena.index(goal.x, goal.y);
         if (goal.kind == GoalKind::Bomb && cell == here) return {.drop = true};
         return go(sight.routes.first_step[cell]);
     }

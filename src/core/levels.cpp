@@ -39,9 +39,11 @@ Level make_level(std::uint32_t i) {
     p.height = static_cast<std::int32_t>(9 + 2 * (i / 10));
     p.brick_pct = 40 + std::min(i / 2, 18u);
     p.dirt_pct = (i < 4 || i % 2 == 1) ? 0 : 8 + i % 7;
-    p.mites = 2 + std::min(i / 4, 6u);
-    p.wisps = i < 3 ? 0 : 1 + std::min((i - 3) / 5, 4u);
-    p.gobblers = i < 7 ? 0 : 1 + std::min((i - 7) / 9, 2u);
+    p.creatures = {
+        2 + std::min(i / 4, 6u),                    // mites from the first level on
+        i < 3 ? 0 : 1 + std::min((i - 3) / 5, 4u),  // wisps from the fourth
+        i < 7 ? 0 : 1 + std::min((i - 7) / 9, 2u),  // gobblers from the eighth
+    };
     p.charge_items = 2 + std::min(i / 6, 4u);
     p.reach_items = 3 + std::min(i / 6, 5u);
     p.boots_items = i % 3 == 2 ? 1 : 0;
@@ -219,6 +221,12 @@ const std::array<Level, level_count>& level_catalogue() {
     return catalogue;
 }
 
+std::uint32_t creature_total(const LevelParams& params) {
+    std::uint32_t total = 0;
+    for (std::uint32_t count : params.creatures) total += count;
+    return total;
+}
+
 LevelParams duel_params(std::uint64_t place, std::uint32_t round) {
     const std::uint64_t p = place % duel_place_count;
     LevelParams params;
@@ -319,21 +327,15 @@ Arena build_arena(const LevelParams& p, std::uint32_t diggers) {
     std::erase_if(bricks, near_corner);
     std::erase_if(free, near_corner);
 
-    const std::array<std::pair<CreatureKind, std::uint32_t>, 3> creatures{{
-        {CreatureKind::Mite, p.mites},
-        {CreatureKind::Wisp, p.wisps},
-        {CreatureKind::Gobbler, p.gobblers},
-    }};
-    for (const auto& [kind, count] : creatures) {
-        for (std::uint32_t k = 0; k < count; ++k) {
+    for (std::size_t kind = 0; kind < creature_kind_count; ++kind) {
+        for (std::uint32_t k = 0; k < p.creatures[kind]; ++k) {
             auto c = pick(free.empty() ? bricks : free, 0, rng);
             if (!c) break;
             arena.set_tile(c->x, c->y, Tile::empty());
             Creature creature;
-            creature.x = creature.prev_x = c->x;
-            creature.y = creature.prev_y = c->y;
+            creature.place(*c);
             creature.heading = static_cast<Dir>(rng.below(4));
-            creature.kind = kind;
+            creature.kind = static_cast<CreatureKind>(kind);
             arena.creatures.push_back(creature);
         }
     }
@@ -341,8 +343,7 @@ Arena build_arena(const LevelParams& p, std::uint32_t diggers) {
     // A new digger stands in its corner with one charge of reach 2.
     for (std::uint32_t j = 0; j < diggers; ++j) {
         Digger digger;
-        digger.x = digger.prev_x = corners.cells[j].x;
-        digger.y = digger.prev_y = corners.cells[j].y;
+        digger.place(corners.cells[j]);
         arena.diggers.push_back(digger);
     }
     return arena;
@@ -353,11 +354,7 @@ Arena level_arena(const Level& level, std::uint32_t diggers, Difficulty difficul
 
     // Two players start side by side in the top-left corner, on a leash.
     if (diggers > 1) {
-        Digger& second = arena.diggers[1];
-        second.x = second.prev_x = 2;
-        second.y = second.prev_y = 1;
-        second.step_timer = 0;
-        second.step_len = 1;
+        arena.diggers[1].place({2, 1});
         arena.leash_x = 18;
         arena.leash_y = 9;
     }

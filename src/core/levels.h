@@ -44,9 +44,7 @@ struct LevelParams {
     std::int32_t height = 0;
     std::uint32_t brick_pct = 0;  // chance that an open cell becomes brick
     std::uint32_t dirt_pct = 0;   // chance that it becomes dirt, taken after brick
-    std::uint32_t mites = 0;
-    std::uint32_t wisps = 0;
-    std::uint32_t gobblers = 0;
+    std::array<std::uint32_t, creature_kind_count> creatures{};  // how many of each kind
     std::uint32_t charge_items = 0;
     std::uint32_t reach_items = 0;
     std::uint32_t boots_items = 0;
@@ -56,6 +54,9 @@ struct LevelParams {
 
     bool operator==(const LevelParams&) const = default;
 };
+
+// All creatures a level starts with.
+std::uint32_t creature_total(const LevelParams& params);
 
 // One level of the catalogue: what the builder grows, the clock on Normal in
 // ticks, and what every digger starts with.

@@ -62,6 +62,12 @@ std::string name_from_text(std::string_view text) {
     return name;
 }
 
+void type_into_name(std::string& name, std::string_view typed, std::uint64_t backspaces) {
+    name.resize(name.size() -
+                static_cast<std::size_t>(std::min<std::uint64_t>(backspaces, name.size())));
+    name = name_from_text(name + std::string(typed));
+}
+
 void set_name(Progress& progress, std::string_view text) { progress.name = name_from_text(text); }
 
 std::uint64_t solved_shown(const Progress& progress) {

@@ -64,6 +64,10 @@ void set_name(Progress& progress, std::string_view text);
 // letters as capitals; everything else is skipped.
 std::string name_from_text(std::string_view text);
 
+// Typing on the naming screen: the Backspaces first (stopping at an empty
+// name), then the typed text under the same rules as `name_from_text`.
+void type_into_name(std::string& name, std::string_view typed, std::uint64_t backspaces);
+
 // The title screen's figures: the solved count capped at the number of levels,
 // and the sum of all best scores (wrapping as 32-bit).
 std::uint64_t solved_shown(const Progress& progress);

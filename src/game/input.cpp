@@ -56,10 +56,6 @@ const char* dir_name(Dir dir) {
 
 const char* flag(bool value) { return value ? "true" : "false"; }
 
-bool is_ascii_alnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 // A Pro Controller that our own driver already reads, seen a second time
 // through the gamepad library.
 bool looks_like_pro_controller(const Gamepad& pad) {
@@ -159,21 +155,6 @@ void InputCollector::focus_lost() {
 
 double swipe_threshold(double scale) { return swipe_logical_pixels * scale; }
 
-void take_typed(InputCollector& input, std::optional<std::string>& naming_text) {
-    const std::string typed = std::exchange(input.typed_text, {});
-    const std::uint64_t backspaces = std::exchange(input.backspaces, 0);
-    if (!naming_text) return;
-    std::string& name = *naming_text;
-    name.resize(name.size() -
-                static_cast<std::size_t>(std::min<std::uint64_t>(backspaces, name.size())));
-    // Bytes of multi-byte characters are all above 0x7F, so looking at bytes
-    // drops them whole.
-    for (char c : typed) {
-        if (!is_ascii_alnum(c) || name.size() >= max_name_length) continue;
-        name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-}
-
 std::optional<Dir> stick_dir(float x, float y) {
     const float ax = std::fabs(x);
     const float ay = std::fabs(y);
@@ -184,8 +165,11 @@ std::optional<Dir> stick_dir(float x, float y) {
 
 FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_controllers,
                              std::optional<std::span<const Gamepad>> gamepads,
-                             double swipe_threshold, PadCounts& counts) {
+                             double swipe_threshold) {
     FrameInput frame;
+    // Typing is taken every frame, whether or not a name is being typed.
+    frame.typed = std::exchange(input.typed_text, {});
+    frame.backspaces = std::exchange(input.backspaces, 0);
     const std::vector<Key>& pressed = input.pressed_keys;
 
     // The keyboard.
@@ -252,8 +236,8 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
         }
         if (pads.size() > max_pads) pads.resize(max_pads);
     }
-    counts.gamepads = pads.size();
-    counts.pro_controllers = std::min<std::uint64_t>(pads.size(), pro_count);
+    frame.pads.gamepads = pads.size();
+    frame.pads.pro_controllers = std::min<std::uint64_t>(pads.size(), pro_count);
 
     // A pad overrides keyboard and swipe while it points somewhere; its
     // buttons and direction act when they change, not while held.

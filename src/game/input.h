@@ -42,7 +42,16 @@ class PadList {
     std::vector<PadState> pads_;
 };
 
-// The input of one frame, for input slots 1 and 2 (index 0 and 1).
+// How many pads the frame's list held and how many of them were Pro
+// Controllers; the title shows them.
+struct PadCounts {
+    std::uint64_t gamepads = 0;
+    std::uint64_t pro_controllers = 0;
+    friend bool operator==(const PadCounts&, const PadCounts&) = default;
+};
+
+// The input of one frame, for input slots 1 and 2 (index 0 and 1), with
+// everything else the session needs from the devices this frame.
 struct FrameInput {
     std::array<bool, 2> fire{};
     bool confirm = false;
@@ -55,6 +64,9 @@ struct FrameInput {
     bool open_all = false;
     std::array<std::optional<Dir>, 2> held_dir{};
     std::array<std::optional<Dir>, 2> pressed_dir{};
+    std::string typed;             // text the keyboard produced since the last frame
+    std::uint64_t backspaces = 0;  // Backspace presses since the last frame, repeats included
+    PadCounts pads;
     friend bool operator==(const FrameInput&, const FrameInput&) = default;
 };
 
@@ -91,7 +103,6 @@ enum class Key : std::uint8_t {
 inline constexpr double swipe_logical_pixels = 14.0;
 inline constexpr float stick_threshold = 0.5f;
 inline constexpr std::size_t max_pads = 2;
-inline constexpr std::size_t max_name_length = 10;
 
 // One finger on the screen, in physical window pixels.
 struct Touch {
@@ -109,13 +120,6 @@ struct Gamepad {
     std::uint16_t product = 0;
     bool connected = true;
     PadState state;
-};
-
-// How many pads the frame's list held and how many of them were Pro
-// Controllers; the session shows them.
-struct PadCounts {
-    std::uint64_t gamepads = 0;
-    std::uint64_t pro_controllers = 0;
 };
 
 // Everything the window events leave for the next frame, plus one frame of
@@ -151,17 +155,13 @@ struct InputCollector {
 // are `scale` times its logical ones.
 double swipe_threshold(double scale);
 
-// Takes the frame's typed text and Backspaces and, while a name is being
-// typed, applies them: Backspaces first, then letters and digits as
-// capitals up to ten characters.
-void take_typed(InputCollector& input, std::optional<std::string>& naming_text);
-
 // The frame's input from the collector, the Pro Controllers' pads and the
-// gamepads (none when the gamepad library did not start). Clears the
-// collector's per-frame parts and writes the pad counts.
+// gamepads (none when the gamepad library did not start), with the text
+// typed since the last frame and the pad counts. Clears the collector's
+// per-frame parts.
 FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_controllers,
                              std::optional<std::span<const Gamepad>> gamepads,
-                             double swipe_threshold, PadCounts& counts);
+                             double swipe_threshold);
 
 // A gamepad's direction from its stick, axes in −1 … 1 with y upwards.
 std::optional<Dir> stick_dir(float x, float y);

@@ -1,10 +1,10 @@
 #pragma once
 // The game's state machine: the title and naming screens, play, pause and
 // the end screens, the duel matches, and the fixed 0.05 s steps that advance
-// the arena. The shell hands it one `FrameInput` and the frame time per
-// frame and reads back the events, the save request and the leave request.
-// No screen variable: the screen follows from a few fields (see
-// `current_screen`).
+// the arena. The shell hands it everything a frame brings (the `FrameInput`
+// with its typed text and pad counts, and the frame time) and gets back, as
+// one value, what it must do: play the frame's sounds, save, or leave. The
+// views read the session's fields and draw the screen it is on.
 
 #include <array>
 #include <cstdint>
@@ -25,6 +25,52 @@ inline constexpr float repeat_interval_seconds = 0.06f;
 inline constexpr float camera_follow_per_second = 7.0f;
 inline constexpr std::uint32_t duel_wins_to_end = 3;
 
+// The screen that is up. It alone decides what a frame's input does and
+// what the views draw.
+enum class Screen : std::uint8_t {
+    Title,          // the menu
+    Naming,         // typing a name over the title
+    Play,           // the arena running
+    Pause,          // the arena frozen under the pause panel
+    LevelWon,       // a solo or pair level finished
+    Lost,           // every digger of a level dead; fire and creatures go on
+    DuelRoundOver,  // a duel round decided
+};
+
+// The screens that show the arena.
+constexpr bool shows_arena(Screen screen) {
+    return screen != Screen::Title && screen != Screen::Naming;
+}
+
+// The arena events of a frame, each kind once, in the order they first came.
+class EventList {
+  public:
+    void add(Event event) {
+        for (std::size_t i = 0; i < count_; ++i)
+            if (events_[i] == event) return;
+        events_[count_++] = event;
+    }
+    const Event* begin() const { return events_.data(); }
+    const Event* end() const { return events_.data() + count_; }
+    std::size_t size() const { return count_; }
+    bool contains(Event event) const {
+        for (Event e : *this)
+            if (e == event) return true;
+        return false;
+    }
+
+  private:
+    std::array<Event, 16> events_{};
+    std::size_t count_ = 0;
+};
+
+// What the shell must do after a frame.
+struct FrameOutcome {
+    EventList events;    // their sounds go to the audio output
+    bool save = false;   // the progress changed: write it now
+    bool leave = false;  // the player left by the title: end the program
+};
+
 // What a digger takes into the next level after a win.
 struct Carry {
     bool boots = false;
@@ -40,21 +86,18 @@ struct CameraPos {
     friend bool operator==(const CameraPos&, const CameraPos&) = default;
 };
 
-// The screens as the views draw them.
-enum class Screen : std::uint8_t { Title, Naming, Play, Pause, LevelWon, Lost, DuelRoundOver };
-
-// Everything about the game in progress. Plain data on the game thread.
+// Everything about the game in progress. Plain data on the game thread: the
+// views read any field; only the session's operations (and the screenshot
+// script, which stages its scenes) change them.
 struct Session {
+    Screen screen = Screen::Title;
     Progress progress;
-    Arena arena;                             // also held on the title screen
-    std::vector<Event> events;               // this frame's, each kind once, in order
-    std::optional<std::string> naming_text;  // present while the naming screen is up
-    std::uint64_t level_index = 0;           // 0 … 39
-    std::uint64_t duel_arena_index = 0;      // 0 … 4
-    float camera_x = 0.0f;
-    float camera_y = 0.0f;
-    std::uint64_t gamepads = 0;         // pads in this frame's list
-    std::uint64_t pro_controllers = 0;  // of which Pro Controllers
+    Arena arena;                         // also held on the title screen
+    std::string naming_text;             // the name being typed, on the naming screen
+    std::uint64_t level_index = 0;       // 0 … 39
+    std::uint64_t duel_arena_index = 0;  // 0 … 4
+    CameraPos camera;
+    PadCounts pads;  // this frame's pads, for the title
     std::array<std::uint32_t, 4> duel_wins{};
     float tick_time = 0.0f;       // frame time not yet used by steps
     float animation_time = 0.0f;  // all frame times added up
@@ -64,34 +107,45 @@ struct Session {
     std::array<bool, 2> latched_fire{};
     std::array<std::optional<Carry>, 2> carry{};
     std::array<std::optional<Dir>, 2> latched_dir{};
-    bool save_wanted = false;
-    bool in_play = false;
-    bool paused = false;
     bool time_up = false;  // the clock of this arena ran out
-    bool leave = false;    // Esc on the title screen
 
     // On the title screen with the saved player's next level.
     explicit Session(Progress loaded);
 
     // One frame of game logic; dt is at most 0.1 s.
-    void update(const FrameInput& input, float dt);
+    FrameOutcome update(const FrameInput& input, float dt);
     // Play: the catalogue level in solo and pair, a new duel in the duels.
     void start_level(std::uint64_t index);
-    // One 0.05 s step of the arena for players 1 and 2, with its bookkeeping.
-    void step(const DiggerInput& player1, const DiggerInput& player2);
+    // One 0.05 s step of the arena for players 1 and 2, with its
+    // bookkeeping; the heard events and a wanted save go into `out`.
+    void step(const DiggerInput& player1, const DiggerInput& player2, FrameOutcome& out);
+    // Back to the title screen; the arena stays as it is.
+    void leave_play() { screen = Screen::Title; }
 
   private:
-    void update_title(const FrameInput& input, float dt);
-    void update_play(const FrameInput& input, float dt);
+    void update_naming(const FrameInput& input, FrameOutcome& out);
+    void update_title(const FrameInput& input, float dt, FrameOutcome& out);
+    void update_play(const FrameInput& input, float dt, FrameOutcome& out);
+    std::optional<Dir> title_repeat(const FrameInput& input, float dt);
     void continue_after_end();
     void reset_arena();
-    void run_step(const FrameInput& input);
+    void run_step(const FrameInput& input, FrameOutcome& out);
+
+    std::array<DiggerInput, 2> player_inputs(const FrameInput& input);
+    std::vector<DiggerInput> digger_inputs(const DiggerInput& player1,
+                                           const DiggerInput& player2) const;
+    EventList audible_steps() const;
+    void settle(Event event, FrameOutcome& out);
+    void score_duel_round();
+    void record_level_win(FrameOutcome& out);
 };
+
+// How far the next step has come (0 … 1), for drawing movers between cells;
+// 1 once the arena is finished and no step runs any more.
+float tick_fraction(const Session& session);
 
 // Where the camera is heading: the middle of the human diggers, kept inside
 // the arena, or a small arena centred.
 CameraPos camera_target(const Session& session);
-
-Screen current_screen(const Session& session);
 
 }  // namespace zobra

@@ -24,12 +24,19 @@ constexpr std::size_t last_level = level_count - 1;
 
 // Steps of the script --------------------------------------------------------
 
+// The script makes no sound and saves nothing: what a step asks of the
+// shell is dropped.
+void step(Session& session, const DiggerInput& player1) {
+    FrameOutcome ignored;
+    session.step(player1, DiggerInput{}, ignored);
+}
+
 void idle_ticks(Session& session, int count) {
-    for (int k = 0; k < count; ++k) session.step(DiggerInput{}, DiggerInput{});
+    for (int k = 0; k < count; ++k) step(session, DiggerInput{});
 }
 
 // The computer plays the first digger; the second player, if any, stands.
-void computer_step(Session& session) { session.step(bot_decide(session.arena, 0), DiggerInput{}); }
+void computer_step(Session& session) { step(session, bot_decide(session.arena, 0)); }
 
 void computer_steps(Session& session, int most) {
     for (int k = 0; k < most && session.arena.outcome == Outcome::Running; ++k)
@@ -47,11 +54,6 @@ void advance_to_blast(Session& session) {
         if (blast_burning(session.arena) || session.arena.outcome != Outcome::Running) return;
         computer_step(session);
     }
-}
-
-void leave_play(Session& session) {
-    session.in_play = false;
-    session.paused = false;
 }
 
 // Errors as the description of the failed operation and the system's reason.
@@ -127,17 +129,17 @@ const std::array<ShotScene, 18> shot_scenes = {{
          advance_to_blast(s);
      }},
     {"09-large", [](Session& s) { s.start_level(last_level); }},
-    {"10-paused", [](Session& s) { s.paused = true; }},
+    {"10-paused", [](Session& s) { s.screen = Screen::Pause; }},
     {"11-pair-title",
      [](Session& s) {
          s.progress.mode = Mode::Pair;
-         leave_play(s);
+         s.leave_play();
      }},
     {"12-pair-start", [](Session& s) { s.start_level(7); }},
     {"13-duel-title",
      [](Session& s) {
          s.progress.mode = Mode::DuelSolo;
-         leave_play(s);
+         s.leave_play();
      }},
     {"14-duel-start", [](Session& s) { s.start_level(0); }},
     {"15-duel-fight",
@@ -155,7 +157,7 @@ const std::array<ShotScene, 18> shot_scenes = {{
     {"17-naming",
      [](Session& s) {
          s.progress.mode = Mode::Solo;
-         leave_play(s);
+         s.screen = Screen::Naming;
          s.naming_text = "ZUSEL";
      }},
 }};
@@ -184,11 +186,7 @@ const std::array<SheetEntry, 18>& sprite_sheet() {
     return sheet;
 }
 
-void place_camera(Session& session) {
-    const auto [x, y] = camera_target(session);
-    session.camera_x = x;
-    session.camera_y = y;
-}
+void place_camera(Session& session) { session.camera = camera_target(session); }
 
 std::vector<std::uint32_t> sheet_picture(const Sprite& sprite, const Sprite& floor) {
     std::vector<std::uint32_t> picture(std::size_t{sheet_side} * sheet_side);

@@ -14,6 +14,7 @@
 #include "core/numbers.h"
 #include "core/panic.h"
 #include "core/progress.h"
+#include "game/layout.h"
 
 namespace zobra {
 
@@ -32,8 +33,6 @@ constexpr std::array<Rgb, 4> player_colours = {Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 
                                                Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
 
 constexpr std::string_view build_number = "5";
-constexpr std::int32_t tile_pixels = 16;
-constexpr std::int32_t hud_rows = 24;
 constexpr std::int32_t right_edge = 316;  // right-aligned text ends 4 pixels from the edge
 constexpr std::size_t max_diggers = 4;
 constexpr float panel_delay_seconds = 0.7f;
@@ -119,17 +118,20 @@ std::uint8_t step_frame(std::uint8_t step_timer, std::uint8_t step_len) {
 void draw_title_background(Canvas& canvas, const SpriteSet& sprites) {
     const Sprite& brick = lookup_sprite(sprites, SpriteKey::brick());
     const Sprite& steel = lookup_sprite(sprites, SpriteKey::steel());
-    for (std::int32_t y = 0; y < 200; y += tile_pixels)
-        for (std::int32_t x = 0; x < 320; x += tile_pixels) canvas.draw_sprite(brick, x, y);
-    for (std::int32_t x = 0; x < 320; x += tile_pixels) canvas.draw_sprite(steel, x, 0);
-    for (std::int32_t x = 0; x < 320; x += tile_pixels) canvas.draw_sprite(steel, x, 192);
-    canvas.dim_rows(0, 200, 80);
+    for (std::int32_t y = 0; y < screen_height; y += tile_pixels)
+        for (std::int32_t x = 0; x < screen_width; x += tile_pixels)
+            canvas.draw_sprite(brick, x, y);
+    for (std::int32_t x = 0; x < screen_width; x += tile_pixels) {
+        canvas.draw_sprite(steel, x, 0);
+        canvas.draw_sprite(steel, x, screen_height - tile_pixels / 2);  // its top half shows
+    }
+    canvas.dim_rows(0, screen_height, 80);
 }
 
 // A strip of floor with everything the game is about walking along it.
 void draw_parade(Canvas& canvas, const SpriteSet& sprites, float t) {
     const Sprite& floor = lookup_sprite(sprites, SpriteKey::floor());
-    for (std::int32_t x = 0; x < 320; x += tile_pixels) canvas.draw_sprite(floor, x, 66);
+    for (std::int32_t x = 0; x < screen_width; x += tile_pixels) canvas.draw_sprite(floor, x, 66);
     const std::uint8_t f6 = static_cast<std::uint8_t>(frames(t, 6.0f) % 2);
     const std::array<SpriteKey, 7> parade = {
         SpriteKey::digger(Dir::Right, 0, f6),
@@ -168,11 +170,11 @@ void draw_level_choice(Canvas& canvas, const Session& session, float t) {
     } else if (i < progress.best.size() && progress.best[i] != 0) {
         draw_text_centred(canvas, 127, "BESTWERT " + number(progress.best[i]), text_colour, 1);
     } else {
-        const LevelParams& p = level.params;
-        const std::uint64_t creatures = std::uint64_t{p.mites} + p.wisps + p.gobblers;
-        draw_text_centred(canvas, 127, number(creatures) + " VIECHER BIS ZUR LUKE", text_colour, 1);
+        draw_text_centred(canvas, 127,
+                          number(creature_total(level.params)) + " VIECHER BIS ZUR LUKE",
+                          text_colour, 1);
     }
-    if (session.naming_text)
+    if (session.screen == Screen::Naming)
         draw_text_centred(canvas, 139, "TIPPEN, DANN EINGABE. ESC: ABBRUCH", gold, 1);
     else if (open && even(frames(t, 2.5f)))
         draw_text_centred(canvas, 139, "LEERTASTE ODER TIPPEN: LOS!", gold, 1);
@@ -188,7 +190,7 @@ void draw_duel_choice(Canvas& canvas, const Session& session, float t) {
     draw_text_centred(canvas, 127,
                       "VIER IN DEN ECKEN. " + number(duel_wins_to_end) + " RUNDEN GEWINNEN.",
                       text_colour, 1);
-    if (session.naming_text)
+    if (session.screen == Screen::Naming)
         draw_text_centred(canvas, 139, "TIPPEN, DANN EINGABE. ESC: ABBRUCH", gold, 1);
     else if (even(frames(t, 2.5f)))
         draw_text_centred(canvas, 139, "LEERTASTE ODER TIPPEN: LOS!", gold, 1);
@@ -212,9 +214,9 @@ void draw_title(Canvas& canvas, const Session& session, const SpriteSet& sprites
     draw_text_centred(canvas, 52, "ZUENDEN. WEGLAUFEN. NICHT UMDREHEN.", muted, 1);
     draw_parade(canvas, sprites, t);
 
-    if (session.naming_text)
+    if (session.screen == Screen::Naming)
         draw_text_centred(canvas, 86,
-                          "NAME: " + *session.naming_text + (even(frames(t, 3.0f)) ? "<" : " "),
+                          "NAME: " + session.naming_text + (even(frames(t, 3.0f)) ? "<" : " "),
                           gold, 1);
     else
         draw_text_centred(canvas, 86, player_line(progress), text_colour, 1);
@@ -228,8 +230,9 @@ void draw_title(Canvas& canvas, const Session& session, const SpriteSet& sprites
     if (!duel) mode_line += "   RUNTER: " + std::string(difficulty_name(progress.difficulty));
     draw_text_centred(canvas, 151, mode_line, text_colour, 1);
 
-    if (session.gamepads != 0) {
-        const std::string pads = pad_count_line(session.gamepads, session.pro_controllers);
+    if (session.pads.gamepads != 0) {
+        const std::string pads =
+            pad_count_line(session.pads.gamepads, session.pads.pro_controllers);
         draw_text(canvas, 314 - text_width(pads), 5, pads, text_colour, 1);
     }
 
@@ -276,14 +279,15 @@ struct View {
 
 View view_of(const Session& session) {
     View v;
-    v.left = rounded(session.camera_x);
-    v.top = rounded(session.camera_y);
+    v.left = rounded(session.camera.x);
+    v.top = rounded(session.camera.y);
     const std::int32_t row = floor_div(v.top, tile_pixels);
     const std::int32_t column = floor_div(v.left, tile_pixels);
     v.first_row = std::max(row, 1) - 1;
-    v.end_row = std::min(session.arena.height, row + 13);
+    // One row and column more on each side than fit, for the movers sliding in.
+    v.end_row = std::min(session.arena.height, row + play_view_height / tile_pixels + 2);
     v.first_column = std::max(column, 1) - 1;
-    v.end_column = std::min(session.arena.width, column + 22);
+    v.end_column = std::min(session.arena.width, column + play_view_width / tile_pixels + 2);
     return v;
 }
 
@@ -362,13 +366,6 @@ void draw_charges(Canvas& canvas, const Session& session, const SpriteSet& sprit
     }
 }
 
-// How far into the current tick the movers are drawn.
-float tick_fraction(const Session& session) {
-    if (session.arena.outcome == Outcome::Finished) return 1.0f;
-    return std::clamp(session.tick_time / step_seconds, 0.0f, 1.0f);
-}
-
-template <typename Mover>
 void draw_mover(Canvas& canvas, const Sprite& sprite, const Mover& mover, float q, const View& v) {
     const Offset offset = render_offset(mover, q);
     canvas.draw_sprite(sprite, v.screen_x(mover.x, rounded(16.0f * offset.x)),
@@ -380,10 +377,8 @@ void draw_movers(Canvas& canvas, const Session& session, const SpriteSet& sprite
     const float q = tick_fraction(session);
     const auto w8 = static_cast<std::uint8_t>(frames(session.animation_time, 8.0f) % 4);
     for (const Creature& creature : arena.creatures) {
-        const std::uint8_t frame = step_frame(creature.step_timer, creature.step_len);
-        SpriteKey key = SpriteKey::mite(frame);
-        if (creature.kind == CreatureKind::Wisp) key = SpriteKey::wisp(w8);
-        if (creature.kind == CreatureKind::Gobbler) key = SpriteKey::gobbler(frame);
+        const SpriteKey key =
+            creature_sprite(creature.kind, step_frame(creature.step_timer, creature.step_len), w8);
         draw_mover(canvas, lookup_sprite(sprites, key), creature, q, v);
     }
     for (std::size_t i = 0; i < arena.diggers.size(); ++i) {
@@ -429,8 +424,8 @@ Rgb status_colour(const Digger& digger, std::size_t i) {
 void draw_hud(Canvas& canvas, const Session& session) {
     const Arena& arena = session.arena;
     const float t = session.animation_time;
-    canvas.fill_rect(0, 0, 320, hud_rows, hud_background);
-    canvas.fill_rect(0, hud_rows - 1, 320, 1, hud_line);
+    canvas.fill_rect(0, 0, screen_width, hud_rows, hud_background);
+    canvas.fill_rect(0, hud_rows - 1, screen_width, 1, hud_line);
 
     const std::uint32_t seconds =
         arena.time_left / ticks_per_second + (arena.time_left % ticks_per_second != 0 ? 1 : 0);
@@ -521,47 +516,56 @@ void draw_duel_panel(Canvas& canvas, const Session& session) {
     }
 }
 
-void draw_result_panel(Canvas& canvas, const Session& session) {
-    const Arena& arena = session.arena;
-    if (session.paused) {
-        draw_panel(canvas, "PAUSE", text_colour, {"P: WEITER"});
-        return;
-    }
-    if (arena.outcome == Outcome::Running || session.end_timer < panel_delay_seconds) return;
-    if (arena.outcome == Outcome::Lost) {
-        draw_panel(canvas, session.time_up ? "ZEIT ABGELAUFEN!" : "DAS WAR NICHTS!", warning,
-                   {"LEERTASTE ODER TIPPEN: NOCHMAL"});
-        return;
-    }
-    if (arena.duel) {
-        draw_duel_panel(canvas, session);
-        return;
-    }
+void draw_level_won_panel(Canvas& canvas, const Session& session) {
     const std::size_t i = session.level_index;
     const std::vector<std::uint32_t>& best = session.progress.best;
     const std::uint32_t best_score = i < best.size() ? best[i] : 0;
     draw_panel(
         canvas, "GESCHAFFT!", gold,
-        {"PUNKTE " + number(arena.score) + "   BESTWERT " + number(best_score),
+        {"PUNKTE " + number(session.arena.score) + "   BESTWERT " + number(best_score),
          i + 1 >= level_count ? "ALLE STOLLEN GESCHAFFT!" : "LEERTASTE ODER TIPPEN: WEITER"});
+}
+
+// The pause panel comes at once; a result waits a moment so that the end
+// of the round can be seen first.
+void draw_panel_of_screen(Canvas& canvas, const Session& session) {
+    if (session.screen == Screen::Pause) {
+        draw_panel(canvas, "PAUSE", text_colour, {"P: WEITER"});
+        return;
+    }
+    if (session.screen == Screen::Play || session.end_timer < panel_delay_seconds) return;
+    switch (session.screen) {
+        case Screen::Lost:
+            draw_panel(canvas, session.time_up ? "ZEIT ABGELAUFEN!" : "DAS WAR NICHTS!", warning,
+                       {"LEERTASTE ODER TIPPEN: NOCHMAL"});
+            return;
+        case Screen::LevelWon:
+            draw_level_won_panel(canvas, session);
+            return;
+        case Screen::DuelRoundOver:
+            draw_duel_panel(canvas, session);
+            return;
+        default:
+            return;
+    }
 }
 
 void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
     if (session.arena.diggers.size() > max_diggers) panic("an arena has at most four diggers");
-    canvas.fill_rect(0, hud_rows, 320, 200 - hud_rows, black);
+    canvas.fill_rect(0, hud_rows, play_view_width, play_view_height, black);
     const View v = view_of(session);
     draw_tiles(canvas, session, sprites, v);
     draw_charges(canvas, session, sprites, v);
     draw_movers(canvas, session, sprites, v);
     draw_fire(canvas, session, sprites, v);
     draw_hud(canvas, session);
-    draw_result_panel(canvas, session);
+    draw_panel_of_screen(canvas, session);
 }
 
 }  // namespace
 
 void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
-    if (session.in_play)
+    if (shows_arena(session.screen))
         draw_play(canvas, session, sprites);
     else
         draw_title(canvas, session, sprites);

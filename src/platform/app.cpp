@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include <SDL.h>
 
 #include <algorithm>
@@ -12,19 +10,18 @@
 #include <utility>
 #include <vector>
 
-#include "art/canvas.h"
-#include "art/sprites.h"
 #include "core/panic.h"
-#include "platform/audio.h"
-#include "game/input.h"
-#include "platform/input_sdl.h"
 #include "files/log.h"
-#include "procon/procon.h"
 #include "files/save.h"
+#include "game/frame_clock.h"
+#include "game/game.h"
+#include "game/input.h"
 #include "game/screen.h"
-#include "game/session.h"
 #include "game/shots.h"
-#include "game/view.h"
+#include "platform/audio.h"
+#include "platform/input_sdl.h"
+#include "platform/platform.h"
+#include "procon/procon.h"
 
 namespace zobra {
 
@@ -37,8 +34,6 @@ constexpr int window_width = 960;
 constexpr int window_height = 600;
 constexpr int window_min_width = 320;
 constexpr int window_min_height = 200;
-constexpr std::chrono::nanoseconds frame_interval{16'666'000};
-constexpr float max_frame_seconds = 0.1f;
 
 // Stops through the crash path with one of the fatal start-up messages and
 // the error SDL gave for it.
@@ -49,24 +44,15 @@ constexpr float max_frame_seconds = 0.1f;
 
 // The long-lived state the event handlers share.
 struct App {
-    App(Session loaded, SpriteSet built, PadList& pro_controllers,
-        std::optional<GamepadLibrary> pads, Clock::time_point start)
-        : session(std::move(loaded)),
-          sprites(std::move(built)),
-          gamepads(std::move(pads)),
-          procon_pads(pro_controllers),
-          last_frame(start),
-          next_frame(start) {}
+    App(Progress loaded, Instant start, std::optional<GamepadLibrary> pads)
+        : game(std::move(loaded), start), gamepads(std::move(pads)), pacer(start) {}
 
-    Session session;
-    Canvas canvas;
-    SpriteSet sprites;
+    Game game;
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
-    PadList& procon_pads;                    // filled by the Pro Controller driver
+    PadList procon_pads;                     // filled by the Pro Controller driver
     InputCollector input;
     Sound sound;
-    Clock::time_point last_frame;
-    Clock::time_point next_frame;
+    FramePacer pacer;
     SDL_Window* window = nullptr;
     SDL_Surface* surface = nullptr;
     bool redraw_requested = false;
@@ -108,8 +94,16 @@ void open_window(App& app) {
     app.redraw_requested = true;
     app.window = window;
 
-    start_sound(app.sound, !app.session.progress.music_off);
+    start_sound(app.sound, !app.game.session.progress.music_off);
     log_start(app.sound.output ? "sound running" : "no sound");
+
+    // The driver's thread shares the list for the whole run and is never
+    // joined; without the thread the game simply has no Pro Controllers. It
+    // starts only now, after everything that may fork a helper process
+    // (the window system's and the sound server's libraries do), so that no
+    // child inherits a lock this thread held.
+    PadList& pads = app.procon_pads;
+    start_procon_thread([&pads] { procon_main(pads); });
 }
 
 // Scales the canvas into the window surface and shows it.
@@ -138,10 +132,10 @@ void present(App& app) {
                         surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface);
     if (direct) {
         auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
-        present_scaled(app.canvas.pixels, {pixels, std::size_t{w} * h}, w, h);
+        present_scaled(app.game.canvas.pixels, {pixels, std::size_t{w} * h}, w, h);
     } else {
         if (app.staging.size() != std::size_t{w} * h) app.staging.assign(std::size_t{w} * h, 0);
-        present_scaled(app.canvas.pixels, app.staging, w, h);
+        present_scaled(app.game.canvas.pixels, app.staging, w, h);
         if (SDL_LockSurface(surface) == 0) {
             SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_XRGB8888, app.staging.data(),
                               surface->w * 4, surface->format->format, surface->pixels,
@@ -156,48 +150,32 @@ void present(App& app) {
 // One frame of the game, run when a redraw is due.
 void run_frame(App& app) {
     if (app.window == nullptr || app.surface == nullptr) return;
-    const Clock::time_point now = Clock::now();
-    float dt = std::chrono::duration<float>(now - app.last_frame).count();
-    app.last_frame = now;
-    take_typed(app.input, app.session.naming_text);
-    dt = std::min(dt, max_frame_seconds);
-
+    const Instant now = Clock::now();
     std::vector<Gamepad> pads;
     if (app.gamepads) pads = app.gamepads->gamepads();
-    PadCounts counts;
     const FrameInput input = build_frame_input(
         app.input, app.procon_pads.copy(),
         app.gamepads ? std::optional<std::span<const Gamepad>>(pads) : std::nullopt,
-        swipe_threshold(touch_space(app.window).scale), counts);
-    app.session.gamepads = counts.gamepads;
-    app.session.pro_controllers = counts.pro_controllers;
-    app.session.update(input, dt);
-    send_frame_sound(app.sound, app.session.events, app.session.progress.music_off);
+        swipe_threshold(touch_space(app.window).scale));
+    const FrameOutcome outcome = app.game.update(input, now);
+    const Progress& progress = app.game.session.progress;
+    send_frame_sound(app.sound, outcome.events, progress.music_off);
 
     // Every change is written in the frame it happened in; there is no
     // saving at exit.
-    if (app.session.save_wanted) {
-        app.session.save_wanted = false;
-        save_progress(app.session.progress);
-    }
-    if (app.session.leave) {
-        app.session.leave = false;
+    if (outcome.save) save_progress(progress);
+    if (outcome.leave) {
         log_start("leaving by the title");
         app.exit_requested = true;
     }
-    draw_view(app.canvas, app.session, app.sprites);
+    app.game.draw();
     present(app);
 }
 
-// Redraws are due on a grid of 16 666 000 ns; a loop that fell behind starts
-// the grid again from now instead of asking for a burst of frames.
+// Redraws come on the pacer's grid; a loop that fell behind starts the grid
+// again from now instead of asking for a burst of frames.
 void pace_frames(App& app) {
-    const Clock::time_point now = Clock::now();
-    if (now >= app.next_frame) {
-        if (app.window != nullptr) app.redraw_requested = true;
-        app.next_frame += frame_interval;
-        if (app.next_frame < now) app.next_frame = now;
-    }
+    if (app.pacer.due(Clock::now()) && app.window != nullptr) app.redraw_requested = true;
 }
 
 void handle_event(App& app, const SDL_Event& event) {
@@ -211,7 +189,7 @@ void handle_event(App& app, const SDL_Event& event) {
         case SDL_FINGERDOWN:
         case SDL_FINGERUP:
         case SDL_FINGERMOTION:
-            start_sound(app.sound, !app.session.progress.music_off);
+            start_sound(app.sound, !app.game.session.progress.music_off);
             break;
         case SDL_AUDIODEVICEREMOVED:
             if (event.adevice.iscapture == 0) sound_device_removed(app.sound, event.adevice.which);
@@ -237,7 +215,7 @@ void handle_event(App& app, const SDL_Event& event) {
 void wait_for_events(App& app) {
     int timeout_ms = 0;
     if (!app.redraw_requested) {
-        const auto remaining = app.next_frame - Clock::now();
+        const auto remaining = app.pacer.next() - Clock::now();
         if (remaining > Clock::duration::zero())
             timeout_ms =
                 static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
@@ -278,14 +256,8 @@ void run() {
     }
 
     log_start("loading the save and drawing the sprites");
-    const Clock::time_point start = Clock::now();
-    Session session(load_progress());
-    SpriteSet sprites = build_sprite_set();
-
-    // The driver's thread shares the list for the whole run and is never
-    // joined; without the thread the game simply has no Pro Controllers.
-    PadList& pro_controllers = *new PadList;
-    start_procon_thread([&pro_controllers] { procon_main(pro_controllers); });
+    const Instant start = Clock::now();
+    Progress progress = load_progress();
 
     std::string error;
     std::optional<GamepadLibrary> gamepads = GamepadLibrary::start(&log_line, error);
@@ -297,8 +269,7 @@ void run() {
     }
 
     // Held for the whole run: the process ends without tearing anything down.
-    App& app = *new App(std::move(session), std::move(sprites), pro_controllers,
-                        std::move(gamepads), start);
+    App& app = *new App(std::move(progress), start, std::move(gamepads));
 
     log_start("game set up, reaching for the window system");
     reach_window_system();

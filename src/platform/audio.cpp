@@ -22,19 +22,6 @@ constexpr Uint8 probe_channels = 2;
 
 constexpr const char* no_output_text = "no sound output found";
 
-template <typename Sample, typename Convert>
-void write_frames(Synth& synth, std::span<std::byte> buffer, std::uint32_t channels,
-                  Convert convert) {
-    const std::size_t samples = buffer.size() / sizeof(Sample);
-    const std::size_t per_frame = channels == 0 ? 1 : channels;
-    for (std::size_t first = 0; first < samples; first += per_frame) {
-        const Sample value = convert(synth.next_sample());
-        const std::size_t end = std::min(samples, first + per_frame);
-        for (std::size_t i = first; i < end; ++i)
-            std::memcpy(buffer.data() + i * sizeof(Sample), &value, sizeof(Sample));
-    }
-}
-
 void SDLCALL audio_callback(void* userdata, Uint8* bytes, int length) {
     auto& stream = *static_cast<SoundStream*>(userdata);
     fill_sound(stream, {reinterpret_cast<std::byte*>(bytes),
@@ -117,30 +104,6 @@ std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, bool music_w
 
 }  // namespace
 
-void fill_sound(SoundStream& stream, std::span<std::byte> buffer) {
-    Synth& synth = stream.synth;
-    synth.music_on = stream.link->music_on.load(std::memory_order_relaxed);
-    std::uint32_t waiting = stream.link->waiting_effects.exchange(0, std::memory_order_relaxed);
-    for (std::uint8_t id = 0; waiting != 0; ++id, waiting >>= 1)
-        if ((waiting & 1u) != 0) synth.trigger(id);
-
-    switch (stream.format) {
-        case SampleFormat::F32:
-            write_frames<float>(synth, buffer, stream.channels, [](float x) { return x; });
-            break;
-        case SampleFormat::S16:
-            write_frames<std::int16_t>(synth, buffer, stream.channels, sample_s16);
-            break;
-        case SampleFormat::U16:
-            write_frames<std::uint16_t>(synth, buffer, stream.channels, sample_u16);
-            break;
-    }
-}
-
-std::int16_t sample_s16(float x) { return saturate_cast<std::int16_t>(x * 32768.0f); }
-
-std::uint16_t sample_u16(float x) { return static_cast<std::uint16_t>(sample_s16(x) + 32768); }
-
 std::string sample_format_name(std::uint16_t sdl_format) {
     const char* kind = SDL_AUDIO_ISFLOAT(sdl_format)    ? "F"
                        : SDL_AUDIO_ISSIGNED(sdl_format) ? "I"
@@ -208,17 +171,8 @@ void start_sound(Sound& sound, bool music_wanted) {
     sound.output = open_sound(music_wanted);
 }
 
-void send_effect(AudioOutput& output, std::uint8_t id) {
-    if (id < 32)
-        output.link.waiting_effects.fetch_or(std::uint32_t{1} << id, std::memory_order_relaxed);
-}
-
 void send_frame_sound(Sound& sound, std::span<const Event> events, bool music_off) {
-    if (!sound.output) return;
-    sound.output->link.music_on.store(!music_off, std::memory_order_relaxed);
-    for (const Event event : events)
-        if (const std::optional<Effect> effect = effect_for(event))
-            send_effect(*sound.output, static_cast<std::uint8_t>(*effect));
+    if (sound.output) send_frame_sound(sound.output->link, events, music_off);
 }
 
 void sound_device_removed(const Sound& sound, std::uint32_t device) {

@@ -1,12 +1,10 @@
 #pragma once
-// The sound device: one output stream on the system's default device whose
-// callback runs the synthesiser on the audio library's thread. The game
-// thread steers it only through the waiting effects and the music flag, both
-// lock-free, so neither thread ever waits for the other. Sound is optional:
-// when it cannot start, one line goes to the error stream and the game runs
-// silently.
+// The sound device: one SDL output stream on the system's default device
+// whose callback runs the synthesiser on SDL's audio thread. The game thread
+// steers it only through the `SoundLink` (sound/output.h), so neither thread
+// ever waits for the other. Sound is optional: when it cannot start, one
+// line goes to the error stream and the game runs silently.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,38 +13,9 @@
 #include <string>
 
 #include "core/arena.h"
-#include "sound/music.h"
+#include "sound/output.h"
 
 namespace zobra {
-
-// The sample types the callback can write.
-enum class SampleFormat : std::uint8_t { F32, S16, U16 };
-
-// What the game thread and the callback share. A trigger restarts its effect
-// and effects never stack, so one bit per waiting effect id is an exact
-// queue: sending sets a bit, the callback takes all bits at once.
-struct SoundLink {
-    std::atomic<std::uint32_t> waiting_effects{0};
-    std::atomic<bool> music_on{true};
-};
-
-// What the callback owns.
-struct SoundStream {
-    Synth synth;
-    SoundLink* link = nullptr;
-    SampleFormat format = SampleFormat::F32;
-    std::uint32_t channels = 1;  // 0 counts as 1
-};
-
-// One buffer the device asks for, interleaved: the music flag and the waiting
-// effects reach the synthesiser, then every frame gets one sample on all its
-// channels. Never blocks, never allocates.
-void fill_sound(SoundStream& stream, std::span<std::byte> buffer);
-
-// x × 32768, limited to −32768 … 32767, truncated toward zero.
-std::int16_t sample_s16(float x);
-// The signed 16-bit sample with its top bit inverted: silence is 32768.
-std::uint16_t sample_u16(float x);
 
 // A device configuration in SDL's terms.
 struct AudioConfig {
@@ -91,9 +60,8 @@ struct Sound {
 // The first call opens the sound; every later one returns at once.
 void start_sound(Sound& sound, bool music_wanted);
 
-// Puts an effect id into the queue; ids beyond the queue's 32 are dropped.
-void send_effect(AudioOutput& output, std::uint8_t id);
-// A frame's sound: the music flag, then the effects of the frame's events in order.
+// A frame's sound, when there is sound: the music flag, then the effects of
+// the frame's events in order.
 void send_frame_sound(Sound& sound, std::span<const Event> events, bool music_off);
 // SDL reports a device gone; when it is ours, "sound stopped: …" goes to the
 // error stream and everything else carries on.

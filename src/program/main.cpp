@@ -1,8 +1,8 @@
 // The program's entry point: the crash handler first, then the first log
 // entry, then the game.
 
-#include "platform/platform.h"
 #include "files/log.h"
+#include "platform/platform.h"
 #include "program/crash.h"
 
 int main() {

@@ -38,14 +38,7 @@ TEST(CreatureMoves, ACreatureInADeadEndTurnsBack) {
     const Rng before = a.rng;
     EXPECT_EQ(checked_tick(a), std::vector<Event>{Event::CreatureStep});
     const Creature& m = a.creatures[0];
-    EXPECT_EQ(m, (Creature{.x = 2,
-                           .y = 1,
-                           .prev_x = 1,
-                           .prev_y = 1,
-                           .step_timer = 9,
-                           .step_len = 9,
-                           .heading = Dir::Right,
-                           .kind = CreatureKind::Mite}));
+    EXPECT_EQ(m, (Creature{{2, 1, 1, 1, 9, 9}, Dir::Right, CreatureKind::Mite}));
     EXPECT_EQ(a.rng.state, after_steps(before, 2));
 }
 
@@ -74,7 +67,7 @@ TEST(CreatureMoves, ABoxedInCreatureStandsStillAndDrawsNothing) {
         "####g##",
         "#######",
     });
-    a.creatures.push_back({.x = 3, .y = 1, .prev_x = 3, .prev_y = 1, .kind = CreatureKind::Wisp});
+    a.creatures.push_back(testing::creature_at(3, 1, CreatureKind::Wisp));
     a.creatures[0].heading = Dir::Left;
     // Dirt and steel all round both of them: no creature digs.
     const Rng before = a.rng;
@@ -113,7 +106,7 @@ TEST(CreatureMoves, MitesAndGobblersRunStraightOnUnlessTheFirstDrawIsZero) {
             for (std::int32_t x = 0; x < a.width; ++x)
                 if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
                     a.set_tile(x, y, Tile::steel());
-        a.creatures.push_back({.x = 7, .y = 4, .prev_x = 7, .prev_y = 4, .kind = kind});
+        a.creatures.push_back(testing::creature_at(7, 4, kind));
         a.outcome = Outcome::Lost;
         int steps = 0;
         int straight = 0;
@@ -335,7 +328,7 @@ TEST(Contacts, ADiggerDiesWhenACreatureWalksOntoItOrItWalksOntoACreature) {
     });
     a.creatures[0].heading = Dir::Right;
     a.creatures[1].step_timer = 30;
-    a.diggers.push_back({.x = 4, .y = 2, .prev_x = 4, .prev_y = 2});
+    a.diggers.push_back(testing::digger_at(4, 2));
     a.set_tile(1, 2, Tile::steel());
     const std::vector<Event> ev = checked_tick(a, {{}, go(Dir::Up)});
     EXPECT_EQ(ev, (std::vector<Event>{Event::CreatureStep, Event::DiggerDied}));

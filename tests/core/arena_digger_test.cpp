@@ -182,7 +182,8 @@ TEST(Walking, StepsTakeFourTicksThreeWithBootsAndTwiceAsLongIntoDirt) {
         });
         a.diggers[0].boots = c.boots;
         a.set_tile(2, 1, c.target);
-        a.creatures.push_back({.x = 3, .y = 1, .prev_x = 3, .prev_y = 1, .step_timer = 200});
+        a.creatures.push_back(testing::creature_at(3, 1));
+        a.creatures.back().step_timer = 200;
         EXPECT_EQ(checked_tick(a, {go(Dir::Right)}), c.events);
         EXPECT_EQ(a.diggers[0].step_len, c.len);
         EXPECT_EQ(a.diggers[0].step_timer, c.len);
@@ -273,8 +274,8 @@ Arena leashed_pair(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32
         for (std::int32_t x = 0; x < a.width; ++x)
             if (x == 0 || y == 0 || x == a.width - 1 || y == a.height - 1)
                 a.set_tile(x, y, Tile::steel());
-    a.diggers.push_back({.x = x0, .y = y0, .prev_x = x0, .prev_y = y0});
-    a.diggers.push_back({.x = x1, .y = y1, .prev_x = x1, .prev_y = y1});
+    a.diggers.push_back(testing::digger_at(x0, y0));
+    a.diggers.push_back(testing::digger_at(x1, y1));
     a.leash_x = 18;
     a.leash_y = 9;
     return a;
@@ -325,7 +326,7 @@ TEST(Leash, TheLeashFallsAwayWhenThePartnerIsGoneAndNeverBindsAThirdDigger) {
     EXPECT_TRUE(steps(loose, 1, Dir::Right));
 
     Arena three = leashed_pair(2, 5, 3, 5);
-    three.diggers.push_back({.x = 20, .y = 5, .prev_x = 20, .prev_y = 5});
+    three.diggers.push_back(testing::digger_at(20, 5));
     checked_tick(three, {{}, {}, go(Dir::Right)});
     EXPECT_EQ(three.diggers[2].x, 21);
 }
@@ -510,7 +511,7 @@ TEST(Blasts, ACellBurnsDuringTheContactsOfItsBlastsTickAndSevenMore) {
         });
         a.charges[0].fuse = 1;
         a.charges[0].reach = 1;
-        a.diggers.push_back({.x = 6, .y = 1, .prev_x = 6, .prev_y = 1});
+        a.diggers.push_back(testing::digger_at(6, 1));
         checked_ticks(a, static_cast<int>(later));
         a.diggers[1].x = a.diggers[1].prev_x = 4;  // step into the blast's cell
         const std::vector<Event> ev = checked_tick(a);

@@ -292,8 +292,8 @@ Arena open_duel_19x11() {
 TEST(ClosingWall, OnTheDuelArenaTheRowsCloseOneToNineTwoToEightAndSoOnTillTimeLeft188) {
     Arena a = open_duel_19x11();
     // Two diggers wait on the very last block, so the round lasts until then.
-    a.diggers.push_back({.x = 17, .y = 5, .prev_x = 17, .prev_y = 5});
-    a.diggers.push_back({.x = 17, .y = 5, .prev_x = 17, .prev_y = 5});
+    a.diggers.push_back(testing::digger_at(17, 5));
+    a.diggers.push_back(testing::digger_at(17, 5));
     a.time_left = 801;
     std::vector<Cell> blocks;
     std::vector<std::uint32_t> times;
@@ -329,8 +329,8 @@ TEST(ClosingWall, OnTheDuelArenaTheRowsCloseOneToNineTwoToEightAndSoOnTillTimeLe
 
 TEST(ClosingWall, AfterTheArenaIsFullNothingMoreCloses) {
     Arena a = open_duel_19x11();
-    a.diggers.push_back({.x = 1, .y = 1});
-    a.diggers.push_back({.x = 2, .y = 1});
+    a.diggers.push_back(testing::digger_at(1, 1));
+    a.diggers.push_back(testing::digger_at(2, 1));
     a.time_left = 188;
     a.charges.push_back({.x = 3, .y = 1, .fuse = 60000, .owner = 0});  // keeps the round going
     a.diggers[0].charges_out = 1;
@@ -342,9 +342,9 @@ TEST(ClosingWall, AfterTheArenaIsFullNothingMoreCloses) {
 
 TEST(ClosingWall, ABlockCrushesTheDiggerAndTheChargeOnItsCellAndPutsOutTheFire) {
     Arena a = open_duel_19x11();
-    a.diggers.push_back({.x = 1, .y = 1});
-    a.diggers.push_back({.x = 9, .y = 5});
-    a.diggers.push_back({.x = 9, .y = 6});
+    a.diggers.push_back(testing::digger_at(1, 1));
+    a.diggers.push_back(testing::digger_at(9, 5));
+    a.diggers.push_back(testing::digger_at(9, 6));
     a.charges.push_back({.x = 1, .y = 1, .fuse = 30, .owner = 2});
     a.diggers[2].charges_out = 1;
     a.fire_left[a.index(1, 1)] = 5;
@@ -365,7 +365,7 @@ TEST(ClosingWall, ABlockCrushesTheDiggerAndTheChargeOnItsCellAndPutsOutTheFire) 
 TEST(ClosingWall, OnlyDuelsHaveAClosingWall) {
     Arena a = open_duel_19x11();
     a.duel = false;
-    a.diggers.push_back({.x = 1, .y = 1});
+    a.diggers.push_back(testing::digger_at(1, 1));
     a.time_left = 700;
     EXPECT_EQ(count_of(checked_ticks(a, 100), Event::WallClosed), 0);
 }

@@ -76,12 +76,11 @@ Arena random_arena(Setting setting, std::uint64_t seed) {
             } else if (r < 58) {
                 a.set_tile(x, y, Tile::pickup(static_cast<PickupKind>(r % 4)));
             } else if (!duel && !empty_level && r < (setting == Setting::Crowd ? 80u : 64u)) {
-                a.creatures.push_back({.x = x,
-                                       .y = y,
-                                       .prev_x = x,
-                                       .prev_y = y,
-                                       .heading = static_cast<Dir>(layout.below(4)),
-                                       .kind = static_cast<CreatureKind>(layout.below(3))});
+                Creature creature;
+                creature.place({x, y});
+                creature.heading = static_cast<Dir>(layout.below(4));
+                creature.kind = static_cast<CreatureKind>(layout.below(3));
+                a.creatures.push_back(creature);
             }
         }
     if (!hatch_placed) a.set_tile(w / 2 + 1, 1, Tile::hatch());
@@ -92,12 +91,11 @@ Arena random_arena(Setting setting, std::uint64_t seed) {
     for (std::size_t i = 0; i < diggers; ++i) {
         Cell c = corners[i];
         if (setting == Setting::Pair && i == 1) c = {2, 1};
-        a.diggers.push_back({.x = c.x,
-                             .y = c.y,
-                             .prev_x = c.x,
-                             .prev_y = c.y,
-                             .max_charges = static_cast<std::uint8_t>(1 + seed % 3),
-                             .reach = static_cast<std::uint8_t>(2 + seed % 4)});
+        Digger digger;
+        digger.place(c);
+        digger.max_charges = static_cast<std::uint8_t>(1 + seed % 3);
+        digger.reach = static_cast<std::uint8_t>(2 + seed % 4);
+        a.diggers.push_back(digger);
     }
     if (setting == Setting::Pair) {
         a.leash_x = 18;

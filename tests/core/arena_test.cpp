@@ -178,33 +178,33 @@ TEST(CreaturePace, NoStepIsShorterThanTwoOrLongerThanSixtyTicksWhateverThePace) 
 // ---------------------------------------------------------------------------
 
 TEST(RenderOffset, AMoverAtTheStartOfAStepIsDrawnOnItsPreviousCell) {
-    const Digger d{.x = 5, .y = 3, .prev_x = 4, .prev_y = 3, .step_timer = 4, .step_len = 4};
+    const Mover d{.x = 5, .y = 3, .prev_x = 4, .prev_y = 3, .step_timer = 4, .step_len = 4};
     const Offset o = render_offset(d, 0.0f);
     EXPECT_EQ(o.x, -1.0f);
     EXPECT_EQ(o.y, 0.0f);
 }
 
 TEST(RenderOffset, AStandingMoverIsDrawnOnItsOwnCell) {
-    const Creature c{.x = 5, .y = 3, .prev_x = 5, .prev_y = 2, .step_timer = 0, .step_len = 9};
+    const Mover c{.x = 5, .y = 3, .prev_x = 5, .prev_y = 2, .step_timer = 0, .step_len = 9};
     const Offset o = render_offset(c, 0.7f);
     EXPECT_EQ(o.x, 0.0f);
     EXPECT_EQ(o.y, 0.0f);
 }
 
 TEST(RenderOffset, AMoverSlidesTowardsItsCellAsTheTimerRunsDown) {
-    const Creature c{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 3, .step_len = 4};
+    const Mover c{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 3, .step_len = 4};
     EXPECT_EQ(render_offset(c, 0.0f).y, -0.75f);
     EXPECT_EQ(render_offset(c, 1.0f).y, -0.5f);
     EXPECT_EQ(render_offset(c, 0.5f).y, -(2.5f / 4.0f));
     // Fractions beyond the step are clamped to its ends.
-    const Creature late{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 1, .step_len = 4};
+    const Mover late{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 1, .step_len = 4};
     EXPECT_EQ(render_offset(late, 1.0f).y, 0.0f);
-    const Creature early{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 9, .step_len = 4};
+    const Mover early{.x = 2, .y = 6, .prev_x = 2, .prev_y = 5, .step_timer = 9, .step_len = 4};
     EXPECT_EQ(render_offset(early, 0.0f).y, -1.0f);
 }
 
 TEST(RenderOffset, AStepWithoutLengthIsDrawnAsOneTickLongInsteadOfDividingByZero) {
-    const Digger d{.x = 3, .y = 1, .prev_x = 2, .prev_y = 1, .step_timer = 1, .step_len = 0};
+    const Mover d{.x = 3, .y = 1, .prev_x = 2, .prev_y = 1, .step_timer = 1, .step_len = 0};
     const Offset o = render_offset(d, 0.5f);
     EXPECT_EQ(o.x, -0.5f);
     EXPECT_EQ(o.y, 0.0f);

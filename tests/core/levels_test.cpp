@@ -140,9 +140,8 @@ TEST(LevelCatalogue, TheTellingRowsHaveTheirSizesFillingsCreaturesItemsLayoutsAn
         EXPECT_EQ(l.params.height, row.height);
         EXPECT_EQ(l.params.brick_pct, row.brick_pct);
         EXPECT_EQ(l.params.dirt_pct, row.dirt_pct);
-        EXPECT_EQ(l.params.mites, row.mites);
-        EXPECT_EQ(l.params.wisps, row.wisps);
-        EXPECT_EQ(l.params.gobblers, row.gobblers);
+        EXPECT_EQ(l.params.creatures,
+                  (std::array<std::uint32_t, 3>{row.mites, row.wisps, row.gobblers}));
         EXPECT_EQ(l.params.charge_items, row.charge_items);
         EXPECT_EQ(l.params.reach_items, row.reach_items);
         EXPECT_EQ(l.params.boots_items, row.boots_items);
@@ -222,7 +221,7 @@ TEST(LevelBuilder, TheScatteredPillarsOfLevelSixFollowTheirHash) {
     // clang-format on
     EXPECT_EQ(picture(arena), expected);
     ASSERT_EQ(arena.creatures.size(), 4u);
-    EXPECT_EQ(arena.creatures[3], (Creature{5, 6, 5, 6, 0, 1, Dir::Up, CreatureKind::Wisp}));
+    EXPECT_EQ(arena.creatures[3], (Creature{{5, 6, 5, 6, 0, 1}, Dir::Up, CreatureKind::Wisp}));
 }
 
 TEST(LevelBuilder, BuildingTheSameLevelTwiceGivesTheSameArena) {
@@ -388,8 +387,7 @@ TEST(LevelBuilder, WithoutBricksTheHatchLiesOpenFarFromTheStart) {
 TEST(LevelBuilder, CreaturesTakeBricksWhenNoFloorIsFreeAndStayAwayWhenThereIsNoRoom) {
     LevelParams p = plain_params(15, 11, Layout::Grid);
     p.brick_pct = 100;
-    p.mites = 4;
-    p.gobblers = 2;
+    p.creatures = {4, 0, 2};  // mites and gobblers
     const Arena full = build_arena(p, 1);
     ASSERT_EQ(full.creatures.size(), 6u);
     for (const Creature& c : full.creatures) EXPECT_EQ(full.tile(c.x, c.y), Tile::empty());
@@ -504,7 +502,7 @@ void expect_sound_arena(const Arena& arena, const LevelParams& p, const std::str
         ASSERT_EQ(arena.tile(c.x, c.y), Tile::empty());
         for (const Cell corner : corners_of(arena)) ASSERT_GE(distance({c.x, c.y}, corner), 5);
     }
-    ASSERT_EQ(arena.creatures.size(), p.mites + p.wisps + p.gobblers);
+    ASSERT_EQ(arena.creatures.size(), creature_total(p));
     ASSERT_TRUE(arena.charges.empty());
     ASSERT_EQ(std::count(arena.fire_left.begin(), arena.fire_left.end(), 0),
               static_cast<long>(arena.tiles.size()));

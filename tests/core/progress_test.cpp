@@ -154,6 +154,18 @@ TEST(ProgressNames, LettersBeyondAsciiAreSkippedWhole) {
               "ZA9Z");
 }
 
+TEST(ProgressNames, TypingTakesBackspacesFirstThenLettersUpToTen) {
+    std::string name;
+    type_into_name(name, "Ab-3 x\xC3\xA4", 0);
+    EXPECT_EQ(name, "AB3X");
+    type_into_name(name, "cdefghijk", 0);
+    EXPECT_EQ(name, "AB3XCDEFGH");
+    type_into_name(name, "z", 1);  // the Backspace makes room before the letter comes
+    EXPECT_EQ(name, "AB3XCDEFGZ");
+    type_into_name(name, "", 50);
+    EXPECT_EQ(name, "");
+}
+
 TEST(ProgressSummary, TheTitleShowsSolvedCappedAtFortyAndTheSumOfBestScores) {
     Progress progress;
     progress.solved = 57;

@@ -35,8 +35,13 @@ TEST(GameProControllers, TheDriverThreadStartsWithTheGameAndListsTheControllersI
 
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
     ASSERT_TRUE(window) << game.error_output();
-    const std::vector<std::string> threads = thread_names(game.pid());
-    EXPECT_NE(std::find(threads.begin(), threads.end(), "procon"), threads.end());
+    // The thread starts once the window and the sound are up.
+    EXPECT_TRUE(eventually(
+        [&] {
+            const std::vector<std::string> threads = thread_names(game.pid());
+            return std::find(threads.begin(), threads.end(), "procon") != threads.end();
+        },
+        10s));
 
     // The listing ends with a device line or "  none", whatever the machine has.
     std::vector<std::string> log;

@@ -15,11 +15,10 @@ constexpr double no_window_threshold = 14.0;
 FrameInput frame(InputCollector& input, std::vector<PadState> pro = {},
                  std::optional<std::vector<Gamepad>> gamepads = std::vector<Gamepad>{},
                  double threshold = no_window_threshold) {
-    PadCounts counts;
     if (gamepads)
         return build_frame_input(input, std::move(pro), std::span<const Gamepad>(*gamepads),
-                                 threshold, counts);
-    return build_frame_input(input, std::move(pro), std::nullopt, threshold, counts);
+                                 threshold);
+    return build_frame_input(input, std::move(pro), std::nullopt, threshold);
 }
 
 void press(InputCollector& input, Key key) { input.key_down(key, false); }
@@ -266,41 +265,36 @@ Gamepad gamepad(std::string name, std::uint16_t vendor, std::uint16_t product, P
 
 TEST(Pads, ADuplicateProControllerIsSkippedAndAnOrdinaryPadTakesSlotTwo) {
     InputCollector input;
-    PadCounts counts;
     const std::vector<Gamepad> pads{
         gamepad("Nintendo Switch Pro Controller", 0x057E, 0x2009, PadState{Dir::Up}),
         gamepad("Xbox Controller", 0x045E, 0x028E, PadState{Dir::Left}),
     };
-    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0, counts);
+    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0);
     EXPECT_EQ(f.held_dir[0], Dir::Right);
     EXPECT_EQ(f.held_dir[1], Dir::Left);
-    EXPECT_EQ(counts.gamepads, 2u);
-    EXPECT_EQ(counts.pro_controllers, 1u);
+    EXPECT_EQ(f.pads, (PadCounts{2, 1}));
 }
 
 TEST(Pads, AProControllerIsKnownByItsIdsOrByItsName) {
     InputCollector input;
-    PadCounts counts;
     const std::vector<Gamepad> pads{
         gamepad("Wireless Gamepad", 0x057E, 0x2009, PadState{Dir::Up}),
         gamepad("Pro Controller", 0, 0, PadState{Dir::Up}),
         gamepad("Generic", 0x057E, 0x2006, PadState{Dir::Down}),
     };
-    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0, counts);
+    const FrameInput f = build_frame_input(input, {PadState{Dir::Right}}, pads, 14.0);
     EXPECT_EQ(f.held_dir[1], Dir::Down);
 
     // Without our own driver's pads the same gamepads all count.
     InputCollector fresh;
-    const FrameInput g = build_frame_input(fresh, {}, pads, 14.0, counts);
+    const FrameInput g = build_frame_input(fresh, {}, pads, 14.0);
     EXPECT_EQ(g.held_dir[0], Dir::Up);
     EXPECT_EQ(g.held_dir[1], Dir::Up);
-    EXPECT_EQ(counts.gamepads, 2u);
-    EXPECT_EQ(counts.pro_controllers, 0u);
+    EXPECT_EQ(g.pads, (PadCounts{2, 0}));
 }
 
 TEST(Pads, OfThreeGamepadsTheFirstTwoConnectedOnesPlay) {
     InputCollector input;
-    PadCounts counts;
     std::vector<Gamepad> pads{
         gamepad("one", 1, 1, PadState{Dir::Up}),
         gamepad("gone", 2, 2, PadState{Dir::Left}),
@@ -308,30 +302,25 @@ TEST(Pads, OfThreeGamepadsTheFirstTwoConnectedOnesPlay) {
         gamepad("three", 4, 4, PadState{Dir::Down}),
     };
     pads[1].connected = false;
-    const FrameInput f = build_frame_input(input, {}, pads, 14.0, counts);
+    const FrameInput f = build_frame_input(input, {}, pads, 14.0);
     EXPECT_EQ(f.held_dir[0], Dir::Up);
     EXPECT_EQ(f.held_dir[1], Dir::Right);
-    EXPECT_EQ(counts.gamepads, 2u);
+    EXPECT_EQ(f.pads.gamepads, 2u);
 }
 
 TEST(Pads, WithoutTheGamepadLibraryEveryProControllerIsCounted) {
     InputCollector input;
-    PadCounts counts;
-    const FrameInput f =
-        build_frame_input(input, {PadState{Dir::Up}, PadState{Dir::Down}, PadState{Dir::Left}},
-                          std::nullopt, 14.0, counts);
+    const FrameInput f = build_frame_input(
+        input, {PadState{Dir::Up}, PadState{Dir::Down}, PadState{Dir::Left}}, std::nullopt, 14.0);
     EXPECT_EQ(f.held_dir[0], Dir::Up);
     EXPECT_EQ(f.held_dir[1], Dir::Down);
-    EXPECT_EQ(counts.gamepads, 3u);
-    EXPECT_EQ(counts.pro_controllers, 3u);
+    EXPECT_EQ(f.pads, (PadCounts{3, 3}));
 }
 
 TEST(Pads, ButtonsActWhenTheyRiseNotWhileHeld) {
     InputCollector input;
     auto pad_frame = [&](PadState state) {
-        PadCounts counts;
-        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0,
-                                 counts);
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0);
     };
     FrameInput f = pad_frame(pressing(&PadState::face));
     EXPECT_TRUE(f.fire[0]);
@@ -363,9 +352,7 @@ TEST(Pads, ButtonsActWhenTheyRiseNotWhileHeld) {
 TEST(Pads, APadDirectionOverridesTheKeysAndCountsAsPressedWhenItChanges) {
     InputCollector input;
     auto pad_frame = [&](PadState state) {
-        PadCounts counts;
-        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0,
-                                 counts);
+        return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0);
     };
     press(input, Key::ArrowLeft);
     FrameInput f = pad_frame(PadState{Dir::Up});
@@ -390,46 +377,17 @@ TEST(Pads, TheStickPointsOnlyPastHalfWay) {
     EXPECT_EQ(stick_dir(0.5f, -0.5f), Dir::Down);
 }
 
-TEST(TypedNames, OnlyLettersAndDigitsReachTheNameAsCapitals) {
+TEST(TypedNames, EveryFrameTakesTheTypedTextAndBackspacesWithRepeats) {
     InputCollector input;
-    std::optional<std::string> name = std::string();
-    input.text("Ab-3 x\xC3\xA4");
-    take_typed(input, name);
-    EXPECT_EQ(name, "AB3X");
-    EXPECT_TRUE(input.typed_text.empty());
-}
-
-TEST(TypedNames, ANameStopsAtTenCharacters) {
-    InputCollector input;
-    std::optional<std::string> name = std::string();
-    input.text("abcdefghijk");
-    take_typed(input, name);
-    EXPECT_EQ(name, "ABCDEFGHIJ");
-}
-
-TEST(TypedNames, BackspacesComeBeforeTheLettersOfTheSameFrame) {
-    InputCollector input;
-    std::optional<std::string> name = std::string("ABC");
+    input.text("Ab-3 x");
     input.key_down(Key::Backspace, false);
-    input.text("d");
-    take_typed(input, name);
-    EXPECT_EQ(name, "ABD");
-    for (int i = 0; i < 5; ++i) input.key_down(Key::Backspace, i > 0);
-    take_typed(input, name);
-    EXPECT_EQ(name, "");
-    EXPECT_EQ(input.backspaces, 0u);
-}
-
-TEST(TypedNames, TextTypedWithoutTheNamingScreenIsDropped) {
-    InputCollector input;
-    std::optional<std::string> name;
-    input.text("n");
-    input.key_down(Key::Backspace, false);
-    take_typed(input, name);
-    EXPECT_EQ(name, std::nullopt);
-    name = std::string();
-    take_typed(input, name);
-    EXPECT_EQ(name, "");
+    input.key_down(Key::Backspace, true);
+    const FrameInput f = frame(input);
+    EXPECT_EQ(f.typed, "Ab-3 x");
+    EXPECT_EQ(f.backspaces, 2u);
+    const FrameInput next = frame(input);
+    EXPECT_EQ(next.typed, "");
+    EXPECT_EQ(next.backspaces, 0u);
 }
 
 }  // namespace

@@ -47,8 +47,7 @@ Arena room(std::int32_t width, std::int32_t height) {
             if (x == 0 || y == 0 || x == width - 1 || y == height - 1)
                 arena.set_tile(x, y, Tile::steel());
     Digger digger;
-    digger.x = digger.prev_x = 1;
-    digger.y = digger.prev_y = 1;
+    digger.place({1, 1});
     arena.diggers.push_back(digger);
     return arena;
 }
@@ -81,8 +80,21 @@ Arena duel_won_by(std::uint8_t winner) {
     return arena;
 }
 
-void frames(Session& session, const FrameInput& input, int count, float dt = frame_dt) {
-    for (int i = 0; i < count; ++i) session.update(input, dt);
+// Runs frames; true when any of them asked the shell to save.
+bool frames(Session& session, const FrameInput& input, int count, float dt = frame_dt) {
+    bool save = false;
+    for (int i = 0; i < count; ++i) save = session.update(input, dt).save || save;
+    return save;
+}
+
+FrameInput typed(const std::string& text) {
+    return input_with([&](FrameInput& f) { f.typed = text; });
+}
+
+bool in_play(const Session& session) { return shows_arena(session.screen); }
+
+std::vector<Event> events_of(const FrameOutcome& outcome) {
+    return {outcome.events.begin(), outcome.events.end()};
 }
 
 // Runs frames of nothing until the end screen accepts a confirm.
@@ -99,7 +111,7 @@ TEST(SessionTitle, StartsOnTheSavedPlayersNextLevelWithTheSavedChoices) {
     progress.mode = Mode::Pair;
     progress.difficulty = Difficulty::Hard;
     Session session(progress);
-    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_EQ(session.screen, Screen::Title);
     EXPECT_EQ(session.level_index, 12u);
     EXPECT_EQ(session.progress.mode, Mode::Pair);
     EXPECT_EQ(session.arena.diggers.size(), 1u);  // the title always holds a solo level
@@ -137,9 +149,8 @@ TEST(SessionTitle, HoldingRightMovesOnceThenRepeatsAfterAPause) {
     for (int gap : gaps) EXPECT_TRUE(gap == 3 || gap == 4) << gap;
 
     // With long frames it still moves at most once per frame, and stops at 40.
-    frames(session, held(Dir::Right), 60, 0.1f);
+    EXPECT_FALSE(frames(session, held(Dir::Right), 60, 0.1f));  // the level choice is not saved
     EXPECT_EQ(session.level_index, 39u);
-    EXPECT_FALSE(session.save_wanted);  // the level choice is not saved
 }
 
 TEST(SessionTitle, LettingGoStopsTheRepeatAndUpChangesTheModeOnce) {
@@ -149,10 +160,9 @@ TEST(SessionTitle, LettingGoStopsTheRepeatAndUpChangesTheModeOnce) {
     frames(session, held(Dir::Right), 26);
     EXPECT_EQ(session.level_index, 0u);
 
-    session.update(pressed(Dir::Up), frame_dt);
-    frames(session, held(Dir::Up), 120);
+    EXPECT_TRUE(session.update(pressed(Dir::Up), frame_dt).save);
+    EXPECT_FALSE(frames(session, held(Dir::Up), 120));
     EXPECT_EQ(session.progress.mode, Mode::Pair);
-    EXPECT_TRUE(session.save_wanted);
     session.update(pressed(Dir::Down, 1), frame_dt);  // the second half works the menu too
     EXPECT_EQ(session.progress.difficulty, Difficulty::Hard);
     session.update(pressed(Dir::Down), frame_dt);
@@ -181,60 +191,64 @@ TEST(SessionTitle, ALockedLevelIgnoresConfirmUntilF9OpensEverything) {
     Session session(solved(1));
     session.update(pressed(Dir::Right), frame_dt);
     EXPECT_EQ(session.level_index, 2u);
-    session.update(confirm, frame_dt);
-    EXPECT_FALSE(session.in_play);
-    EXPECT_FALSE(session.save_wanted);
+    EXPECT_FALSE(session.update(confirm, frame_dt).save);
+    EXPECT_FALSE(in_play(session));
 
-    session.update(open_all, frame_dt);
+    EXPECT_TRUE(session.update(open_all, frame_dt).save);
     EXPECT_TRUE(session.progress.all_open);
-    EXPECT_TRUE(session.save_wanted);
     session.update(confirm, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.screen, Screen::Play);
     EXPECT_EQ(session.arena.width, level_arena(level_catalogue()[2], 1, Difficulty::Normal).width);
 
     // The level just opened by the last win is open, and so are earlier ones.
     Session next_level(solved(1));
     next_level.update(confirm, frame_dt);
-    EXPECT_TRUE(next_level.in_play);
+    EXPECT_TRUE(in_play(next_level));
     EXPECT_EQ(next_level.level_index, 1u);
     next_level.update(back, frame_dt);
     next_level.update(pressed(Dir::Left), frame_dt);
     next_level.update(confirm, frame_dt);
-    EXPECT_TRUE(next_level.in_play);
+    EXPECT_TRUE(in_play(next_level));
 }
 
 TEST(SessionTitle, EscLeavesTheProgramAndTheNamingScreenTakesConfirmAndEsc) {
     Session session(Progress{});
-    session.update(rename, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Naming);
-    session.naming_text = "ANNA";
-    session.update(music, frame_dt);  // M is a letter here, not the music
+    // The N that opens the naming screen is not typed into the name.
+    FrameInput opening = typed("n");
+    opening.rename = true;
+    session.update(opening, frame_dt);
+    EXPECT_EQ(session.screen, Screen::Naming);
+    EXPECT_EQ(session.naming_text, "");
+    session.update(typed("an"), frame_dt);
+    FrameInput letter_m = typed("m");
+    letter_m.music = true;  // M is a letter here, not the music
+    EXPECT_FALSE(session.update(letter_m, frame_dt).save);
     EXPECT_FALSE(session.progress.music_off);
-    session.update(confirm, frame_dt);
-    EXPECT_EQ(session.progress.name, "ANNA");
-    EXPECT_TRUE(session.save_wanted);
-    EXPECT_EQ(current_screen(session), Screen::Title);
+    FrameInput last_letter_and_enter = typed("a");
+    last_letter_and_enter.confirm = true;
+    EXPECT_TRUE(session.update(last_letter_and_enter, frame_dt).save);
+    EXPECT_EQ(session.progress.name, "ANMA");
+    EXPECT_EQ(session.screen, Screen::Title);
 
-    session.save_wanted = false;
     session.update(rename, frame_dt);
-    session.naming_text = "BERT";
-    session.update(back, frame_dt);
-    EXPECT_EQ(session.progress.name, "ANNA");
-    EXPECT_FALSE(session.save_wanted);
-    EXPECT_FALSE(session.leave);
+    session.update(typed("bert"), frame_dt);
+    EXPECT_EQ(session.naming_text, "BERT");
+    const FrameOutcome cancelled = session.update(back, frame_dt);
+    EXPECT_EQ(session.progress.name, "ANMA");
+    EXPECT_FALSE(cancelled.save);
+    EXPECT_FALSE(cancelled.leave);
+    EXPECT_EQ(session.naming_text, "");
 
-    session.update(back, frame_dt);
-    EXPECT_TRUE(session.leave);
+    EXPECT_TRUE(session.update(back, frame_dt).leave);
 }
 
 TEST(SessionTitle, TabSwitchesPlayerAndShowsTheirNextLevel) {
     Progress progress = solved(3);
     progress.others.push_back(Profile{1, "ZWEI", 12, {}});
     Session session(progress);
-    session.update(next, frame_dt);
+    EXPECT_TRUE(session.update(next, frame_dt).save);
     EXPECT_EQ(session.progress.slot, 1u);
     EXPECT_EQ(session.level_index, 12u);
-    EXPECT_TRUE(session.save_wanted);
 }
 
 TEST(SessionTitle, MusicTogglesOnTheTitleAndInPlay) {
@@ -242,10 +256,8 @@ TEST(SessionTitle, MusicTogglesOnTheTitleAndInPlay) {
     session.update(music, frame_dt);
     EXPECT_TRUE(session.progress.music_off);
     session.update(confirm, frame_dt);
-    session.save_wanted = false;
-    session.update(music, frame_dt);
+    EXPECT_TRUE(session.update(music, frame_dt).save);
     EXPECT_FALSE(session.progress.music_off);
-    EXPECT_TRUE(session.save_wanted);
 }
 
 TEST(SessionPlay, EscGoesBackToTheTitleKeepingTheArena) {
@@ -253,11 +265,10 @@ TEST(SessionPlay, EscGoesBackToTheTitleKeepingTheArena) {
     session.update(confirm, frame_dt);
     frames(session, held(Dir::Right), 20);
     const Arena before = session.arena;
-    session.update(back, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_FALSE(session.update(back, frame_dt).leave);
+    EXPECT_EQ(session.screen, Screen::Title);
     EXPECT_EQ(session.arena.ticks, before.ticks);
     EXPECT_EQ(session.arena.diggers, before.diggers);
-    EXPECT_FALSE(session.leave);
 }
 
 TEST(SessionPlay, PauseHoldsTheGameAndRestartBeginsAfresh) {
@@ -267,15 +278,15 @@ TEST(SessionPlay, PauseHoldsTheGameAndRestartBeginsAfresh) {
     const std::uint32_t ticks = session.arena.ticks;
     EXPECT_GT(ticks, 0u);
     session.update(pause, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Pause);
+    EXPECT_EQ(session.screen, Screen::Pause);
     frames(session, nothing, 30);
     EXPECT_EQ(session.arena.ticks, ticks);
     session.update(pause, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.screen, Screen::Play);
 
     session.update(pause, frame_dt);
     session.update(restart, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.screen, Screen::Play);
     EXPECT_EQ(session.arena.ticks, 0u);
 }
 
@@ -284,10 +295,10 @@ TEST(SessionPlay, PauseDoesNothingOnAnEndScreen) {
     session.update(confirm, frame_dt);
     session.arena = clock_at_one();
     frames(session, nothing, 3);
-    EXPECT_EQ(current_screen(session), Screen::Lost);
+    EXPECT_EQ(session.screen, Screen::Lost);
     EXPECT_TRUE(session.time_up);
     session.update(pause, frame_dt);
-    EXPECT_FALSE(session.paused);
+    EXPECT_EQ(session.screen, Screen::Lost);
 }
 
 TEST(SessionPlay, AnEndScreenIgnoresConfirmForHalfASecondAndDoesNotRememberIt) {
@@ -303,11 +314,11 @@ TEST(SessionPlay, AnEndScreenIgnoresConfirmForHalfASecondAndDoesNotRememberIt) {
     EXPECT_EQ(session.arena.outcome, Outcome::Lost);
     session.update(nothing, 0.1f);  // now past 0.5 s, but the confirm is gone
     EXPECT_EQ(session.arena.outcome, Outcome::Lost);
-    EXPECT_TRUE(session.in_play);
+    EXPECT_TRUE(in_play(session));
 
     // Between 0.5 and 0.7 s a confirm already counts: the same level again.
     session.update(confirm, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.screen, Screen::Play);
     EXPECT_EQ(session.arena.ticks, 0u);
     EXPECT_FALSE(session.time_up);
     EXPECT_EQ(session.level_index, 0u);
@@ -320,20 +331,19 @@ TEST(SessionPlay, AWinRecordsTheLevelAndCarriesItemsIntoTheNext) {
     session.arena.diggers[0].boots = true;
     session.arena.diggers[0].max_charges = 3;
     session.arena.diggers[0].reach = 4;
-    session.update(pressed(Dir::Right), 0.05f);
-    ASSERT_EQ(current_screen(session), Screen::LevelWon);
+    const FrameOutcome won = session.update(pressed(Dir::Right), 0.05f);
+    ASSERT_EQ(session.screen, Screen::LevelWon);
     EXPECT_EQ(session.progress.solved, 1u);
-    EXPECT_TRUE(session.save_wanted);
+    EXPECT_TRUE(won.save);
     EXPECT_EQ(session.carry[0], (Carry{true, 3, 4}));
-    EXPECT_NE(std::find(session.events.begin(), session.events.end(), Event::RoundOver),
-              session.events.end());
+    EXPECT_TRUE(won.events.contains(Event::RoundOver));
 
     // No step runs on the win screen; confirm after the guard starts level 2.
     const std::uint32_t ticks = session.arena.ticks;
     wait_out_guard(session);
     EXPECT_EQ(session.arena.ticks, ticks);
     session.update(confirm, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Play);
+    EXPECT_EQ(session.screen, Screen::Play);
     EXPECT_EQ(session.level_index, 1u);
     const Digger& digger = session.arena.diggers[0];
     const Level& level = level_catalogue()[1];
@@ -371,9 +381,8 @@ TEST(SessionPlay, AWinWithALowerScoreAsksForNoSave) {
     ASSERT_EQ(session.level_index, 0u);
     session.arena = hatch_next_door();
     session.arena.time_left = 0;
-    session.update(pressed(Dir::Right), 0.05f);
+    EXPECT_FALSE(session.update(pressed(Dir::Right), 0.05f).save);
     ASSERT_EQ(session.arena.outcome, Outcome::Finished);
-    EXPECT_FALSE(session.save_wanted);
 }
 
 TEST(SessionPlay, AfterTheLastLevelConfirmReturnsToTheTitleOnLevelForty) {
@@ -386,7 +395,7 @@ TEST(SessionPlay, AfterTheLastLevelConfirmReturnsToTheTitleOnLevelForty) {
     EXPECT_EQ(session.progress.solved, 40u);
     wait_out_guard(session);
     session.update(confirm, frame_dt);
-    EXPECT_EQ(current_screen(session), Screen::Title);
+    EXPECT_EQ(session.screen, Screen::Title);
     EXPECT_EQ(session.level_index, 39u);
 }
 
@@ -396,16 +405,16 @@ TEST(SessionDuel, AMatchGoesToTheFirstDiggerWithThreeRoundWins) {
     Session session(progress);
     session.update(pressed(Dir::Right), frame_dt);
     session.update(confirm, frame_dt);
-    ASSERT_TRUE(session.in_play);
+    ASSERT_TRUE(in_play(session));
     EXPECT_TRUE(session.arena.duel);
     EXPECT_EQ(session.arena.diggers.size(), 4u);
 
     auto play_round = [&](Arena arena) {
         session.arena = std::move(arena);
-        session.update(nothing, 0.05f);
-        EXPECT_EQ(current_screen(session), Screen::DuelRoundOver);
+        EXPECT_FALSE(session.update(nothing, 0.05f).save);  // duels record nothing
+        EXPECT_EQ(session.screen, Screen::DuelRoundOver);
         wait_out_guard(session);
-        session.update(confirm, frame_dt);
+        EXPECT_FALSE(session.update(confirm, frame_dt).save);
     };
     play_round(duel_won_by(2));
     EXPECT_EQ(session.duel_round, 1u);
@@ -416,11 +425,10 @@ TEST(SessionDuel, AMatchGoesToTheFirstDiggerWithThreeRoundWins) {
     play_round(duel_won_by(1));
     EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{0, 1, 2, 0}));
     EXPECT_EQ(session.duel_round, 4u);
-    EXPECT_TRUE(session.in_play);
+    EXPECT_TRUE(in_play(session));
     play_round(duel_won_by(2));
     EXPECT_EQ(session.duel_wins[2], 3u);
-    EXPECT_EQ(current_screen(session), Screen::Title);
-    EXPECT_FALSE(session.save_wanted);  // duels record nothing
+    EXPECT_EQ(session.screen, Screen::Title);
 
     // The next match starts from nothing.
     session.update(confirm, frame_dt);
@@ -456,8 +464,7 @@ Session in_room(Mode mode, std::size_t diggers = 1) {
     session.arena.creatures.clear();
     session.arena.diggers.resize(diggers, session.arena.diggers[0]);
     if (diggers > 1) {
-        session.arena.diggers[1].x = session.arena.diggers[1].prev_x = 5;
-        session.arena.diggers[1].y = session.arena.diggers[1].prev_y = 5;
+        session.arena.diggers[1].place({5, 5});
     }
     return session;
 }
@@ -505,11 +512,9 @@ TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
     fire.fire[1] = true;  // the second half's fire key steers player 1 in solo
     session.update(fire, 0.03f);
     EXPECT_TRUE(session.arena.charges.empty());
-    session.update(nothing, 0.03f);
+    EXPECT_EQ(events_of(session.update(nothing, 0.03f)), std::vector<Event>{Event::ChargeLit});
     ASSERT_EQ(session.arena.charges.size(), 1u);
-    EXPECT_EQ(session.events, std::vector<Event>{Event::ChargeLit});
-    session.update(nothing, 0.05f);
-    EXPECT_TRUE(session.events.empty());
+    EXPECT_EQ(session.update(nothing, 0.05f).events.size(), 0u);
     EXPECT_EQ(session.arena.charges.size(), 1u);  // the press was used up
 }
 
@@ -547,10 +552,9 @@ TEST(SessionSteps, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
     for (std::int32_t x = 3; x <= 6; ++x) arena.set_tile(x, 1, Tile::brick(Hidden::Nothing));
     arena.set_tile(1, 2, Tile::brick(Hidden::Nothing));
     arena.charges.push_back(Charge{2, 1, 1, 8, 0});
-    arena.diggers[0].x = arena.diggers[0].prev_x = 10;
-    arena.diggers[0].y = arena.diggers[0].prev_y = 10;
-    session.update(nothing, 0.05f);
-    EXPECT_EQ(session.events, (std::vector<Event>{Event::Explosion, Event::BrickBroken}));
+    arena.diggers[0].place({10, 10});
+    EXPECT_EQ(events_of(session.update(nothing, 0.05f)),
+              (std::vector<Event>{Event::Explosion, Event::BrickBroken}));
     EXPECT_EQ(session.arena.score, 5u);
 }
 
@@ -560,27 +564,22 @@ TEST(SessionSteps, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
     Session session = in_room(Mode::Solo);
     Arena arena = room(60, 12);
     Creature far_mite;
-    far_mite.x = far_mite.prev_x = 50;
-    far_mite.y = far_mite.prev_y = 5;
+    far_mite.place({50, 5});
     arena.creatures.push_back(far_mite);
     Creature near_wisp = far_mite;
     near_wisp.kind = CreatureKind::Wisp;
-    near_wisp.x = near_wisp.prev_x = 4;
+    near_wisp.place({4, 5});
     arena.creatures.push_back(near_wisp);
     session.arena = arena;
-    session.camera_x = 0.0f;
-    session.camera_y = 0.0f;
-    session.update(nothing, 0.05f);
-    EXPECT_NE(std::find(session.events.begin(), session.events.end(), Event::WispStep),
-              session.events.end());
-    EXPECT_EQ(std::find(session.events.begin(), session.events.end(), Event::CreatureStep),
-              session.events.end());
+    session.camera = {0.0f, 0.0f};
+    const FrameOutcome heard = session.update(nothing, 0.05f);
+    EXPECT_TRUE(heard.events.contains(Event::WispStep));
+    EXPECT_FALSE(heard.events.contains(Event::CreatureStep));
     // Moved into view, the mite is heard.
     session.arena.creatures = {far_mite};
-    session.arena.creatures[0].x = session.arena.creatures[0].prev_x = 19;
-    session.camera_x = 0.0f;
-    session.update(nothing, 0.05f);
-    EXPECT_EQ(session.events, std::vector<Event>{Event::CreatureStep});
+    session.arena.creatures[0].place({19, 5});
+    session.camera.x = 0.0f;
+    EXPECT_EQ(events_of(session.update(nothing, 0.05f)), std::vector<Event>{Event::CreatureStep});
 }
 
 TEST(SessionCamera, ASmallArenaIsCentredAndALargeOneFollowsTheDigger) {
@@ -617,15 +616,14 @@ TEST(SessionCamera, TheCameraGlidesDuringPlayAndJumpsOnAStart) {
     Digger& digger = session.arena.diggers[0];
     digger.x = digger.prev_x = 20;
     digger.y = digger.prev_y = 15;
-    session.camera_x = 0.0f;
-    session.camera_y = 0.0f;
+    session.camera = {0.0f, 0.0f};
     session.update(nothing, 0.1f);
     // k = 0.7 of the way in one frame of 0.1 s
-    EXPECT_NEAR(session.camera_x, 168.0f * 0.7f, 1e-3f);
-    EXPECT_NEAR(session.camera_y, 160.0f * 0.7f, 1e-3f);
+    EXPECT_NEAR(session.camera.x, 168.0f * 0.7f, 1e-3f);
+    EXPECT_NEAR(session.camera.y, 160.0f * 0.7f, 1e-3f);
 
     session.update(restart, frame_dt);
-    EXPECT_EQ((CameraPos{session.camera_x, session.camera_y}), camera_target(session));
+    EXPECT_EQ(session.camera, camera_target(session));
 }
 
 TEST(SessionCamera, TwoPlayersAreFollowedAtTheirMiddleAndBotsAreNot) {

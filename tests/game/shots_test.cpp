@@ -187,7 +187,7 @@ TEST_F(Shots, TheSheetExportsTheNamedSprites) {
 
 TEST_F(Shots, TimeUpEndsTheLevelWithTheClockAtZero) {
     const Session session = session_after(5);
-    EXPECT_TRUE(session.in_play);
+    EXPECT_EQ(session.screen, Screen::Lost);
     EXPECT_EQ(session.level_index, 2u);
     EXPECT_EQ(session.arena.time_left, 0u);
     EXPECT_EQ(session.arena.outcome, Outcome::Lost);
@@ -198,7 +198,7 @@ TEST_F(Shots, TimeUpEndsTheLevelWithTheClockAtZero) {
 
 TEST_F(Shots, TheDuelRoundIsOverWithItsPanelShowing) {
     const Session session = session_after(16);
-    EXPECT_TRUE(session.in_play);
+    EXPECT_EQ(session.screen, Screen::DuelRoundOver);
     EXPECT_TRUE(session.arena.duel);
     EXPECT_EQ(session.arena.outcome, Outcome::Finished);
     EXPECT_GE(session.end_timer, 0.7f);
@@ -219,10 +219,9 @@ TEST_F(Shots, TheDuelRoundIsOverWithItsPanelShowing) {
 
 TEST_F(Shots, TheLastSceneIsTheNamingScreenOfTheSoloTitle) {
     const Session session = session_after(17);
-    EXPECT_FALSE(session.in_play);
-    EXPECT_FALSE(session.paused);
+    EXPECT_EQ(session.screen, Screen::Naming);
     EXPECT_EQ(session.progress.mode, Mode::Solo);
-    EXPECT_EQ(session.naming_text, std::optional<std::string>("ZUSEL"));
+    EXPECT_EQ(session.naming_text, "ZUSEL");
     // The player record stays the default one: nothing is saved or won.
     EXPECT_EQ(session.progress.name, "");
 }

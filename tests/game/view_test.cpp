@@ -103,23 +103,30 @@ class View : public ::testing::Test {
   protected:
     void paint() { draw_view(canvas, session, sprites()); }
 
+    // Ends the arena the way a step would: the outcome and the screen that shows it.
+    void decide(Outcome outcome) {
+        session.arena.outcome = outcome;
+        if (outcome == Outcome::Lost)
+            session.screen = Screen::Lost;
+        else if (outcome == Outcome::Finished)
+            session.screen = session.arena.duel ? Screen::DuelRoundOver : Screen::LevelWon;
+    }
+
     // A 30 × 20 arena of open floor inside a steel border, one digger at
     // (5, 5), no creatures; the camera at the top-left corner.
     void play_open_arena() {
-        session.in_play = true;
+        session.screen = Screen::Play;
         session.level_index = 0;
         Arena arena(30, 20, 1);
         for (std::int32_t y = 0; y < 20; ++y)
             for (std::int32_t x = 0; x < 30; ++x)
                 if (x == 0 || y == 0 || x == 29 || y == 19) arena.set_tile(x, y, Tile::steel());
         Digger digger;
-        digger.x = digger.prev_x = 5;
-        digger.y = digger.prev_y = 5;
+        digger.place({5, 5});
         arena.diggers.push_back(digger);
         arena.creatures.clear();
         session.arena = arena;
-        session.camera_x = 0.0f;
-        session.camera_y = 0.0f;
+        session.camera = {0.0f, 0.0f};
         session.tick_time = 0.0f;
         session.animation_time = 0.0f;
     }
@@ -162,13 +169,11 @@ TEST_F(View, ASmallArenaSitsCentredOnBlack) {
 TEST_F(View, TheCameraRoundsHalfPixelsAwayFromZero) {
     play_open_arena();
     session.arena.set_tile(4, 2, Tile::dirt());
-    session.camera_x = 40.5f;
-    session.camera_y = 7.5f;
+    session.camera = {40.5f, 7.5f};
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::dirt()), 64 - 41, 32 - 8 + 24));
 
-    session.camera_x = -0.5f;  // −1: cell 0 starts one pixel in
-    session.camera_y = 0.0f;
+    session.camera = {-0.5f, 0.0f};  // −1: cell 0 starts one pixel in
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::steel()), 1, 24));
     EXPECT_EQ(canvas.pixel(0, 30), black);
@@ -279,7 +284,7 @@ TEST_F(View, TheClockTurnsRedAndBlinksForItsLastTwentySeconds) {
     EXPECT_TRUE(
         shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
 
-    session.arena.outcome = Outcome::Lost;
+    decide(Outcome::Lost);
     paint();
     EXPECT_TRUE(
         shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", text_colour, hud_background));
@@ -324,7 +329,7 @@ TEST_F(View, TheOpenHatchIsAnnouncedWhileFloorOfThreeTIsEven) {
     session.animation_time = 0.7f;  // floor(2.1) is even again
     paint();
     EXPECT_TRUE(shows(canvas, 47, 13, "LUKE OFFEN!", gold, hud_background));
-    session.arena.outcome = Outcome::Finished;
+    decide(Outcome::Finished);
     paint();
     EXPECT_EQ(canvas.pixel(50, 15), hud_background);
 }
@@ -349,7 +354,7 @@ TEST_F(View, ADuelShowsRoundClockAndEveryDiggersWins) {
 
 TEST_F(View, TheResultPanelWaitsSevenTenthsOfASecond) {
     play_open_arena();
-    session.arena.outcome = Outcome::Lost;
+    decide(Outcome::Lost);
     session.arena.diggers[0].state = DiggerState::Dead;
     session.end_timer = 0.69f;
     paint();
@@ -377,7 +382,7 @@ TEST_F(View, TheResultPanelWaitsSevenTenthsOfASecond) {
 
 TEST_F(View, PauseShowsAtOnceAndComesBeforeTheResult) {
     play_open_arena();
-    session.paused = true;
+    session.screen = Screen::Pause;
     paint();
     EXPECT_TRUE(inked(canvas, centred_x("PAUSE", 2), 97, "PAUSE", text_colour, 2));
     EXPECT_TRUE(inked(canvas, centred_x("P: WEITER", 1), 119, "P: WEITER", text_colour));
@@ -390,7 +395,7 @@ TEST_F(View, PauseShowsAtOnceAndComesBeforeTheResult) {
 
 TEST_F(View, AWonLevelShowsScoreAndBest) {
     play_open_arena();
-    session.arena.outcome = Outcome::Finished;
+    decide(Outcome::Finished);
     session.arena.diggers[0].state = DiggerState::Escaped;
     session.arena.score = 730;
     session.progress.best = {900};
@@ -415,7 +420,7 @@ TEST_F(View, AWonLevelShowsScoreAndBest) {
 TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
     session.progress.mode = Mode::DuelSolo;
     session.start_level(0);
-    session.arena.outcome = Outcome::Finished;
+    decide(Outcome::Finished);
     session.end_timer = 1.0f;
 
     session.duel_wins = {2, 0, 1, 0};
@@ -499,6 +504,7 @@ TEST_F(View, ALockedLevelIsGreyAndCannotBeStarted) {
 }
 
 TEST_F(View, NamingShowsTheTextWithABlinkingCursor) {
+    session.screen = Screen::Naming;
     session.naming_text = "ZUS";
     paint();
     EXPECT_TRUE(inked(canvas, centred_x("NAME: ZUS<", 1), 86, "NAME: ZUS<", gold));
@@ -544,19 +550,17 @@ TEST_F(View, TheDuelChoiceNamesThePlaceAndTheWinsNeeded) {
 TEST_F(View, ConnectedPadsAreCountedTopRight) {
     paint();
     const Canvas without = canvas;
-    session.gamepads = 2;
-    session.pro_controllers = 2;
+    session.pads = {2, 2};
     paint();
     EXPECT_TRUE(
         inked(canvas, 314 - text_width("2 PRO CONTROLLER"), 5, "2 PRO CONTROLLER", text_colour));
-    session.pro_controllers = 1;
+    session.pads.pro_controllers = 1;
     paint();
     EXPECT_TRUE(inked(canvas, 314 - text_width("2 GAMEPADS"), 5, "2 GAMEPADS", text_colour));
-    session.gamepads = 1;
-    session.pro_controllers = 0;
+    session.pads = {1, 0};
     paint();
     EXPECT_TRUE(inked(canvas, 314 - text_width("1 GAMEPAD"), 5, "1 GAMEPAD", text_colour));
-    session.gamepads = 0;
+    session.pads.gamepads = 0;
     paint();
     EXPECT_TRUE(canvases_equal(canvas, without));
 }
@@ -582,16 +586,15 @@ TEST_F(View, EveryPixelIsPaintedAndPaintingTwiceGivesTheSamePicture) {
     session.start_level(0);
     check("small level");
     session.start_level(39);
-    session.camera_x = 123.4f;
-    session.camera_y = 56.7f;
+    session.camera = {123.4f, 56.7f};
     check("large level");
-    session.arena.outcome = Outcome::Lost;
+    decide(Outcome::Lost);
     session.end_timer = 1.0f;
     check("lost level");
     session.progress.mode = Mode::DuelPair;
     session.start_level(0);
     check("duel");
-    session.in_play = false;
+    session.screen = Screen::Naming;
     session.naming_text = "";
     check("naming");
 }

@@ -55,14 +55,14 @@ Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_
                 tile = Tile::pickup(static_cast<PickupKind>(item));
             else if (ch >= '1' && ch <= '4') {
                 if (diggers.contains(ch - '1')) panic("digger drawn twice");
-                diggers[ch - '1'] = Digger{.x = x, .y = y, .prev_x = x, .prev_y = y};
-            } else if (const auto kind = creature_letters.find(ch); kind != std::string_view::npos)
-                a.creatures.push_back({.x = x,
-                                       .y = y,
-                                       .prev_x = x,
-                                       .prev_y = y,
-                                       .kind = static_cast<CreatureKind>(kind)});
-            else if (ch == '*')
+                diggers[ch - '1'].place({x, y});
+            } else if (const auto kind = creature_letters.find(ch);
+                       kind != std::string_view::npos) {
+                Creature creature;
+                creature.place({x, y});
+                creature.kind = static_cast<CreatureKind>(kind);
+                a.creatures.push_back(creature);
+            } else if (ch == '*')
                 a.charges.push_back({.x = x, .y = y});
             else if (ch != '.')
                 panic(std::string("unknown arena picture character '") + ch + "'");

@@ -24,6 +24,20 @@ namespace zobra::testing {
 inline DiggerInput go(Dir d) { return {.dir = d}; }
 inline constexpr DiggerInput drop{.drop = true};
 
+// A digger or creature standing still on (x, y).
+inline Digger digger_at(std::int32_t x, std::int32_t y) {
+    Digger d;
+    d.place({x, y});
+    return d;
+}
+inline Creature creature_at(std::int32_t x, std::int32_t y,
+                            CreatureKind kind = CreatureKind::Mite) {
+    Creature c;
+    c.place({x, y});
+    c.kind = kind;
+    return c;
+}
+
 // Builds the arena the rows show (all rows the same length). Diggers are
 // ordered by their digit; creatures and charges by reading order; creatures
 // face `Up` and every mover stands still. Anything else panics.
