@@ -61,6 +61,7 @@ struct App {
     Session session;
     Canvas canvas;
     SpriteSet sprites;
+    SaveStore* save = nullptr;               // the run's save, holding its lock
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
     PadList& procon_pads;                    // filled by the Pro Controller driver
     InputCollector input;
@@ -178,7 +179,7 @@ void run_frame(App& app) {
     // saving at exit.
     if (app.session.save_wanted) {
         app.session.save_wanted = false;
-        save_progress(app.session.progress);
+        app.save->save(app.session.progress);
     }
     if (app.session.leave) {
         app.session.leave = false;
@@ -279,7 +280,8 @@ void run() {
 
     log_start("loading the save and drawing the sprites");
     const Clock::time_point start = Clock::now();
-    Session session(load_progress());
+    SaveStore& save = *new SaveStore(save_path());
+    Session session(save.load());
     SpriteSet sprites = build_sprite_set();
 
     // The driver's thread shares the list for the whole run and is never
@@ -299,6 +301,7 @@ void run() {
     // Held for the whole run: the process ends without tearing anything down.
     App& app = *new App(std::move(session), std::move(sprites), pro_controllers,
                         std::move(gamepads), start);
+    app.save = &save;
 
     log_start("game set up, reaching for the window system");
     reach_window_system();
