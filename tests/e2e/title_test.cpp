@@ -97,6 +97,15 @@ TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
         [&] { return read_file(save).find(R"("all_open":true)") != std::string::npos; }, 10s))
         << read_file(save);
     EXPECT_EQ(read_file(save).find(R"({"solved":0,)"), 0u);
+    // The broken bytes are kept beside the new save, and the game says where.
+    const std::filesystem::path broken = folder.path() / "save.broken.json";
+    EXPECT_EQ(read_file(broken), R"({"solved":3})");
+    const std::string kept =
+        "kept the save that could not be read: moved " + save.string() + " to " + broken.string();
+    EXPECT_NE(game.error_output().find("\n" + kept + "\n"), std::string::npos)
+        << game.error_output();
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    EXPECT_NE(std::find(log.begin(), log.end(), kept), log.end());
 
     press_keys(x.display(), window->id, {"Escape"});
     const Ending ending = game.wait(30s);
