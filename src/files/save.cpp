@@ -1,8 +1,11 @@
 #include "files/save.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +15,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "files/log.h"
@@ -304,13 +309,18 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
                 return true;
             }
             case Field::BestEntry:
-            case Field::ProfileBestEntry:
+            case Field::ProfileBestEntry: {
                 if (value.kind != Scalar::Unsigned ||
                     value.number > std::numeric_limits<std::uint32_t>::max())
                     return wrong(field, {});
-                (field == Field::BestEntry ? progress.best : profile->best)
-                    .push_back(static_cast<std::uint32_t>(value.number));
+                std::vector<std::uint32_t>& best =
+                    field == Field::BestEntry ? progress.best : profile->best;
+                if (best.size() == save_best_entries_max)
+                    return fail("\"best\" holds more than " +
+                                std::to_string(save_best_entries_max) + " entries");
+                best.push_back(static_cast<std::uint32_t>(value.number));
                 return true;
+            }
             case Field::MusicOff:
             case Field::AllOpen:
                 if (value.kind != Scalar::Bool) return wrong(field, "true or false");
@@ -319,6 +329,9 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
             case Field::Name:
             case Field::ProfileName:
                 if (value.kind != Scalar::String) return wrong(field, "a string");
+                if (value.text.size() > save_name_bytes_max)
+                    return fail("\"name\" is longer than " + std::to_string(save_name_bytes_max) +
+                                " bytes");
                 (field == Field::Name ? progress.name : profile->name) = value.text;
                 return true;
             case Field::Mode: {
@@ -362,6 +375,9 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
                 frames_.push_back(Frame(array ? Frame::ProgressArray : Frame::ProgressObject));
                 return true;
             case Field::Profile:
+                if (progress.others.size() == save_others_max)
+                    return fail("\"others\" holds more than " + std::to_string(save_others_max) +
+                                " players");
                 progress.others.emplace_back();
                 frames_.push_back(Frame(array ? Frame::ProfileArray : Frame::ProfileObject));
                 return true;
@@ -435,24 +451,116 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
     std::vector<Frame> frames_;
 };
 
-// The whole file, or nothing when it cannot be opened or read.
-std::optional<std::string> read_file(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+// Closes a descriptor when it goes out of scope.
+struct FileCloser {
+    int fd;
+    ~FileCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// What reading the save found: its text, or why there is none.
+struct ReadFault {
+    bool missing = false;  // nothing there, as on a first start
+    std::string fault;     // otherwise what stood in the way
+};
+
+// The whole file, when it is a regular file of at most `save_bytes_max`
+// bytes. It is opened without waiting, so that a pipe or a device named by
+// mistake is looked at and refused rather than waited on or read forever.
+std::variant<std::string, ReadFault> read_save(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return ReadFault{true, {}};
+        return ReadFault{false, std::strerror(errno)};
+    }
+    const FileCloser closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return ReadFault{false, std::strerror(errno)};
+    if (!S_ISREG(info.st_mode)) return ReadFault{false, "not a regular file"};
+    const std::string too_large =
+        "larger than " + std::to_string(save_bytes_max / 1024 / 1024) + " MiB";
+    if (static_cast<std::uintmax_t>(info.st_size) > save_bytes_max)
+        return ReadFault{false, too_large};
+    // The file may still grow while it is read; one byte past the limit
+    // is enough to know.
     std::string text;
     char chunk[4096];
-    for (;;) {
+    while (text.size() <= save_bytes_max) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0) break;
+        if (got < 0) return ReadFault{false, std::strerror(errno)};
+        if (got == 0) return text;
         text.append(chunk, static_cast<std::size_t>(got));
     }
+    return ReadFault{false, too_large};
+}
+
+// Follows `path` while it names a link, so that the save is written where
+// the link points and the link stays. Gives the system's error text when the
+// links go round in circles or one cannot be read.
+std::optional<std::string> follow_links(fs::path& path) {
+    constexpr int hops_max = 40;  // as the system itself allows
+    for (int hop = 0; hop < hops_max; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+        std::error_code error;
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) return error.message();
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return std::strerror(ELOOP);
+}
+
+// Whether something other than a regular file stands at `path`, and what
+// to say about it. Only a regular file may be replaced by a save.
+std::optional<std::string> not_a_file(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return std::nullopt;
+    return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+}
+
+// Creates or truncates the file and writes all of `bytes`, flushed to the
+// disk so that the rename never publishes a file whose content is still in
+// flight. Gives the system's error text on failure. A link or a pipe left
+// where the temporary file goes is refused, not written through.
+std::optional<std::string> write_file(const fs::path& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return std::strerror(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return "not a regular file";
+    }
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            const int error = written < 0 ? errno : EIO;
+            ::close(fd);
+            return std::strerror(error);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) return std::strerror(errno);
+    return std::nullopt;
+}
+
+// Makes a rename in `folder` last through a power cut; where the system
+// cannot, the save is still whole, only perhaps the older one.
+void sync_folder(const fs::path& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
     ::close(fd);
-    return text;
+}
+
+// One line on the error stream and the same in the log.
+void tell(const std::string& line) {
+    report_error(line);
+    log_line(line);
 }
 
 }  // namespace
@@ -497,6 +605,9 @@ std::string encode_progress(const Progress& progress) {
 }
 
 std::variant<Progress, std::string> decode_progress(std::string_view text) {
+    if (!valid_utf8(text)) return std::string("not valid UTF-8");
+    // The parser would take a NUL byte for the end of the text.
+    if (text.find('\0') != std::string_view::npos) return std::string("the file holds a NUL byte");
     ProgressReader reader;
     if (!nlohmann::json::sax_parse(text.begin(), text.end(), &reader)) {
         if (reader.fault.empty()) reader.fault = "the save is not a valid record";
@@ -514,61 +625,111 @@ fs::path temporary_save_path(const fs::path& path) {
     return temporary;
 }
 
-Progress load_progress() {
-    const std::optional<fs::path> path = save_path();
-    if (!path) return Progress{};
-    const std::optional<std::string> text = read_file(*path);
-    if (!text || !valid_utf8(*text)) return Progress{};
-    std::variant<Progress, std::string> decoded = decode_progress(*text);
-    if (std::string* fault = std::get_if<std::string>(&decoded)) {
-        report_error("save could not be read (" + *fault + "): starting over");
-        return Progress{};
-    }
-    return std::get<Progress>(std::move(decoded));
+fs::path broken_save_path(const fs::path& path) {
+    if (!path.has_filename()) return path;
+    fs::path broken = path;
+    broken.replace_filename(path.stem().string() + ".broken" + path.extension().string());
+    return broken;
 }
 
-namespace {
-
-// Creates or truncates the file and writes all of `bytes`, flushed to the
-// disk so that the rename never publishes a file whose content is still in
-// flight. Gives the system's error text on failure.
-std::optional<std::string> write_file(const fs::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return std::strerror(errno);
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            const int error = written < 0 ? errno : EIO;
-            ::close(fd);
-            return std::strerror(error);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) return std::strerror(errno);
-    return std::nullopt;
+fs::path save_lock_path(const fs::path& path) {
+    fs::path lock = path;
+    lock += ".lock";
+    return lock;
 }
 
-}  // namespace
+SaveStore::SaveStore(std::optional<fs::path> path) : path_(std::move(path)) {}
 
-void save_progress(const Progress& progress) {
-    const std::string bytes = encode_progress(progress);
-    const std::optional<fs::path> path = save_path();
-    if (!path) {
-        report_error("could not save: no place to save");
+SaveStore::~SaveStore() {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+}
+
+void SaveStore::take_lock() {
+    if (lock_ != Lock::NotTaken || !path_) return;
+    // The lock sits beside the file the save really is, so that copies
+    // reaching it through different links still meet. Where no save can be
+    // written there is nothing to lock; saving will say why.
+    fs::path target = *path_;
+    if (follow_links(target) || !target.has_filename() || not_a_file(target)) return;
+    if (target.has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(target.parent_path(), error);
+        if (error) return;
+    }
+    const int fd = ::open(save_lock_path(target).c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        lock_fd_ = fd;
+        lock_ = Lock::Held;
         return;
     }
+    const int error = errno;
+    ::close(fd);
+    // A file system without locks cannot tell copies apart; this copy saves
+    // as if it were alone rather than never.
+    if (error != EWOULDBLOCK) return;
+    lock_ = Lock::HeldElsewhere;
+    tell("another copy of the game holds the save " + path_->string() +
+         ": this copy plays on without saving");
+}
+
+Progress SaveStore::load() {
+    if (!path_) return Progress{};
+    take_lock();
+    std::variant<std::string, ReadFault> read = read_save(*path_);
+    std::string fault;
+    if (const ReadFault* problem = std::get_if<ReadFault>(&read)) {
+        if (problem->missing) return Progress{};
+        fault = problem->fault;
+    } else {
+        std::variant<Progress, std::string> decoded = decode_progress(std::get<std::string>(read));
+        if (Progress* progress = std::get_if<Progress>(&decoded)) return std::move(*progress);
+        fault = std::get<std::string>(decoded);
+    }
+    report_error("save could not be read (" + fault + "): starting over");
+    move_aside_ = true;
+    return Progress{};
+}
+
+SaveOutcome SaveStore::save(const Progress& progress) {
+    const std::string bytes = encode_progress(progress);
+    if (!path_) {
+        report_error("could not save: no place to save");
+        return SaveOutcome::Failed;
+    }
+    take_lock();
+    if (lock_ == Lock::HeldElsewhere) return SaveOutcome::LeftToOtherCopy;
     const auto failed = [&](const std::string& error) {
-        report_error("could not save: " + path->string() + ": " + error);
+        report_error("could not save: " + path_->string() + ": " + error);
+        return SaveOutcome::Failed;
     };
-    if (path->has_parent_path()) {
+
+    fs::path target = *path_;
+    if (std::optional<std::string> error = follow_links(target)) return failed(*error);
+    if (target.has_parent_path()) {
         std::error_code error;
-        fs::create_directories(path->parent_path(), error);
+        fs::create_directories(target.parent_path(), error);
         if (error) return failed(error.message());
     }
-    const fs::path temporary = temporary_save_path(*path);
+    if (std::optional<std::string> error = not_a_file(target)) return failed(*error);
+    const fs::path temporary = temporary_save_path(target);
     if (std::optional<std::string> error = write_file(temporary, bytes)) return failed(*error);
-    if (std::rename(temporary.c_str(), path->c_str()) != 0) return failed(std::strerror(errno));
+
+    // The file this run could not read is kept, once, before anything is
+    // written over it: whatever it held may still be worth rescuing.
+    if (move_aside_) {
+        const fs::path broken = broken_save_path(target);
+        if (std::rename(target.c_str(), broken.c_str()) == 0)
+            tell("kept the save that could not be read: moved " + target.string() + " to " +
+                 broken.string());
+        else if (errno != ENOENT)
+            return failed(std::strerror(errno));
+        move_aside_ = false;
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) return failed(std::strerror(errno));
+    sync_folder(target.parent_path());
+    return SaveOutcome::Written;
 }
 
 }  // namespace zobra

@@ -19,6 +19,7 @@ struct Game {
     Canvas canvas;
     SpriteSet sprites;
     FrameTimer timer;
+    bool save_failed = false;  // the last save did not reach the disk: the title says so
 
     // The progress as loaded, the sprites built, the clock started at `start`.
     Game(Progress progress, Instant start);

@@ -564,11 +564,17 @@ void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites)
 
 }  // namespace
 
-void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
-    if (shows_arena(session.screen))
+void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites,
+               const ShellNotices& notices) {
+    if (shows_arena(session.screen)) {
         draw_play(canvas, session, sprites);
-    else
-        draw_title(canvas, session, sprites);
+        return;
+    }
+    draw_title(canvas, session, sprites);
+    // On the steel strip along the bottom, where nothing else is written.
+    if (notices.save_failed)
+        draw_text_centred(canvas, screen_height - tile_pixels / 2, "SPEICHERN GEHT NICHT", warning,
+                          1);
 }
 
 }  // namespace zobra

@@ -9,9 +9,16 @@
 
 namespace zobra {
 
+// What the platform has to tell the player beyond the session.
+struct ShellNotices {
+    bool save_failed = false;  // the last save did not reach the disk
+};
+
 // Paints the whole current screen: the title (menu, player, level or duel
-// choice, help) when the session is not in play, otherwise the arena around
-// the camera with the heads-up display and, when due, a result or pause panel.
-void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites);
+// choice, help, and "SPEICHERN GEHT NICHT" while saving fails) on the title
+// and naming screens, otherwise the arena around the camera with the
+// heads-up display and, when due, a result or pause panel.
+void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites,
+               const ShellNotices& notices = {});
 
 }  // namespace zobra

@@ -44,9 +44,10 @@ constexpr int window_min_height = 200;
 
 // The long-lived state the event handlers share.
 struct App {
-    App(Progress loaded, Instant start, std::optional<GamepadLibrary> pads)
-        : game(std::move(loaded), start), gamepads(std::move(pads)), pacer(start) {}
+    App(SaveStore& store, Progress loaded, Instant start, std::optional<GamepadLibrary> pads)
+        : save(store), game(std::move(loaded), start), gamepads(std::move(pads)), pacer(start) {}
 
+    SaveStore& save;  // the run's save, holding its lock
     Game game;
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
     PadList procon_pads;                     // filled by the Pro Controller driver
@@ -163,7 +164,7 @@ void run_frame(App& app) {
 
     // Every change is written in the frame it happened in; there is no
     // saving at exit.
-    if (outcome.save) save_progress(progress);
+    if (outcome.save) app.game.save_failed = app.save.save(progress) == SaveOutcome::Failed;
     if (outcome.leave) {
         log_start("leaving by the title");
         app.exit_requested = true;
@@ -257,7 +258,8 @@ void run() {
 
     log_start("loading the save and drawing the sprites");
     const Instant start = Clock::now();
-    Progress progress = load_progress();
+    SaveStore& save = *new SaveStore(save_path());
+    Progress progress = save.load();
 
     std::string error;
     std::optional<GamepadLibrary> gamepads = GamepadLibrary::start(&log_line, error);
@@ -269,7 +271,7 @@ void run() {
     }
 
     // Held for the whole run: the process ends without tearing anything down.
-    App& app = *new App(std::move(progress), start, std::move(gamepads));
+    App& app = *new App(save, std::move(progress), start, std::move(gamepads));
 
     log_start("game set up, reaching for the window system");
     reach_window_system();

@@ -72,6 +72,46 @@ TEST(GameTitle, MusicKeySavesAtOnceAndEscLeavesByTheTitle) {
               static_cast<std::ptrdiff_t>(log.size()));
 }
 
+// Whether the steel strip along the bottom of the title (canvas rows 192 …
+// 199, three window rows each at 960 × 600) holds the warning red.
+bool bottom_strip_warns(const Picture& picture) {
+    for (int y = 192 * 3; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (picture.at(x, y) == 0xFF6060) return true;
+    return false;
+}
+
+TEST(GameTitle, AFailedSaveIsShownOnTheTitleUntilASaveSucceeds) {
+    Xvfb x;
+    GameFolder folder;
+    // The save's folder cannot be made while a file stands in its place.
+    const std::filesystem::path blocker = folder.path() / "saves";
+    std::ofstream(blocker) << "in the way";
+    const std::filesystem::path save = blocker / "save.json";
+    std::map<std::string, std::string> env = x.environment();
+    env["ZOBRA_SAVE"] = save.string();
+    Process game(folder.executable(), env, folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually([&] { return screenshot(x.display(), window->id).width == 960; }, 30s));
+    EXPECT_FALSE(bottom_strip_warns(screenshot(x.display(), window->id)));
+
+    press_keys(x.display(), window->id, {"m"});
+    ASSERT_TRUE(eventually(
+        [&] { return game.error_output().find("could not save: ") != std::string::npos; }, 10s));
+    EXPECT_TRUE(eventually(
+        [&] { return bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
+
+    std::filesystem::remove(blocker);
+    press_keys(x.display(), window->id, {"m"});
+    ASSERT_TRUE(eventually([&] { return read_file(save) == default_save; }, 10s));
+    EXPECT_TRUE(eventually(
+        [&] { return !bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
+
+    press_keys(x.display(), window->id, {"Escape"});
+    EXPECT_TRUE(game.wait(30s).exited);
+}
+
 TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
     Xvfb x;
     GameFolder folder;
@@ -97,6 +137,15 @@ TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
         [&] { return read_file(save).find(R"("all_open":true)") != std::string::npos; }, 10s))
         << read_file(save);
     EXPECT_EQ(read_file(save).find(R"({"solved":0,)"), 0u);
+    // The broken bytes are kept beside the new save, and the game says where.
+    const std::filesystem::path broken = folder.path() / "save.broken.json";
+    EXPECT_EQ(read_file(broken), R"({"solved":3})");
+    const std::string kept =
+        "kept the save that could not be read: moved " + save.string() + " to " + broken.string();
+    EXPECT_NE(game.error_output().find("\n" + kept + "\n"), std::string::npos)
+        << game.error_output();
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    EXPECT_NE(std::find(log.begin(), log.end(), kept), log.end());
 
     press_keys(x.display(), window->id, {"Escape"});
     const Ending ending = game.wait(30s);

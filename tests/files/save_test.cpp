@@ -2,12 +2,18 @@
 
 #include "files/save.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -27,6 +33,19 @@ std::string read_file(const fs::path& path) {
 
 void write_file(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// One run's worth of loading or saving, as a copy of the game that starts,
+// does this one thing and ends.
+Progress load_progress() { return SaveStore(save_path()).load(); }
+SaveOutcome save_progress(const Progress& progress) {
+    return SaveStore(save_path()).save(progress);
+}
+
+std::string repeat(const std::string& text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i) all += text;
+    return all;
 }
 
 // Each test gets its own directory and an environment with none of the
@@ -84,7 +103,7 @@ TEST_F(SaveFile, AFirstStartReadsNothingSaysNothingAndSavesTheDefaultLine) {
     use_save(dir / "save.json");
     ::testing::internal::CaptureStderr();
     const Progress loaded = load_progress();
-    save_progress(loaded);
+    EXPECT_EQ(save_progress(loaded), SaveOutcome::Written);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(loaded, Progress{});
     const std::string written = read_file(dir / "save.json");
@@ -145,7 +164,7 @@ TEST_F(SaveFile, ThePlaceComesFromZobraSaveThenXdgThenAppDataThenHome) {
 TEST_F(SaveFile, WithNoPlaceTheGameStartsFreshAndSavingSaysSo) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(load_progress(), Progress{});
-    save_progress(Progress{});
+    EXPECT_EQ(save_progress(Progress{}), SaveOutcome::Failed);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "could not save: no place to save\n");
 }
 
@@ -164,20 +183,39 @@ TEST_F(SaveFile, TheTemporaryFileSwapsTheExtensionForJsonTmp) {
     EXPECT_EQ(temporary_save_path("/x/progress"), fs::path("/x/progress.json.tmp"));
     EXPECT_EQ(temporary_save_path("/x/a.tar.gz"), fs::path("/x/a.tar.json.tmp"));
 
-    // Seen on disk when the rename cannot happen: the save path is a directory.
+    // A folder where the save should be is never written to nor beside.
     fs::create_directory(dir / "progress.dat");
     use_save(dir / "progress.dat");
     ::testing::internal::CaptureStderr();
-    save_progress(Progress{});
-    const std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(read_file(dir / "progress.json.tmp"), first_save);  // left behind
-    EXPECT_TRUE(errors.starts_with("could not save: " + (dir / "progress.dat").string() + ": "))
-        << errors;
+    EXPECT_EQ(save_progress(Progress{}), SaveOutcome::Failed);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "could not save: " + (dir / "progress.dat").string() + ": Is a directory\n");
+    EXPECT_FALSE(fs::exists(dir / "progress.json.tmp"));
+    EXPECT_FALSE(fs::exists(dir / "progress.dat.lock"));
 
     use_save(dir / "progress");
-    save_progress(Progress{});
+    EXPECT_EQ(save_progress(Progress{}), SaveOutcome::Written);
     EXPECT_EQ(read_file(dir / "progress"), first_save);
+    EXPECT_FALSE(fs::exists(dir / "progress.json.tmp"));
     EXPECT_FALSE(fs::exists(dir / "progress.json.tmp.tmp"));
+}
+
+TEST_F(SaveFile, TheBrokenAndLockFilesAreNamedAfterTheSave) {
+    const struct {
+        const char* save;
+        const char* broken;
+        const char* lock;
+    } names[] = {
+        {"/x/save.json", "/x/save.broken.json", "/x/save.json.lock"},
+        {"/x/progress.dat", "/x/progress.broken.dat", "/x/progress.dat.lock"},
+        {"/x/progress", "/x/progress.broken", "/x/progress.lock"},
+        {"/x/a.tar.gz", "/x/a.tar.broken.gz", "/x/a.tar.gz.lock"},
+        {"save.json", "save.broken.json", "save.json.lock"},
+    };
+    for (const auto& name : names) {
+        EXPECT_EQ(broken_save_path(name.save), fs::path(name.broken));
+        EXPECT_EQ(save_lock_path(name.save), fs::path(name.lock));
+    }
 }
 
 TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
@@ -186,7 +224,7 @@ TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
     write_file(dir / "blocker", "x");
     use_save(dir / "blocker/zobra/save.json");
     ::testing::internal::CaptureStderr();
-    save_progress(Progress{});
+    EXPECT_EQ(save_progress(Progress{}), SaveOutcome::Failed);
     EXPECT_EQ(
         ::testing::internal::GetCapturedStderr(),
         "could not save: " + (dir / "blocker/zobra/save.json").string() + ": Not a directory\n");
@@ -199,7 +237,7 @@ TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
     fs::create_directory(dir / "save.json.tmp");
     progress.solved = 10;
     ::testing::internal::CaptureStderr();
-    save_progress(progress);
+    EXPECT_EQ(save_progress(progress), SaveOutcome::Failed);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "could not save: " + (dir / "save.json").string() + ": Is a directory\n");
     EXPECT_EQ(load_progress().solved, 9u);
@@ -210,30 +248,300 @@ TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
 
 TEST_F(SaveFile, ASaveThatDoesNotParseIsReportedAndLeftAloneUntilTheNextSave) {
     const std::string broken = R"({"solved":2,"best":[1,2)";
-    Progress loaded;
-    const std::string errors = load_text(broken, loaded);
+    write_file(dir / "save.broken.json", "an older broken save");
+    use_save(dir / "save.json");
+    write_file(dir / "save.json", broken);
+    SaveStore store(save_path());
+    ::testing::internal::CaptureStderr();
+    Progress loaded = store.load();
+    std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(errors.starts_with("save could not be read (")) << errors;
     EXPECT_TRUE(errors.ends_with("): starting over\n")) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
     EXPECT_EQ(loaded, Progress{});
     EXPECT_EQ(read_file(dir / "save.json"), broken);
-    save_progress(loaded);
+
+    // The first save keeps the broken bytes beside it and says so once.
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(store.save(loaded), SaveOutcome::Written);
+    loaded.solved = 1;
+    EXPECT_EQ(store.save(loaded), SaveOutcome::Written);
+    errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors, "kept the save that could not be read: moved " +
+                          (dir / "save.json").string() + " to " +
+                          (dir / "save.broken.json").string() + "\n");
+    EXPECT_EQ(read_file(dir / "save.json"), encode_progress(loaded));
+    EXPECT_EQ(read_file(dir / "save.broken.json"), broken);
+}
+
+TEST_F(SaveFile, AnUnreadableSaveIsKeptBesideTheFileALinkNames) {
+    // Too large to read, and reached through a link: the file itself moves
+    // aside in its own folder, and the link then names the new save.
+    const std::string huge(1024 * 1024 + 1, '{');
+    fs::create_directory(dir / "real");
+    write_file(dir / "real/progress.dat", huge);
+    fs::create_symlink(dir / "real/progress.dat", dir / "save.json");
+    use_save(dir / "save.json");
+    SaveStore store(save_path());
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(store.load(), Progress{});
+    EXPECT_EQ(store.save(Progress{}), SaveOutcome::Written);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fs::is_symlink(dir / "save.json"));
+    EXPECT_EQ(read_file(dir / "save.json"), first_save);
+    EXPECT_EQ(read_file(dir / "real/progress.broken.dat"), huge);
+    EXPECT_FALSE(fs::exists(dir / "save.broken.json"));
+}
+
+TEST_F(SaveFile, ABrokenSaveThatCannotBeMovedAsideIsNotWrittenOver) {
+    use_save(dir / "save.json");
+    write_file(dir / "save.json", "[");
+    // Something that no file can be renamed onto: a folder with a file in it.
+    fs::create_directories(dir / "save.broken.json/inside");
+    SaveStore store(save_path());
+    ::testing::internal::CaptureStderr();
+    store.load();
+    const SaveOutcome outcome = store.save(Progress{});
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome, SaveOutcome::Failed);
+    EXPECT_NE(errors.find("\ncould not save: " + (dir / "save.json").string() + ": "),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(read_file(dir / "save.json"), "[");
+
+    // Once there is room, the next change saves and keeps the old bytes.
+    fs::remove_all(dir / "save.broken.json");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(store.save(Progress{}), SaveOutcome::Written);
+    EXPECT_TRUE(::testing::internal::GetCapturedStderr().starts_with("kept the save"));
+    EXPECT_EQ(read_file(dir / "save.broken.json"), "[");
     EXPECT_EQ(read_file(dir / "save.json"), first_save);
 }
 
-TEST_F(SaveFile, UnreadableFilesGiveTheDefaultWithoutAWord) {
-    Progress loaded;
-    EXPECT_EQ(load_text("{\"solved\":1,\"best\":[],\"name\":\"\xC3\"}", loaded), "");
-    EXPECT_EQ(loaded, Progress{});
-    EXPECT_EQ(load_text("{\"solved\":1,\"best\":[],\"name\":\"\xED\xA0\x80\"}", loaded), "");
-    EXPECT_EQ(load_text("{\"solved\":1,\"best\":[],\"name\":\"\xC0\xAF\"}", loaded), "");
-
-    use_save(dir / "nowhere/save.json");
+TEST_F(SaveFile, OnlyTheFirstCopyOnASaveWritesItAndTheSecondSaysSoOnce) {
+    use_save(dir / "deeper/save.json");
+    std::optional<SaveStore> first(std::in_place, save_path());
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(load_progress(), Progress{});
-    use_save(dir);  // a directory cannot be read as a file
-    EXPECT_EQ(load_progress(), Progress{});
+    first->load();
+    // The lock is taken at loading, with the folder made for it.
+    EXPECT_TRUE(fs::exists(dir / "deeper/save.json.lock"));
+    EXPECT_FALSE(fs::exists(dir / "deeper/save.json"));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    Progress progress;
+    progress.solved = 3;
+    {
+        SaveStore second(save_path());
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(second.load(), Progress{});
+        EXPECT_TRUE(second.left_to_other_copy());
+        EXPECT_EQ(second.save(progress), SaveOutcome::LeftToOtherCopy);
+        EXPECT_EQ(second.save(progress), SaveOutcome::LeftToOtherCopy);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "another copy of the game holds the save " + (dir / "deeper/save.json").string() +
+                      ": this copy plays on without saving\n");
+        EXPECT_FALSE(fs::exists(dir / "deeper/save.json"));
+        EXPECT_EQ(first->save(progress), SaveOutcome::Written);
+    }
+    // A link to the same file leads to the same lock.
+    fs::create_symlink(dir / "deeper/save.json", dir / "link.json");
+    use_save(dir / "link.json");
+    {
+        SaveStore by_link(save_path());
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(by_link.load(), progress);
+        EXPECT_EQ(by_link.save(Progress{}), SaveOutcome::LeftToOtherCopy);
+        ::testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(read_file(dir / "deeper/save.json"), encode_progress(progress));
+
+    // A copy that starts after the first has ended saves again.
+    use_save(dir / "deeper/save.json");
+    first.reset();
+    SaveStore later(save_path());
+    EXPECT_EQ(later.load(), progress);
+    EXPECT_EQ(later.save(Progress{}), SaveOutcome::Written);
+    EXPECT_EQ(read_file(dir / "deeper/save.json"), first_save);
+}
+
+TEST_F(SaveFile, EverySaveThatCannotBeReadGivesTheOneMessageButAMissingOneIsSilent) {
+    // What reading found, by the fault in the message; "" for no message.
+    const auto fault = [&]() -> std::string {
+        ::testing::internal::CaptureStderr();
+        const Progress loaded = load_progress();
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(loaded, Progress{}) << errors;
+        if (errors.empty()) return "";
+        const std::string head = "save could not be read (";
+        const std::string tail = "): starting over\n";
+        EXPECT_TRUE(errors.starts_with(head) && errors.ends_with(tail)) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        return errors.substr(head.size(), errors.size() - head.size() - tail.size());
+    };
+    const auto with_text = [&](const std::string& text) {
+        use_save(dir / "save.json");
+        write_file(dir / "save.json", text);
+        return fault();
+    };
+    const std::string record = R"({"solved":1,"best":[]})";
+
+    // Not UTF-8: a cut sequence, a surrogate, an overlong slash.
+    EXPECT_EQ(with_text("{\"solved\":1,\"best\":[],\"name\":\"\xC3\"}"), "not valid UTF-8");
+    EXPECT_EQ(with_text("{\"solved\":1,\"best\":[],\"name\":\"\xED\xA0\x80\"}"), "not valid UTF-8");
+    EXPECT_EQ(with_text("{\"solved\":1,\"best\":[],\"name\":\"\xC0\xAF\"}"), "not valid UTF-8");
+    // A NUL byte does not end the text: what follows it still counts.
+    EXPECT_EQ(with_text(record + std::string(1, '\0') + "garbage"), "the file holds a NUL byte");
+    EXPECT_EQ(with_text(record + std::string(1, '\0')), "the file holds a NUL byte");
+    EXPECT_EQ(with_text(std::string(1, '\0') + record), "the file holds a NUL byte");
+
+    // Places that exist but are no file the game can read.
+    use_save(dir);
+    EXPECT_EQ(fault(), "not a regular file");
+    use_save("/dev/null");
+    EXPECT_EQ(fault(), "not a regular file");
+    fs::create_symlink("loop-b", dir / "loop-a");
+    fs::create_symlink("loop-a", dir / "loop-b");
+    use_save(dir / "loop-a");
+    EXPECT_EQ(fault(), "Too many levels of symbolic links");
+    if (geteuid() != 0) {  // file modes do not stop root
+        write_file(dir / "locked.json", record);
+        fs::permissions(dir / "locked.json", fs::perms::none);
+        use_save(dir / "locked.json");
+        EXPECT_EQ(fault(), "Permission denied");
+    }
+
+    // Missing: nothing to say on a first start.
+    use_save(dir / "nowhere/save.json");
+    EXPECT_EQ(fault(), "");
+    use_save(dir / "missing.json");
+    EXPECT_EQ(fault(), "");
+    fs::create_symlink("gone.json", dir / "dangling.json");
+    use_save(dir / "dangling.json");
+    EXPECT_EQ(fault(), "");
+}
+
+TEST_F(SaveFile, ASaveThatIsAPipeIsRefusedWithoutWaitingForAWriter) {
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    use_save(dir / "pipe");
+    ::testing::internal::CaptureStderr();
+    auto loading = std::async(std::launch::async, [] { return load_progress(); });
+    if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Let the stuck reader go so that the test can end.
+        const int writer = ::open((dir / "pipe").c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        loading.wait();
+        ::testing::internal::GetCapturedStderr();
+        FAIL() << "reading the save waited for a writer";
+    }
+    EXPECT_EQ(loading.get(), Progress{});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "save could not be read (not a regular file): starting over\n");
+}
+
+TEST_F(SaveFile, AFileOverOneMebibyteIsRefusedWhateverItHolds) {
+    // A valid record padded with spaces: only its size is wrong.
+    const std::string record = R"({"solved":4,"best":[]})";
+    const std::size_t limit = 1024 * 1024;
+    Progress loaded;
+    EXPECT_EQ(load_text(record + std::string(limit - record.size(), ' '), loaded), "");
+    EXPECT_EQ(loaded.solved, 4u);
+    EXPECT_EQ(load_text(record + std::string(limit + 1 - record.size(), ' '), loaded),
+              "save could not be read (larger than 1 MiB): starting over\n");
+    EXPECT_EQ(loaded, Progress{});
+}
+
+TEST_F(SaveFile, LoadedValuesAreBoundedGenerously) {
+    const auto list = [](std::size_t count) {
+        std::string text = "[";
+        for (std::size_t i = 0; i < count; ++i) text += i == 0 ? "7" : ",7";
+        return text + "]";
+    };
+    const auto profiles = [](std::size_t count) {
+        std::string text = "[";
+        for (std::size_t i = 0; i < count; ++i)
+            text += std::string(i == 0 ? "" : ",") + "[" + std::to_string(i + 1) + ",\"\",1,[]]";
+        return text + "]";
+    };
+    const std::string name_256(256, 'A');
+    const std::string name_257(257, 'A');
+    struct Case {
+        std::string text;
+        std::string fault;  // "" when the file loads
+    };
+    const Case cases[] = {
+        {R"({"solved":0,"best":[],"name":")" + name_256 + "\"}", ""},
+        {R"({"solved":0,"best":[],"name":")" + name_257 + "\"}",
+         "\"name\" is longer than 256 bytes"},
+        // Bytes count, not letters: 128 two-byte letters fit, 129 do not.
+        {"{\"solved\":0,\"best\":[],\"name\":\"" + repeat("\xC3\xA4", 128) + "\"}", ""},
+        {"{\"solved\":0,\"best\":[],\"name\":\"" + repeat("\\u00e4", 129) + "\"}",
+         "\"name\" is longer than 256 bytes"},
+        {R"({"solved":0,"best":[],"others":[[1,")" + name_257 + R"(",0,[]]]})",
+         "\"name\" is longer than 256 bytes"},
+        {R"({"solved":0,"best":)" + list(40) + "}", ""},
+        {R"({"solved":0,"best":)" + list(41) + "}", "\"best\" holds more than 40 entries"},
+        {R"({"solved":0,"best":[],"others":[[1,"",0,)" + list(40) + "]]}", ""},
+        {R"({"solved":0,"best":[],"others":[[1,"",0,)" + list(41) + "]]}",
+         "\"best\" holds more than 40 entries"},
+        {R"({"solved":0,"best":[],"others":)" + profiles(7) + "}", ""},
+        {R"({"solved":0,"best":[],"others":)" + profiles(8) + "}",
+         "\"others\" holds more than 7 players"},
+        // Any text is a name: controls, escapes and letters beyond ASCII.
+        {"{\"solved\":0,\"best\":[],\"name\":\"\\u0007\\t\xC3\xA4\x7F\"}", ""},
+    };
+    for (const Case& c : cases) {
+        Progress loaded;
+        const std::string errors = load_text(c.text, loaded);
+        EXPECT_EQ(errors, c.fault.empty()
+                              ? ""
+                              : "save could not be read (" + c.fault + "): starting over\n")
+            << c.text.substr(0, 80);
+        if (c.fault.empty()) {
+            EXPECT_EQ(std::get<Progress>(decode_progress(c.text)), loaded);
+        }
+    }
+}
+
+TEST_F(SaveFile, SavingWritesThroughLinksAndNeverReplacesWhatIsNoFile) {
+    Progress progress;
+    progress.solved = 5;
+    const std::string expected = encode_progress(progress);
+    const auto is_link = [](const fs::path& path) { return fs::is_symlink(path); };
+
+    // A link into another folder: the file there is replaced, beside it.
+    fs::create_directory(dir / "real");
+    write_file(dir / "real/target.json", first_save);
+    fs::create_symlink("real/target.json", dir / "save.json");
+    use_save(dir / "save.json");
+    EXPECT_EQ(load_progress(), Progress{});  // read through the link
+    save_progress(progress);
+    EXPECT_TRUE(is_link(dir / "save.json"));
+    EXPECT_EQ(read_file(dir / "real/target.json"), expected);
+    EXPECT_FALSE(fs::exists(dir / "save.json.tmp"));
+    EXPECT_EQ(load_progress(), progress);
+
+    // A chain of links, the last one dangling into a folder still to be made.
+    fs::create_symlink(dir / "later/made.json", dir / "second");
+    fs::create_symlink("second", dir / "first");
+    use_save(dir / "first");
+    save_progress(progress);
+    EXPECT_TRUE(is_link(dir / "first"));
+    EXPECT_TRUE(is_link(dir / "second"));
+    EXPECT_EQ(read_file(dir / "later/made.json"), expected);
+
+    // A pipe, named directly or through a link, is never replaced; nothing
+    // is left beside it.
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("pipe", dir / "to-pipe");
+    for (const char* name : {"pipe", "to-pipe"}) {
+        use_save(dir / name);
+        ::testing::internal::CaptureStderr();
+        save_progress(progress);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "could not save: " + (dir / name).string() + ": not a regular file\n");
+        EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+        EXPECT_FALSE(fs::exists(dir / "pipe.json.tmp"));
+    }
 }
 
 TEST_F(SaveFile, OnlySolvedAndBestAreRequiredAndTheRestTakeDefaults) {

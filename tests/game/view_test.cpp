@@ -599,6 +599,27 @@ TEST_F(View, EveryPixelIsPaintedAndPaintingTwiceGivesTheSamePicture) {
     check("naming");
 }
 
+TEST_F(View, AFailedSaveIsToldAlongTheBottomOfTheTitleAndNowhereElse) {
+    for (Screen screen : {Screen::Title, Screen::Naming}) {
+        session.screen = screen;
+        paint();
+        const Canvas plain = canvas;
+        draw_view(canvas, session, sprites(), {.save_failed = true});
+        EXPECT_TRUE(inked(canvas, centred_x("SPEICHERN GEHT NICHT", 1), 192,
+                          "SPEICHERN GEHT NICHT", warning));
+        // Only the steel strip along the bottom changes.
+        const std::size_t strip = 192 * canvas_width * 4;
+        EXPECT_TRUE(std::equal(plain.pixels.begin(), plain.pixels.begin() + strip,
+                               canvas.pixels.begin()));
+        EXPECT_FALSE(canvases_equal(plain, canvas));
+    }
+    session.start_level(0);
+    paint();
+    const Canvas play = canvas;
+    draw_view(canvas, session, sprites(), {.save_failed = true});
+    EXPECT_TRUE(canvases_equal(play, canvas));
+}
+
 TEST_F(View, ImpossibleChoicesStopTheGame) {
     session.level_index = 40;
     EXPECT_THROW(paint(), testing::PanicError);
