@@ -176,8 +176,9 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     frame.fire[0] = any_pressed(
         pressed, {Key::Space, Key::Enter, Key::NumpadEnter, Key::ControlRight, Key::ShiftRight});
     frame.fire[1] = any_pressed(pressed, {Key::KeyQ, Key::ControlLeft, Key::ShiftLeft});
-    frame.confirm = any_pressed(pressed, {Key::Space, Key::Enter, Key::NumpadEnter}) ||
-                    input.click || input.tap;
+    frame.confirm_typing =
+        any_pressed(pressed, {Key::Enter, Key::NumpadEnter}) || input.click || input.tap;
+    frame.confirm = frame.confirm_typing || any_pressed(pressed, {Key::Space});
     frame.restart = any_pressed(pressed, {Key::KeyR});
     frame.back = any_pressed(pressed, {Key::Escape});
     frame.pause = any_pressed(pressed, {Key::KeyP});
@@ -249,7 +250,8 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
             if (pad.dir != prev.dir) frame.pressed_dir[slot] = pad.dir;
         }
         if (rises(pad.drop, prev.drop) || rises(pad.face, prev.face)) frame.fire[slot] = true;
-        if (rises(pad.face, prev.face) || rises(pad.start, prev.start)) frame.confirm = true;
+        if (rises(pad.face, prev.face) || rises(pad.start, prev.start))
+            frame.confirm = frame.confirm_typing = true;
         if (rises(pad.start, prev.start)) frame.pause = true;
         if (rises(pad.select, prev.select)) frame.back = true;
     }

@@ -55,6 +55,9 @@ struct PadCounts {
 struct FrameInput {
     std::array<bool, 2> fire{};
     bool confirm = false;
+    // Confirm on a screen that takes typing: every confirm but Space, which
+    // a player typing a name may press without meaning to end it.
+    bool confirm_typing = false;
     bool restart = false;
     bool back = false;
     bool pause = false;

@@ -70,11 +70,11 @@ FrameOutcome Session::update(const FrameInput& input, float dt) {
     return out;
 }
 
-// Typing goes into the name; confirm keeps it, back drops it. Nothing else
-// happens while a name is typed.
+// Typing goes into the name; confirm keeps it (Space types, it does not
+// confirm), back drops it. Nothing else happens while a name is typed.
 void Session::update_naming(const FrameInput& input, FrameOutcome& out) {
     type_into_name(naming_text, input.typed, input.backspaces);
-    if (input.confirm) {
+    if (input.confirm_typing) {
         set_name(progress, naming_text);
         naming_text.clear();
         screen = Screen::Title;

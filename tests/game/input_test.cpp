@@ -118,7 +118,15 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
     FrameInput f = frame(input);
     EXPECT_TRUE(f.fire[0]);
     EXPECT_TRUE(f.confirm);
+    EXPECT_TRUE(f.confirm_typing);
     EXPECT_FALSE(f.fire[1]);
+
+    // Space confirms, but not where a name is typed.
+    press(input, Key::Space);
+    f = frame(input);
+    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.confirm);
+    EXPECT_FALSE(f.confirm_typing);
 
     press(input, Key::ShiftRight);
     press(input, Key::ControlLeft);
@@ -139,7 +147,8 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
 TEST(MouseAndTouch, AClickConfirmsOnce) {
     InputCollector input;
     input.left_click();
-    EXPECT_TRUE(frame(input).confirm);
+    const FrameInput f = frame(input);
+    EXPECT_TRUE(f.confirm && f.confirm_typing);
     EXPECT_FALSE(frame(input).confirm);
 }
 

@@ -30,7 +30,13 @@ FrameInput held(Dir dir, std::size_t slot = 0) {
     return input_with([&](FrameInput& f) { f.held_dir[slot] = dir; });
 }
 const FrameInput nothing{};
-const FrameInput confirm = input_with([](FrameInput& f) { f.confirm = true; });
+// Enter (or a click, a tap, a pad) and Space: both confirm, but Space types on
+// the naming screen.
+const FrameInput confirm = input_with([](FrameInput& f) { f.confirm = f.confirm_typing = true; });
+const FrameInput space = input_with([](FrameInput& f) {
+    f.confirm = true;
+    f.typed = " ";
+});
 const FrameInput back = input_with([](FrameInput& f) { f.back = true; });
 const FrameInput pause = input_with([](FrameInput& f) { f.pause = true; });
 const FrameInput restart = input_with([](FrameInput& f) { f.restart = true; });
@@ -225,7 +231,7 @@ TEST(SessionTitle, EscLeavesTheProgramAndTheNamingScreenTakesConfirmAndEsc) {
     EXPECT_FALSE(session.update(letter_m, frame_dt).save);
     EXPECT_FALSE(session.progress.music_off);
     FrameInput last_letter_and_enter = typed("a");
-    last_letter_and_enter.confirm = true;
+    last_letter_and_enter.confirm = last_letter_and_enter.confirm_typing = true;
     EXPECT_TRUE(session.update(last_letter_and_enter, frame_dt).save);
     EXPECT_EQ(session.progress.name, "ANMA");
     EXPECT_EQ(session.screen, Screen::Title);
@@ -240,6 +246,21 @@ TEST(SessionTitle, EscLeavesTheProgramAndTheNamingScreenTakesConfirmAndEsc) {
     EXPECT_EQ(session.naming_text, "");
 
     EXPECT_TRUE(session.update(back, frame_dt).leave);
+}
+
+TEST(SessionTitle, SpaceNeitherEndsANameNorGoesIntoIt) {
+    Session session(Progress{});
+    session.update(rename, frame_dt);
+    for (const char* text : {"A", "b", "-", "3"}) session.update(typed(text), frame_dt);
+    EXPECT_FALSE(session.update(space, frame_dt).save);
+    EXPECT_EQ(session.screen, Screen::Naming);
+    session.update(typed("x"), frame_dt);
+    EXPECT_TRUE(session.update(confirm, frame_dt).save);
+    EXPECT_EQ(session.progress.name, "AB3X");
+    EXPECT_EQ(session.screen, Screen::Title);
+    // On the title itself Space starts the level as ever.
+    session.update(space, frame_dt);
+    EXPECT_EQ(session.screen, Screen::Play);
 }
 
 TEST(SessionTitle, TabSwitchesPlayerAndShowsTheirNextLevel) {

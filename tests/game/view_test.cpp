@@ -605,12 +605,12 @@ TEST_F(View, AFailedSaveIsToldAlongTheBottomOfTheTitleAndNowhereElse) {
         paint();
         const Canvas plain = canvas;
         draw_view(canvas, session, sprites(), {.save_failed = true});
-        EXPECT_TRUE(inked(canvas, centred_x("SPEICHERN GEHT NICHT", 1), 192,
-                          "SPEICHERN GEHT NICHT", warning));
+        EXPECT_TRUE(inked(canvas, centred_x("SPEICHERN GEHT NICHT", 1), 192, "SPEICHERN GEHT NICHT",
+                          warning));
         // Only the steel strip along the bottom changes.
         const std::size_t strip = 192 * canvas_width * 4;
-        EXPECT_TRUE(std::equal(plain.pixels.begin(), plain.pixels.begin() + strip,
-                               canvas.pixels.begin()));
+        EXPECT_TRUE(
+            std::equal(plain.pixels.begin(), plain.pixels.begin() + strip, canvas.pixels.begin()));
         EXPECT_FALSE(canvases_equal(plain, canvas));
     }
     session.start_level(0);
