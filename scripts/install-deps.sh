@@ -4,7 +4,8 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
-libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck"
+libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck
+openbox x11-utils"
 
 missing=""
 for p in $packages; do

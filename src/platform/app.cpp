@@ -107,6 +107,15 @@ void open_window(App& app) {
     start_procon_thread([&pads] { procon_main(pads); });
 }
 
+// Desktop fullscreen and back. The picture keeps its proportions with black
+// bars, as in any window size; fullscreen is not remembered between runs.
+void toggle_fullscreen(SDL_Window* window) {
+    if (window == nullptr) return;
+    const bool full = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+    if (SDL_SetWindowFullscreen(window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+        report_error(std::string("could not switch fullscreen: ") + SDL_GetError());
+}
+
 // Scales the canvas into the window surface and shows it.
 void present(App& app) {
     int width = 0;
@@ -207,6 +216,12 @@ void handle_event(App& app, const SDL_Event& event) {
             break;
         default:
             break;
+    }
+    // F11 and Alt+Enter belong to the window, not to the game: Enter with Alt
+    // held would otherwise start a level or light a charge.
+    if (is_fullscreen_key(event)) {
+        if (event.type == SDL_KEYDOWN && event.key.repeat == 0) toggle_fullscreen(app.window);
+        return;
     }
     feed_event(app.input, event, touch_space(app.window));
     if (app.gamepads) app.gamepads->handle_event(event);

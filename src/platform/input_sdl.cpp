@@ -147,6 +147,14 @@ std::optional<Key> key_for_scancode(SDL_Scancode scancode) {
     }
 }
 
+bool is_fullscreen_key(const SDL_Event& event) {
+    if (event.type != SDL_KEYDOWN && event.type != SDL_KEYUP) return false;
+    const SDL_Scancode key = event.key.keysym.scancode;
+    if (key == SDL_SCANCODE_F11) return true;
+    const bool enter = key == SDL_SCANCODE_RETURN || key == SDL_SCANCODE_KP_ENTER;
+    return enter && (event.key.keysym.mod & KMOD_ALT) != 0;
+}
+
 TouchSpace touch_space(SDL_Window* window) {
     if (window == nullptr) return {};
     int logical_w = 0;

@@ -18,6 +18,10 @@ namespace zobra {
 // The key in a physical position; none for a key SDL cannot place.
 std::optional<Key> key_for_scancode(SDL_Scancode scancode);
 
+// F11, or Enter (either) with Alt held, pressed or released: the keys that
+// switch fullscreen and never reach the game.
+bool is_fullscreen_key(const SDL_Event& event);
+
 // Where touches land: SDL reports fingers in 0 … 1 of the window, the game
 // measures them in physical pixels.
 struct TouchSpace {

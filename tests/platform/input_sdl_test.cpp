@@ -374,3 +374,38 @@ TEST_F(SdlInput, TheLogNamesThePadsAtStartAndTheFirstSixtyEvents) {
 
 }  // namespace
 }  // namespace zobra
+
+namespace zobra {
+namespace {
+
+TEST(FullscreenKeys, F11AndEnterWithAltBelongToTheWindowEverythingElseToTheGame) {
+    struct Case {
+        Uint32 type;
+        SDL_Scancode key;
+        Uint16 mod;
+        bool fullscreen;
+    };
+    const Case cases[] = {
+        {SDL_KEYDOWN, SDL_SCANCODE_F11, KMOD_NONE, true},
+        {SDL_KEYUP, SDL_SCANCODE_F11, KMOD_NONE, true},
+        {SDL_KEYDOWN, SDL_SCANCODE_RETURN, KMOD_LALT, true},
+        {SDL_KEYDOWN, SDL_SCANCODE_KP_ENTER, KMOD_RALT, true},
+        {SDL_KEYUP, SDL_SCANCODE_RETURN, KMOD_LALT | KMOD_SHIFT, true},
+        {SDL_KEYDOWN, SDL_SCANCODE_RETURN, KMOD_NONE, false},
+        {SDL_KEYDOWN, SDL_SCANCODE_RETURN, KMOD_CTRL, false},
+        {SDL_KEYDOWN, SDL_SCANCODE_SPACE, KMOD_ALT, false},
+        {SDL_KEYDOWN, SDL_SCANCODE_F9, KMOD_NONE, false},
+        {SDL_TEXTINPUT, SDL_SCANCODE_F11, KMOD_NONE, false},
+    };
+    for (const Case& c : cases) {
+        SDL_Event event{};
+        event.type = c.type;
+        event.key.keysym.scancode = c.key;
+        event.key.keysym.mod = c.mod;
+        EXPECT_EQ(is_fullscreen_key(event), c.fullscreen)
+            << SDL_GetScancodeName(c.key) << " with modifiers " << c.mod;
+    }
+}
+
+}  // namespace
+}  // namespace zobra

@@ -1,0 +1,83 @@
+// Fullscreen in the real game under a window manager: F11 and Alt+Enter
+// switch it on and off, the picture keeps its proportions with black bars,
+// and the keys never reach the game.
+
+#include <gtest/gtest.h>
+
+#include "e2e/process.h"
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t hud_background = 0x1A1430;
+
+bool window_manager_runs(const std::string& display) {
+    const Result root = run_to_end({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"},
+                                   {{"DISPLAY", display}}, "/tmp", 10s);
+    return root.out.find("window id") != std::string::npos;
+}
+
+bool rows_black(const Picture& picture, int from, int to) {
+    for (int y = from; y < to; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (picture.at(x, y) != 0) return false;
+    return true;
+}
+
+TEST(GameWindow, F11AndAltEnterSwitchFullscreenWithBarsAndNeverReachTheGame) {
+    Xvfb x;  // a 1280 × 1024 screen
+    GameFolder folder;
+    Process manager(std::vector<std::string>{"openbox"}, {{"DISPLAY", x.display()}}, folder.path());
+    ASSERT_TRUE(eventually([&] { return window_manager_runs(x.display()); }, 30s));
+
+    std::map<std::string, std::string> env = x.environment();
+    env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
+    Process game(folder.executable(), env, folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually([&] { return screenshot(x.display(), window->id).width == 960; }, 30s));
+
+    // Fullscreen: the canvas four times enlarged, 1280 × 800, bars above and below.
+    press_keys(x.display(), window->id, {"F11"});
+    Picture full;
+    ASSERT_TRUE(eventually(
+        [&] {
+            full = screenshot(x.display(), window->id);
+            return full.width == 1280 && full.height == 1024 && full.at(0, 112) != 0;
+        },
+        10s));
+    EXPECT_TRUE(rows_black(full, 0, 112));
+    EXPECT_TRUE(rows_black(full, 912, 1024));
+    EXPECT_NE(full.at(640, 112 + 4 * 30), 0u);  // the title's gold letters
+
+    // Alt+Enter comes back, and the title is still up: Enter with Alt held
+    // started no level.
+    press_keys(x.display(), window->id, {"alt+Return"});
+    Picture windowed;
+    ASSERT_TRUE(eventually(
+        [&] {
+            windowed = screenshot(x.display(), window->id);
+            return windowed.width == 960 && windowed.height == 600;
+        },
+        10s));
+    EXPECT_NE(windowed.at(900, 63), hud_background);
+    press_keys(x.display(), window->id, {"alt+Return"});
+    ASSERT_TRUE(eventually([&] { return screenshot(x.display(), window->id).width == 1280; }, 10s));
+    press_keys(x.display(), window->id, {"F11"});
+    ASSERT_TRUE(eventually([&] { return screenshot(x.display(), window->id).width == 960; }, 10s));
+    EXPECT_NE(screenshot(x.display(), window->id).at(900, 63), hud_background);
+
+    // Enter alone still starts the level.
+    press_keys(x.display(), window->id, {"Return"});
+    EXPECT_TRUE(eventually(
+        [&] { return screenshot(x.display(), window->id).at(900, 63) == hud_background; }, 10s));
+
+    press_keys(x.display(), window->id, {"Escape", "Escape"});
+    EXPECT_TRUE(game.wait(30s).exited);
+    EXPECT_EQ(game.error_output(), "");
+}
+
+}  // namespace
+}  // namespace zobra::e2e
