@@ -137,6 +137,89 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
     EXPECT_FALSE(f.rename);
 }
 
+// ---- The keyboard table ---------------------------------------------------------
+
+// A frame's input in words, so that a wrong key says which field it set.
+std::string text(const FrameInput& f) {
+    std::string out;
+    const auto flag = [&](bool on, const char* name) {
+        if (on) out += std::string(name) + " ";
+    };
+    const auto dir = [&](const std::optional<Dir>& d, const char* name) {
+        constexpr const char* names[] = {"up", "right", "down", "left"};
+        if (d) out += std::string(name) + " " + names[static_cast<int>(*d)] + " ";
+    };
+    flag(f.fire[0], "fire-1");
+    flag(f.fire[1], "fire-2");
+    flag(f.confirm, "confirm");
+    flag(f.restart, "restart");
+    flag(f.back, "back");
+    flag(f.pause, "pause");
+    flag(f.music, "music");
+    flag(f.next_player, "next-player");
+    flag(f.rename, "rename");
+    flag(f.open_all, "open-all");
+    for (std::size_t slot = 0; slot < 2; ++slot) {
+        const std::string n = std::to_string(slot + 1);
+        dir(f.held_dir[slot], ("held-" + n).c_str());
+        dir(f.pressed_dir[slot], ("pressed-" + n).c_str());
+    }
+    return out.empty() ? "nothing" : out;
+}
+
+FrameInput steers(std::size_t slot, Dir d) {
+    FrameInput f;
+    f.held_dir[slot] = d;
+    f.pressed_dir[slot] = d;
+    return f;
+}
+
+// Every key the game knows, in the order of `Key`, and what pressing it alone
+// gives in the next frame.
+const std::vector<std::pair<Key, FrameInput>> keyboard = {
+    {Key::Other, {}},
+    {Key::ArrowUp, steers(0, Dir::Up)},
+    {Key::ArrowRight, steers(0, Dir::Right)},
+    {Key::ArrowDown, steers(0, Dir::Down)},
+    {Key::ArrowLeft, steers(0, Dir::Left)},
+    {Key::KeyW, steers(1, Dir::Up)},
+    {Key::KeyD, steers(1, Dir::Right)},
+    {Key::KeyS, steers(1, Dir::Down)},
+    {Key::KeyA, steers(1, Dir::Left)},
+    {Key::Space, {.fire = {true, false}, .confirm = true}},
+    {Key::Enter, {.fire = {true, false}, .confirm = true}},
+    {Key::NumpadEnter, {.fire = {true, false}, .confirm = true}},
+    {Key::ControlRight, {.fire = {true, false}}},
+    {Key::ShiftRight, {.fire = {true, false}}},
+    {Key::KeyQ, {.fire = {false, true}}},
+    {Key::ControlLeft, {.fire = {false, true}}},
+    {Key::ShiftLeft, {.fire = {false, true}}},
+    {Key::KeyR, {.restart = true}},
+    {Key::Escape, {.back = true}},
+    {Key::KeyP, {.pause = true}},
+    {Key::KeyM, {.music = true}},
+    {Key::Tab, {.next_player = true}},
+    {Key::KeyN, {.rename = true}},
+    {Key::F9, {.open_all = true}},
+    {Key::Backspace, {}},  // it edits names only
+};
+
+TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilReleased) {
+    for (std::size_t i = 0; i < keyboard.size(); ++i) {
+        const auto& [key, pressed] = keyboard[i];
+        ASSERT_EQ(static_cast<std::size_t>(key), i);
+        SCOPED_TRACE("key " + std::to_string(i));
+        InputCollector input;
+        press(input, key);
+        EXPECT_EQ(text(frame(input)), text(pressed));
+        // Held on, only the direction remains; let go, nothing does.
+        const FrameInput held{.held_dir = pressed.held_dir};
+        EXPECT_EQ(text(frame(input)), text(held));
+        release(input, key);
+        EXPECT_EQ(text(frame(input)), text(FrameInput{}));
+    }
+}
+
 TEST(MouseAndTouch, AClickConfirmsOnce) {
     InputCollector input;
     input.left_click();
