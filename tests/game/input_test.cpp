@@ -142,12 +142,12 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
 // A frame's input in words, so that a wrong key says which field it set.
 std::string text(const FrameInput& f) {
     std::string out;
-    const auto flag = [&](bool on, const char* name) {
-        if (on) out += std::string(name) + " ";
+    const auto flag = [&](bool on, const std::string& name) {
+        if (on) out += (out.empty() ? "" : ", ") + name;
     };
-    const auto dir = [&](const std::optional<Dir>& d, const char* name) {
+    const auto dir = [&](const std::optional<Dir>& d, const std::string& name) {
         constexpr const char* names[] = {"up", "right", "down", "left"};
-        if (d) out += std::string(name) + " " + names[static_cast<int>(*d)] + " ";
+        if (d) flag(true, name + " " + names[static_cast<int>(*d)]);
     };
     flag(f.fire[0], "fire-1");
     flag(f.fire[1], "fire-2");
@@ -161,8 +161,8 @@ std::string text(const FrameInput& f) {
     flag(f.open_all, "open-all");
     for (std::size_t slot = 0; slot < 2; ++slot) {
         const std::string n = std::to_string(slot + 1);
-        dir(f.held_dir[slot], ("held-" + n).c_str());
-        dir(f.pressed_dir[slot], ("pressed-" + n).c_str());
+        dir(f.held_dir[slot], "held-" + n);
+        dir(f.pressed_dir[slot], "pressed-" + n);
     }
     return out.empty() ? "nothing" : out;
 }
@@ -176,39 +176,44 @@ FrameInput steers(std::size_t slot, Dir d) {
 
 // Every key the game knows, in the order of `Key`, and what pressing it alone
 // gives in the next frame.
-const std::vector<std::pair<Key, FrameInput>> keyboard = {
-    {Key::Other, {}},
-    {Key::ArrowUp, steers(0, Dir::Up)},
-    {Key::ArrowRight, steers(0, Dir::Right)},
-    {Key::ArrowDown, steers(0, Dir::Down)},
-    {Key::ArrowLeft, steers(0, Dir::Left)},
-    {Key::KeyW, steers(1, Dir::Up)},
-    {Key::KeyD, steers(1, Dir::Right)},
-    {Key::KeyS, steers(1, Dir::Down)},
-    {Key::KeyA, steers(1, Dir::Left)},
-    {Key::Space, {.fire = {true, false}, .confirm = true}},
-    {Key::Enter, {.fire = {true, false}, .confirm = true}},
-    {Key::NumpadEnter, {.fire = {true, false}, .confirm = true}},
-    {Key::ControlRight, {.fire = {true, false}}},
-    {Key::ShiftRight, {.fire = {true, false}}},
-    {Key::KeyQ, {.fire = {false, true}}},
-    {Key::ControlLeft, {.fire = {false, true}}},
-    {Key::ShiftLeft, {.fire = {false, true}}},
-    {Key::KeyR, {.restart = true}},
-    {Key::Escape, {.back = true}},
-    {Key::KeyP, {.pause = true}},
-    {Key::KeyM, {.music = true}},
-    {Key::Tab, {.next_player = true}},
-    {Key::KeyN, {.rename = true}},
-    {Key::F9, {.open_all = true}},
-    {Key::Backspace, {}},  // it edits names only
+struct KeyRow {
+    Key key;
+    const char* name;
+    FrameInput pressed;
+};
+const std::vector<KeyRow> keyboard = {
+    {Key::Other, "Other", {}},
+    {Key::ArrowUp, "ArrowUp", steers(0, Dir::Up)},
+    {Key::ArrowRight, "ArrowRight", steers(0, Dir::Right)},
+    {Key::ArrowDown, "ArrowDown", steers(0, Dir::Down)},
+    {Key::ArrowLeft, "ArrowLeft", steers(0, Dir::Left)},
+    {Key::KeyW, "W", steers(1, Dir::Up)},
+    {Key::KeyD, "D", steers(1, Dir::Right)},
+    {Key::KeyS, "S", steers(1, Dir::Down)},
+    {Key::KeyA, "A", steers(1, Dir::Left)},
+    {Key::Space, "Space", {.fire = {true, false}, .confirm = true}},
+    {Key::Enter, "Enter", {.fire = {true, false}, .confirm = true}},
+    {Key::NumpadEnter, "NumpadEnter", {.fire = {true, false}, .confirm = true}},
+    {Key::ControlRight, "ControlRight", {.fire = {true, false}}},
+    {Key::ShiftRight, "ShiftRight", {.fire = {true, false}}},
+    {Key::KeyQ, "Q", {.fire = {false, true}}},
+    {Key::ControlLeft, "ControlLeft", {.fire = {false, true}}},
+    {Key::ShiftLeft, "ShiftLeft", {.fire = {false, true}}},
+    {Key::KeyR, "R", {.restart = true}},
+    {Key::Escape, "Escape", {.back = true}},
+    {Key::KeyP, "P", {.pause = true}},
+    {Key::KeyM, "M", {.music = true}},
+    {Key::Tab, "Tab", {.next_player = true}},
+    {Key::KeyN, "N", {.rename = true}},
+    {Key::F9, "F9", {.open_all = true}},
+    {Key::Backspace, "Backspace", {}},  // it edits names only
 };
 
 TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilReleased) {
     for (std::size_t i = 0; i < keyboard.size(); ++i) {
-        const auto& [key, pressed] = keyboard[i];
-        ASSERT_EQ(static_cast<std::size_t>(key), i);
-        SCOPED_TRACE("key " + std::to_string(i));
+        const auto& [key, name, pressed] = keyboard[i];
+        ASSERT_EQ(static_cast<std::size_t>(key), i) << name;
+        SCOPED_TRACE(name);
         InputCollector input;
         press(input, key);
         EXPECT_EQ(text(frame(input)), text(pressed));

@@ -156,20 +156,21 @@ TEST_F(SdlInput, EachBoundKeyHasExactlyOnePositionAndEveryOtherPositionIsOther) 
         {SDL_SCANCODE_RCTRL, Key::ControlRight},
         {SDL_SCANCODE_RSHIFT, Key::ShiftRight},
     };
+    // One line per bound position, in scancode order, so that a failure shows
+    // the lines that differ.
     const auto line = [](SDL_Scancode code, Key key) {
         return std::string(SDL_GetScancodeName(code)) + " -> key " +
-               std::to_string(static_cast<int>(key));
+               std::to_string(static_cast<int>(key)) + "\n";
     };
-    std::vector<std::string> expected, found;
-    for (const auto& [code, key] : bound) expected.push_back(line(code, key));
+    std::string expected, found;
+    for (const auto& [code, key] : bound) expected += line(code, key);
     EXPECT_EQ(key_for_scancode(SDL_SCANCODE_UNKNOWN), std::nullopt);
     for (int code = 1; code < SDL_NUM_SCANCODES; ++code) {
         const auto scancode = static_cast<SDL_Scancode>(code);
         const std::optional<Key> key = key_for_scancode(scancode);
         ASSERT_TRUE(key.has_value()) << code;
-        if (*key != Key::Other) found.push_back(line(scancode, *key));
+        if (*key != Key::Other) found += line(scancode, *key);
     }
-    // In scancode order, so both lists read alike.
     EXPECT_EQ(found, expected);
 }
 
