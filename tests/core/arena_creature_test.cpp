@@ -2,22 +2,10 @@
 // from the arena's generator), wisps hunting, gobblers eating, creatures
 // burning; and the contacts that kill diggers.
 
-#include <gtest/gtest.h>
-
-#include "core/arena.h"
-#include "support/arena_invariants.h"
-#include "support/arena_picture.h"
+#include "support/arena_tests.h"
 
 namespace zobra {
 namespace {
-
-using testing::arena_from_picture;
-using testing::arena_picture;
-using testing::checked_tick;
-using testing::checked_ticks;
-using testing::count_of;
-using testing::go;
-using Picture = std::vector<std::string>;
 
 // The generator's state after n more steps.
 std::uint64_t after_steps(Rng rng, int n) {

@@ -2,24 +2,10 @@
 // picking up items and the leash between two players; and what their
 // charges do: fuses, blasts, fire and chain reactions.
 
-#include <gtest/gtest.h>
-
-#include "core/arena.h"
-#include "support/arena_invariants.h"
-#include "support/arena_picture.h"
+#include "support/arena_tests.h"
 
 namespace zobra {
 namespace {
-
-using testing::arena_from_picture;
-using testing::arena_picture;
-using testing::checked_tick;
-using testing::checked_ticks;
-using testing::count_of;
-using testing::drop;
-using testing::fire_picture;
-using testing::go;
-using Picture = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
 
@@ -391,18 +377,14 @@ TEST(Blasts, DirtStopsABlastAndIsClearedWithoutPoints) {
 TEST(Blasts, BricksGiveUpWhatTheyHid) {
     Arena a = arena_from_picture({
         "#######",
-        "#..X..#",
-        "#.X*X.#",
-        "#..X..#",
+        "#..h..#",
+        "#.y*X.#",
+        "#..b..#",
         "#1....#",
         "#######",
     });
     a.charges[0].fuse = 1;
     a.charges[0].reach = 1;
-    a.set_tile(3, 1, Tile::brick(Hidden::Hatch));
-    a.set_tile(4, 2, Tile::brick(Hidden::Nothing));
-    a.set_tile(3, 3, Tile::brick(Hidden::Boots));
-    a.set_tile(2, 2, Tile::brick(hides(PickupKind::Crystal)));
     EXPECT_EQ(count_of(checked_tick(a), Event::BrickBroken), 4);
     EXPECT_EQ(a.score, 20u);
     EXPECT_EQ(arena_picture(a), (Picture{
@@ -425,13 +407,12 @@ TEST(Blasts, BricksGiveUpWhatTheyHid) {
 TEST(Blasts, AnOpenItemBurnsButOneJustRevealedSurvivesTheBlastsOfItsEightBurningTicks) {
     Arena a = arena_from_picture({
         "########",
-        "#.X.*.R#",
+        "#.r.*.R#",
         "#......#",
         "#.*....#",
         "#.....1#",
         "########",
     });
-    a.set_tile(2, 1, Tile::brick(Hidden::Reach));
     a.diggers[0].max_charges = 3;
     a.charges[0].fuse = 1;  // (4, 1), reach 2: breaks the brick, burns the open item
     a.charges[1].fuse = 5;  // (2, 3), reach 2: reaches the revealed item four ticks later

@@ -1,22 +1,10 @@
 // How levels and duel rounds end: the clock, the hatch, escaping, the time
 // bonus, lost and finished arenas, duel winners and the closing wall.
 
-#include <gtest/gtest.h>
-
-#include "core/arena.h"
-#include "support/arena_invariants.h"
-#include "support/arena_picture.h"
+#include "support/arena_tests.h"
 
 namespace zobra {
 namespace {
-
-using testing::arena_from_picture;
-using testing::arena_picture;
-using testing::checked_tick;
-using testing::checked_ticks;
-using testing::count_of;
-using testing::go;
-using Picture = std::vector<std::string>;
 
 // ---------------------------------------------------------------------------
 

@@ -3,16 +3,11 @@
 
 #include "core/arena.h"
 
-#include <gtest/gtest.h>
-
-#include "support/arena_invariants.h"
-#include "support/arena_picture.h"
+#include "support/arena_tests.h"
 #include "support/panic_error.h"
 
 namespace zobra {
 namespace {
-
-using testing::arena_from_picture;
 
 TEST(ArenaModel, AFreshArenaIsOpenFloorWithTheBuildDefaults) {
     const Arena a(13, 9, 7);
@@ -89,6 +84,19 @@ TEST(ArenaModel, ChargeAtFindsTheFirstChargeInListOrder) {
 }
 
 // ---------------------------------------------------------------------------
+
+TEST(ArenaPictures, EveryCharacterOfTheLegendReadsBackAsItselfAndBricksShowWhatTheyHide) {
+    const Picture rows = {
+        "##########", "#.:XHCRBY#", "#hcrby*12#", "#mwg34...#", "##########",
+    };
+    const Arena a = arena_from_picture({rows.begin(), rows.end()});
+    EXPECT_EQ(arena_picture(a), rows);
+    EXPECT_EQ(a.tile(1, 2), Tile::brick(Hidden::Hatch));
+    EXPECT_EQ(a.tile(2, 2), Tile::brick(Hidden::Charge));
+    EXPECT_EQ(a.tile(5, 2), Tile::brick(Hidden::Crystal));
+    EXPECT_EQ(a.tile(8, 1), Tile::pickup(PickupKind::Crystal));
+    EXPECT_EQ(a.tile(4, 1), Tile::hatch());
+}
 
 TEST(ArenaRandom, TheGeneratorStartsFromTheSeedAndDrawsWorkedValues) {
     Arena a(5, 5, 7);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/arena_invariants.h"
+#include "support/arena_picture.h"
 #include "support/panic_error.h"
 
 namespace zobra {
@@ -15,49 +16,9 @@ namespace {
 
 // ---- Reading arenas back ------------------------------------------------------
 
-// One character per tile: # steel, . empty, : dirt, B a plain brick, H a brick
-// over the hatch, c r b k a brick over a charge, reach, boots or crystal item,
-// O an open hatch tile, P an item lying open.
-char tile_char(Tile t) {
-    switch (t.kind) {
-        case TileKind::Empty:
-            return '.';
-        case TileKind::Steel:
-            return '#';
-        case TileKind::Dirt:
-            return ':';
-        case TileKind::Hatch:
-            return 'O';
-        case TileKind::Pickup:
-            return 'P';
-        case TileKind::Brick:
-            switch (t.hidden()) {
-                case Hidden::Charge:
-                    return 'c';
-                case Hidden::Reach:
-                    return 'r';
-                case Hidden::Boots:
-                    return 'b';
-                case Hidden::Crystal:
-                    return 'k';
-                case Hidden::Nothing:
-                    return 'B';
-                case Hidden::Hatch:
-                    return 'H';
-            }
-    }
-    return '?';
-}
-
-std::vector<std::string> picture(const Arena& arena) {
-    std::vector<std::string> rows;
-    for (std::int32_t y = 0; y < arena.height; ++y) {
-        std::string row;
-        for (std::int32_t x = 0; x < arena.width; ++x) row.push_back(tile_char(arena.tile(x, y)));
-        rows.push_back(row);
-    }
-    return rows;
-}
+// Built levels are compared as pictures in the rule tests' legend, so a brick
+// shows what it hides and the diggers and creatures stand where they start.
+using testing::arena_picture;
 
 std::int32_t distance(Cell a, Cell b) { return std::abs(a.x - b.x) + std::abs(a.y - b.y); }
 
@@ -185,17 +146,17 @@ TEST(LevelBuilder, LevelOneIsAlwaysThisPicture) {
     // clang-format off
     const std::vector<std::string> expected{
         "#############",
-        "#....B.B.r..#",
-        "#.#B#.#B#H#.#",
-        "#r.....B.k..#",
-        "#B#B#B#B#.#.#",
-        "#kBBB..B.k..#",
-        "#.#B#B#c#B#.#",
-        "#..BB.crBB..#",
+        "#1...X.X.r..#",
+        "#.#X#.#X#h#.#",
+        "#r..m..X.y..#",
+        "#X#X#X#X#.#.#",
+        "#yXXX.mX.y..#",
+        "#.#X#X#c#X#.#",
+        "#..XX.crXX..#",
         "#############",
     };
     // clang-format on
-    EXPECT_EQ(picture(arena), expected);
+    EXPECT_EQ(arena_picture(arena), expected);
     const std::vector<Creature> creatures{
         {6, 5, 6, 5, 0, 1, Dir::Right, CreatureKind::Mite},
         {4, 3, 4, 3, 0, 1, Dir::Right, CreatureKind::Mite},
@@ -209,17 +170,17 @@ TEST(LevelBuilder, TheScatteredPillarsOfLevelSixFollowTheirHash) {
     // clang-format off
     const std::vector<std::string> expected{
         "###############",
-        "#..k#B###.....#",
-        "#..BBB..BH##..#",
-        "##.kbB..k..Bc.#",
-        "#Bk.#BB..rB..##",
-        "#..rB..#BcB#..#",
-        "#..##.B.rB.#..#",
-        "#..#.....B....#",
+        "#1.y#X###.....#",
+        "#..XXXm.Xh##..#",
+        "##.ybX..y..Xc.#",
+        "#Xy.#XX.mrX..##",
+        "#..rX..#XcX#..#",
+        "#..##wX.rX.#..#",
+        "#..#...m.X....#",
         "###############",
     };
     // clang-format on
-    EXPECT_EQ(picture(arena), expected);
+    EXPECT_EQ(arena_picture(arena), expected);
     ASSERT_EQ(arena.creatures.size(), 4u);
     EXPECT_EQ(arena.creatures[3], (Creature{{5, 6, 5, 6, 0, 1}, Dir::Up, CreatureKind::Wisp}));
 }
@@ -266,19 +227,19 @@ TEST(LevelBuilder, ADuelCornerThePillarsWallOffIsBrokenOpenSoThatNoDiggerStartsI
     // clang-format off
     const std::vector<std::string> expected{
         "###################",
-        "#..BB###r#..B##B..#",
-        "#.B####BB.BB.#.#B.#",
-        "##bBB#.Br#BccB.#B.#",
-        "#B#B.BBBBBBBB...#.#",
-        "#r..Bbr.B..###BBBB#",
-        "#ccBB.B..BBcB#BBBc#",
-        "#.BBBr.B#.BB#rB#rB#",
-        "#.B.c#Bc.BB###.#B.#",
-        "#..br#.#BB###B.#..#",
+        "#1.XX###r#..X##X.3#",
+        "#.X####XX.XX.#.#X.#",
+        "##bXX#.Xr#XccX.#X.#",
+        "#X#X.XXXXXXXX...#.#",
+        "#r..Xbr.X..###XXXX#",
+        "#ccXX.X..XXcX#XXXc#",
+        "#.XXXr.X#.XX#rX#rX#",
+        "#.X.c#Xc.XX###.#X.#",
+        "#4.br#.#XX###X.#.2#",
         "###################",
     };
     // clang-format on
-    EXPECT_EQ(picture(arena), expected);
+    EXPECT_EQ(arena_picture(arena), expected);
 }
 
 TEST(LevelBuilder, NoCreatureStartsWithinFourStepsOfACorner) {
@@ -313,7 +274,7 @@ TEST(LevelBuilder, TheOtherLayoutsDrawTheirPatternsAwayFromTheCorners) {
     const std::vector<std::pair<Layout, std::vector<std::string>>> layouts{
         // Bars on the even rows, their gaps staggered from bar to bar.
         {Layout::RowBars, {"#############",
-                           "#...........#",
+                           "#1..........#",
                            "#.#.###.###.#",
                            "#...........#",
                            "#.###.###.###",
@@ -322,7 +283,7 @@ TEST(LevelBuilder, TheOtherLayoutsDrawTheirPatternsAwayFromTheCorners) {
                            "#...........#",
                            "#############"}},
         {Layout::ColumnBars, {"#############",
-                              "#.....#.....#",
+                              "#1....#.....#",
                               "#.#.#.#.#.#.#",
                               "#...#...#...#",
                               "#.#.#.#.#.#.#",
@@ -332,7 +293,7 @@ TEST(LevelBuilder, TheOtherLayoutsDrawTheirPatternsAwayFromTheCorners) {
                               "#############"}},
         // Two-by-two blocks from (2, 2), cut where they touch a corner.
         {Layout::Blocks, {"#############",
-                          "#...........#",
+                          "#1..........#",
                           "#.##.##.##..#",
                           "#.##.##.##.##",
                           "#...........#",
@@ -344,7 +305,7 @@ TEST(LevelBuilder, TheOtherLayoutsDrawTheirPatternsAwayFromTheCorners) {
     // clang-format on
     for (const auto& [layout, expected] : layouts) {
         SCOPED_TRACE(static_cast<int>(layout));
-        EXPECT_EQ(picture(build_arena(plain_params(13, 9, layout), 1)), expected);
+        EXPECT_EQ(arena_picture(build_arena(plain_params(13, 9, layout), 1)), expected);
     }
 }
 

@@ -144,6 +144,94 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
     EXPECT_FALSE(f.rename);
 }
 
+// ---- The keyboard table ---------------------------------------------------------
+
+// A frame's input in words, so that a wrong key says which field it set.
+std::string text(const FrameInput& f) {
+    std::string out;
+    const auto flag = [&](bool on, const std::string& name) {
+        if (on) out += (out.empty() ? "" : ", ") + name;
+    };
+    const auto dir = [&](const std::optional<Dir>& d, const std::string& name) {
+        constexpr const char* names[] = {"up", "right", "down", "left"};
+        if (d) flag(true, name + " " + names[static_cast<int>(*d)]);
+    };
+    flag(f.fire[0], "fire-1");
+    flag(f.fire[1], "fire-2");
+    flag(f.confirm, "confirm");
+    flag(f.restart, "restart");
+    flag(f.back, "back");
+    flag(f.pause, "pause");
+    flag(f.music, "music");
+    flag(f.next_player, "next-player");
+    flag(f.rename, "rename");
+    flag(f.open_all, "open-all");
+    for (std::size_t slot = 0; slot < 2; ++slot) {
+        const std::string n = std::to_string(slot + 1);
+        dir(f.held_dir[slot], "held-" + n);
+        dir(f.pressed_dir[slot], "pressed-" + n);
+    }
+    return out.empty() ? "nothing" : out;
+}
+
+FrameInput steers(std::size_t slot, Dir d) {
+    FrameInput f;
+    f.held_dir[slot] = d;
+    f.pressed_dir[slot] = d;
+    return f;
+}
+
+// Every key the game knows, in the order of `Key`, and what pressing it alone
+// gives in the next frame.
+struct KeyRow {
+    Key key;
+    const char* name;
+    FrameInput pressed;
+};
+const std::vector<KeyRow> keyboard = {
+    {Key::Other, "Other", {}},
+    {Key::ArrowUp, "ArrowUp", steers(0, Dir::Up)},
+    {Key::ArrowRight, "ArrowRight", steers(0, Dir::Right)},
+    {Key::ArrowDown, "ArrowDown", steers(0, Dir::Down)},
+    {Key::ArrowLeft, "ArrowLeft", steers(0, Dir::Left)},
+    {Key::KeyW, "W", steers(1, Dir::Up)},
+    {Key::KeyD, "D", steers(1, Dir::Right)},
+    {Key::KeyS, "S", steers(1, Dir::Down)},
+    {Key::KeyA, "A", steers(1, Dir::Left)},
+    {Key::Space, "Space", {.fire = {true, false}, .confirm = true}},
+    {Key::Enter, "Enter", {.fire = {true, false}, .confirm = true}},
+    {Key::NumpadEnter, "NumpadEnter", {.fire = {true, false}, .confirm = true}},
+    {Key::ControlRight, "ControlRight", {.fire = {true, false}}},
+    {Key::ShiftRight, "ShiftRight", {.fire = {true, false}}},
+    {Key::KeyQ, "Q", {.fire = {false, true}}},
+    {Key::ControlLeft, "ControlLeft", {.fire = {false, true}}},
+    {Key::ShiftLeft, "ShiftLeft", {.fire = {false, true}}},
+    {Key::KeyR, "R", {.restart = true}},
+    {Key::Escape, "Escape", {.back = true}},
+    {Key::KeyP, "P", {.pause = true}},
+    {Key::KeyM, "M", {.music = true}},
+    {Key::Tab, "Tab", {.next_player = true}},
+    {Key::KeyN, "N", {.rename = true}},
+    {Key::F9, "F9", {.open_all = true}},
+    {Key::Backspace, "Backspace", {}},  // it edits names only
+};
+
+TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilReleased) {
+    for (std::size_t i = 0; i < keyboard.size(); ++i) {
+        const auto& [key, name, pressed] = keyboard[i];
+        ASSERT_EQ(static_cast<std::size_t>(key), i) << name;
+        SCOPED_TRACE(name);
+        InputCollector input;
+        press(input, key);
+        EXPECT_EQ(text(frame(input)), text(pressed));
+        // Held on, only the direction remains; let go, nothing does.
+        const FrameInput held{.held_dir = pressed.held_dir};
+        EXPECT_EQ(text(frame(input)), text(held));
+        release(input, key);
+        EXPECT_EQ(text(frame(input)), text(FrameInput{}));
+    }
+}
+
 TEST(MouseAndTouch, AClickConfirmsOnce) {
     InputCollector input;
     input.left_click();

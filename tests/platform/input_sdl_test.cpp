@@ -131,6 +131,51 @@ TEST_F(SdlInput, KeysCountByTheirPositionNotByTheLetterTheyPrint) {
     EXPECT_EQ(key_for_scancode(SDL_SCANCODE_UNKNOWN), std::nullopt);
 }
 
+TEST_F(SdlInput, EachBoundKeyHasExactlyOnePositionAndEveryOtherPositionIsOther) {
+    const std::vector<std::pair<SDL_Scancode, Key>> bound = {
+        {SDL_SCANCODE_A, Key::KeyA},
+        {SDL_SCANCODE_D, Key::KeyD},
+        {SDL_SCANCODE_M, Key::KeyM},
+        {SDL_SCANCODE_N, Key::KeyN},
+        {SDL_SCANCODE_P, Key::KeyP},
+        {SDL_SCANCODE_Q, Key::KeyQ},
+        {SDL_SCANCODE_R, Key::KeyR},
+        {SDL_SCANCODE_S, Key::KeyS},
+        {SDL_SCANCODE_W, Key::KeyW},
+        {SDL_SCANCODE_RETURN, Key::Enter},
+        {SDL_SCANCODE_ESCAPE, Key::Escape},
+        {SDL_SCANCODE_BACKSPACE, Key::Backspace},
+        {SDL_SCANCODE_TAB, Key::Tab},
+        {SDL_SCANCODE_SPACE, Key::Space},
+        {SDL_SCANCODE_F9, Key::F9},
+        {SDL_SCANCODE_RIGHT, Key::ArrowRight},
+        {SDL_SCANCODE_LEFT, Key::ArrowLeft},
+        {SDL_SCANCODE_DOWN, Key::ArrowDown},
+        {SDL_SCANCODE_UP, Key::ArrowUp},
+        {SDL_SCANCODE_KP_ENTER, Key::NumpadEnter},
+        {SDL_SCANCODE_LCTRL, Key::ControlLeft},
+        {SDL_SCANCODE_LSHIFT, Key::ShiftLeft},
+        {SDL_SCANCODE_RCTRL, Key::ControlRight},
+        {SDL_SCANCODE_RSHIFT, Key::ShiftRight},
+    };
+    // One line per bound position, in scancode order, so that a failure shows
+    // the lines that differ.
+    const auto line = [](SDL_Scancode code, Key key) {
+        return std::string(SDL_GetScancodeName(code)) + " -> key " +
+               std::to_string(static_cast<int>(key)) + "\n";
+    };
+    std::string expected, found;
+    for (const auto& [code, key] : bound) expected += line(code, key);
+    EXPECT_EQ(key_for_scancode(SDL_SCANCODE_UNKNOWN), std::nullopt);
+    for (int code = 1; code < SDL_NUM_SCANCODES; ++code) {
+        const auto scancode = static_cast<SDL_Scancode>(code);
+        const std::optional<Key> key = key_for_scancode(scancode);
+        ASSERT_TRUE(key.has_value()) << code;
+        if (*key != Key::Other) found += line(scancode, *key);
+    }
+    EXPECT_EQ(found, expected);
+}
+
 TEST_F(SdlInput, HeldKeysRepeatTextAndBackspacesOnly) {
     key(SDL_KEYDOWN, SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE);
     key(SDL_KEYDOWN, SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE, true);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -278,6 +280,36 @@ TEST(SynthEffects, EachEventSoundsItsEffectForTheEffectsLength) {
     EXPECT_FALSE(effect_for(Event::TimeUp));
     EXPECT_EQ(effect_for(Event::HatchOpened), Effect::Hatch);
     EXPECT_EQ(effect_for(Event::DiggerEscaped), Effect::Hatch);
+}
+
+TEST(SynthEffects, EveryEventSendsItsOwnEffectIdAndTheClockRunningOutNone) {
+    // By event code 0 … 15; the ids travel to the audio thread as bytes.
+    constexpr std::optional<int> none;
+    const std::array<std::pair<Event, std::optional<int>>, 16> ids = {{
+        {Event::ChargeLit, 16},
+        {Event::Explosion, 4},
+        {Event::BrickBroken, 11},
+        {Event::Dug, 0},
+        {Event::PickedUp, 1},
+        {Event::CreatureKilled, 14},
+        {Event::Gobbled, 15},
+        {Event::CreatureStep, 9},
+        {Event::WispStep, 10},
+        {Event::HatchOpened, 5},
+        {Event::DiggerEscaped, 5},
+        {Event::DiggerDied, 8},
+        {Event::WallClosed, 3},
+        {Event::TimeUp, none},
+        {Event::RoundOver, 6},
+        {Event::AllLost, 7},
+    }};
+    for (std::size_t code = 0; code < ids.size(); ++code) {
+        const auto& [event, id] = ids[code];
+        ASSERT_EQ(static_cast<std::size_t>(event), code);
+        const std::optional<Effect> effect = effect_for(event);
+        EXPECT_EQ(effect ? std::optional<int>(static_cast<int>(*effect)) : none, id)
+            << "event " << code;
+    }
 }
 
 TEST(SynthEffects, IdsOutsideTheTableSoundNothing) {

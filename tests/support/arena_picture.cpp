@@ -10,6 +10,7 @@ namespace zobra::testing {
 namespace {
 
 constexpr std::string_view item_letters = "CRBY";     // by PickupKind
+constexpr std::string_view hidden_letters = "crby";   // by the item a brick hides
 constexpr std::string_view creature_letters = "mwg";  // by CreatureKind
 
 char tile_letter(Tile t) {
@@ -19,7 +20,9 @@ char tile_letter(Tile t) {
         case TileKind::Steel:
             return '#';
         case TileKind::Brick:
-            return 'X';
+            if (t.hidden() == Hidden::Nothing) return 'X';
+            if (t.hidden() == Hidden::Hatch) return 'h';
+            return t.payload < hidden_letters.size() ? hidden_letters[t.payload] : '?';
         case TileKind::Dirt:
             return ':';
         case TileKind::Pickup:
@@ -49,6 +52,10 @@ Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_
                 tile = Tile::brick(Hidden::Nothing);
             else if (ch == ':')
                 tile = Tile::dirt();
+            else if (ch == 'h')
+                tile = Tile::brick(Hidden::Hatch);
+            else if (const auto hidden = hidden_letters.find(ch); hidden != std::string_view::npos)
+                tile = Tile::brick(hides(static_cast<PickupKind>(hidden)));
             else if (ch == 'H')
                 tile = Tile::hatch();
             else if (const auto item = item_letters.find(ch); item != std::string_view::npos)

@@ -1,15 +1,15 @@
 #pragma once
 // Arenas drawn as text, one character per cell, for short and readable rule
-// tests. The legend:
+// and level tests. The legend, the same both ways:
 //
-//   #  steel          .  open floor      X  brick hiding nothing
-//   :  dirt           H  the open hatch
+//   #  steel          .  open floor      :  dirt
+//   X  a brick hiding nothing            H  the open hatch
+//   c r b y           a brick hiding a charge, reach, boots or crystal item
+//   h                 a brick hiding the hatch
 //   C R B Y           an item lying open: charge, reach, boots, crystal
 //   1 2 3 4           digger 0 … 3 standing on open floor
 //   m w g             a mite, wisp or gobbler standing on open floor
 //   *                 a freshly lit charge of digger 0 (reach 2) on open floor
-//
-// Bricks hiding items or the hatch are set with `Arena::set_tile` afterwards.
 
 #include <cstdint>
 #include <string>
@@ -44,7 +44,7 @@ inline Creature creature_at(std::int32_t x, std::int32_t y,
 Arena arena_from_picture(const std::vector<std::string_view>& rows, std::uint64_t seed = 1);
 
 // The arena drawn back in the same legend: a living digger over a creature
-// over a charge over the tile. Bricks show as `X` whatever they hide.
+// over a charge over the tile.
 std::vector<std::string> arena_picture(const Arena& arena);
 
 // Which cells burn: `.` for none, otherwise the ticks of fire left (8 as `8`).
