@@ -159,6 +159,7 @@ std::string text(const FrameInput& f) {
     flag(f.fire[0], "fire-1");
     flag(f.fire[1], "fire-2");
     flag(f.confirm, "confirm");
+    flag(f.confirm_typing, "confirm-typing");
     flag(f.restart, "restart");
     flag(f.back, "back");
     flag(f.pause, "pause");
@@ -172,6 +173,14 @@ std::string text(const FrameInput& f) {
         dir(f.pressed_dir[slot], "pressed-" + n);
     }
     return out.empty() ? "nothing" : out;
+}
+
+// A frame with these flags set and these fire keys.
+FrameInput sets(std::initializer_list<bool FrameInput::*> flags, std::array<bool, 2> fire = {}) {
+    FrameInput f;
+    for (bool FrameInput::*flag : flags) f.*flag = true;
+    f.fire = fire;
+    return f;
 }
 
 FrameInput steers(std::size_t slot, Dir d) {
@@ -198,21 +207,23 @@ const std::vector<KeyRow> keyboard = {
     {Key::KeyD, "D", steers(1, Dir::Right)},
     {Key::KeyS, "S", steers(1, Dir::Down)},
     {Key::KeyA, "A", steers(1, Dir::Left)},
-    {Key::Space, "Space", {.fire = {true, false}, .confirm = true}},
-    {Key::Enter, "Enter", {.fire = {true, false}, .confirm = true}},
-    {Key::NumpadEnter, "NumpadEnter", {.fire = {true, false}, .confirm = true}},
-    {Key::ControlRight, "ControlRight", {.fire = {true, false}}},
-    {Key::ShiftRight, "ShiftRight", {.fire = {true, false}}},
-    {Key::KeyQ, "Q", {.fire = {false, true}}},
-    {Key::ControlLeft, "ControlLeft", {.fire = {false, true}}},
-    {Key::ShiftLeft, "ShiftLeft", {.fire = {false, true}}},
-    {Key::KeyR, "R", {.restart = true}},
-    {Key::Escape, "Escape", {.back = true}},
-    {Key::KeyP, "P", {.pause = true}},
-    {Key::KeyM, "M", {.music = true}},
-    {Key::Tab, "Tab", {.next_player = true}},
-    {Key::KeyN, "N", {.rename = true}},
-    {Key::F9, "F9", {.open_all = true}},
+    {Key::Space, "Space",
+     sets({&FrameInput::confirm}, {true, false})},  // types on the naming screen
+    {Key::Enter, "Enter", sets({&FrameInput::confirm, &FrameInput::confirm_typing}, {true, false})},
+    {Key::NumpadEnter, "NumpadEnter",
+     sets({&FrameInput::confirm, &FrameInput::confirm_typing}, {true, false})},
+    {Key::ControlRight, "ControlRight", sets({}, {true, false})},
+    {Key::ShiftRight, "ShiftRight", sets({}, {true, false})},
+    {Key::KeyQ, "Q", sets({}, {false, true})},
+    {Key::ControlLeft, "ControlLeft", sets({}, {false, true})},
+    {Key::ShiftLeft, "ShiftLeft", sets({}, {false, true})},
+    {Key::KeyR, "R", sets({&FrameInput::restart})},
+    {Key::Escape, "Escape", sets({&FrameInput::back})},
+    {Key::KeyP, "P", sets({&FrameInput::pause})},
+    {Key::KeyM, "M", sets({&FrameInput::music})},
+    {Key::Tab, "Tab", sets({&FrameInput::next_player})},
+    {Key::KeyN, "N", sets({&FrameInput::rename})},
+    {Key::F9, "F9", sets({&FrameInput::open_all})},
     {Key::Backspace, "Backspace", {}},  // it edits names only
 };
 
@@ -225,7 +236,8 @@ TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilRelea
         press(input, key);
         EXPECT_EQ(text(frame(input)), text(pressed));
         // Held on, only the direction remains; let go, nothing does.
-        const FrameInput held{.held_dir = pressed.held_dir};
+        FrameInput held;
+        held.held_dir = pressed.held_dir;
         EXPECT_EQ(text(frame(input)), text(held));
         release(input, key);
         EXPECT_EQ(text(frame(input)), text(FrameInput{}));
