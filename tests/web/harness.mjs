@@ -146,9 +146,10 @@ export class Browser {
     }
   }
 
-  // Loads the page and waits until it has shown at least one picture.
-  async load(origin) {
-    await this.page.goto(`${origin}/`, { timeout: patience });
+  // Loads the page (with `query`, as "?scene=02-blast", when given) and
+  // waits until it has shown at least one picture.
+  async load(origin, query = '') {
+    await this.page.goto(`${origin}/${query}`, { timeout: patience });
     await this.waitForFrames(1);
   }
 
@@ -164,6 +165,19 @@ export class Browser {
     const outcome = await Promise.race([shown.then(() => 'shown'), this.failed.then(() => 'failed')]);
     shown.catch(() => {}); // ends with the page when the page failed first
     if (outcome === 'failed') this.checkNoProblems();
+  }
+
+  // Waits until the page has reported a problem.
+  async waitForProblem() {
+    let timer;
+    const limit = new Promise((_, fail) => {
+      timer = setTimeout(() => fail(new Error('the page reported no problem')), patience);
+    });
+    try {
+      await Promise.race([this.failed, limit]);
+    } finally {
+      clearTimeout(timer);
+    }
   }
 
   // The canvas element's pixels as { width, height, data } with four bytes
@@ -188,10 +202,10 @@ export class Browser {
 
 let shotsFolder;
 
-// The desktop game's screenshot scene `stem` (as "00-title"), written once per
-// test process by the real executable in a folder of its own, with no
-// display, no sound device and the save pointed into that folder.
-export async function desktopShot(stem) {
+// The desktop game's screenshot scenes, written once per test process by the
+// real executable in a folder of its own, with no display, no sound device
+// and the save pointed into that folder. Returns the folder.
+async function desktopShots() {
   if (shotsFolder === undefined) {
     if (!existsSync(desktopExe))
       throw new Error(`${desktopExe} is missing: build the desktop game first (make build)`);
@@ -217,7 +231,18 @@ export async function desktopShot(stem) {
       );
     shotsFolder = join(folder, 'shots');
   }
-  const png = PNG.sync.read(await readFile(join(shotsFolder, `${stem}.png`)));
+  return shotsFolder;
+}
+
+// The stems of the desktop's scenes ("00-title" …), in the script's order.
+export async function desktopShotStems() {
+  const names = await readdir(await desktopShots());
+  return names.filter((name) => name.endsWith('.png')).map((name) => name.slice(0, -4)).sort();
+}
+
+// The desktop game's screenshot scene `stem` as { width, height, data }.
+export async function desktopShot(stem) {
+  const png = PNG.sync.read(await readFile(join(await desktopShots(), `${stem}.png`)));
   return { width: png.width, height: png.height, data: png.data };
 }
 
@@ -276,4 +301,20 @@ export async function writePicture(path, picture) {
   const png = new PNG({ width: picture.width, height: picture.height });
   picture.data.copy(png.data);
   await writeFile(path, PNG.sync.write(png));
+}
+
+// Fails when the canvas picture `shown` is not the desktop's scene `stem`
+// (which is the canvas three times enlarged, so one pixel in nine is the
+// canvas's own), naming the first differing pixels and writing the page's
+// picture beside the site folder for a look.
+export async function assertSameAsDesktop(shown, stem) {
+  const expected = shrink(await desktopShot(stem), 3);
+  if (expected.width !== canvasWidth || expected.height !== canvasHeight)
+    throw new Error(`the desktop's ${stem} is not the canvas enlarged three times`);
+  const wrong = differences(shown, expected);
+  if (wrong) {
+    const picture = join(siteDir, '..', `${stem}-as-shown.png`);
+    await writePicture(picture, shown);
+    throw new Error(`the page's ${stem} is not the desktop's: ${wrong} (the page's picture: ${picture})`);
+  }
 }

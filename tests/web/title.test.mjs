@@ -2,21 +2,9 @@
 // pixel as the desktop game draws it, on a page that scales it to any window.
 
 import assert from 'node:assert/strict';
-import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 
-import {
-  Browser,
-  canvasHeight,
-  canvasWidth,
-  desktopShot,
-  differences,
-  serveSite,
-  shrink,
-  siteDir,
-  siteFiles,
-  writePicture,
-} from './harness.mjs';
+import { Browser, assertSameAsDesktop, serveSite, siteFiles } from './harness.mjs';
 
 let server;
 before(async () => {
@@ -31,22 +19,10 @@ test('the built page is exactly index.html, zobra.js and zobra.wasm', async () =
 });
 
 test('the page shows the title screen pixel for pixel as the desktop screenshot mode', async () => {
-  // The screenshot is the canvas three times enlarged, so one pixel in nine
-  // is the canvas's own.
-  const expected = shrink(await desktopShot('00-title'), 3);
-  assert.equal(expected.width, canvasWidth);
-  assert.equal(expected.height, canvasHeight);
-
   const browser = await Browser.open();
   try {
     await browser.load(server.origin);
-    const shown = await browser.readCanvas();
-    const wrong = differences(shown, expected);
-    if (wrong) {
-      const picture = join(siteDir, '..', 'title-as-shown.png');
-      await writePicture(picture, shown);
-      assert.fail(`the page's title screen is not the desktop's: ${wrong} (the page's picture: ${picture})`);
-    }
+    await assertSameAsDesktop(await browser.readCanvas(), '00-title');
     browser.checkNoProblems();
   } finally {
     await browser.close();
