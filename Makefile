@@ -1,11 +1,13 @@
 # The README's commands. Each installs missing Debian packages first, then
-# builds with CMake and Ninja into build/ (benchmarks into build-bench/).
+# builds with CMake and Ninja into build/ (benchmarks into build-bench/, the
+# web page into build-web/).
 
 BUILD := build
 BENCH_BUILD := build-bench
+WEB_BUILD := build-web
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test golden bench shots clean
+.PHONY: all deps configure build run test test-web web golden bench shots clean
 
 all: build
 
@@ -21,8 +23,36 @@ build: configure
 run: build
 	./$(BUILD)/zobra
 
+# The web page's browser test runs too where Chromium is installed; `make
+# test-web` installs it and runs only that test.
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@if [ -x /usr/bin/chromium ]; then \
+	   $(MAKE) --no-print-directory test-web; \
+	 else \
+	   echo "web page test skipped: Chromium is not installed (make test-web installs it and runs the test)"; \
+	 fi
+
+# The web page in build-web/site/: index.html, zobra.js and zobra.wasm. Built
+# with Debian's Emscripten, set up for this folder by scripts/web-toolchain.sh.
+web:
+	@./scripts/install-deps.sh web
+	@./scripts/web-toolchain.sh $(WEB_BUILD)
+	@[ -f $(WEB_BUILD)/build.ninja ] || cmake -S . -B $(WEB_BUILD) -G Ninja \
+	   -DCMAKE_BUILD_TYPE=Release \
+	   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/web-toolchain.cmake \
+	   -DZOBRA_WEB_TOOLS=$(CURDIR)/$(WEB_BUILD)/emscripten
+	cmake --build $(WEB_BUILD) -j $(JOBS)
+
+# The page in headless Chromium, held against the desktop game's screenshots
+# (tests/web/README.md). The test's npm packages are installed when the lock
+# file is newer than the installed ones.
+test-web: build web
+	@./scripts/install-deps.sh browser
+	@cd tests/web && { [ node_modules/.package-lock.json -nt package-lock.json ] || \
+	   npm ci --no-audit --no-fund; }
+	cd tests/web && ZOBRA_EXE=$(CURDIR)/$(BUILD)/zobra ZOBRA_WEB_SITE=$(CURDIR)/$(WEB_BUILD)/site \
+	   node --test
 
 # Rewrites the golden files in tests/golden/ from what the game produces now:
 # run it after a deliberate change to a picture or a sound, and commit the
@@ -45,4 +75,4 @@ shots: build
 	@echo "shots: 18 scenes and 18 sprites written and checked"
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) shots
+	rm -rf $(BUILD) $(BENCH_BUILD) $(WEB_BUILD) shots

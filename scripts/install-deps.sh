@@ -1,11 +1,26 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing and running Zobra need,
 # but only those that are missing, so that a set-up machine starts at once.
+#
+#   install-deps.sh          the desktop game and its tests
+#   install-deps.sh web      Emscripten, for the web page
+#   install-deps.sh browser  Chromium, for the web page's browser test
+#
+# Node.js and npm are taken from the machine when it has them (whatever
+# package brought them); only a machine without them gets Debian's.
 set -eu
 
-packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
+case "${1:-desktop}" in
+desktop)
+    packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
 libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck
-openbox x11-utils"
+openbox x11-utils" ;;
+web) packages="cmake ninja-build emscripten binaryen clang-14 lld-14 node-acorn nlohmann-json3-dev" ;;
+browser) packages="chromium" ;;
+*)
+    echo "install-deps.sh: unknown group '$1' (desktop, web or browser)" >&2
+    exit 2 ;;
+esac
 
 missing=""
 for p in $packages; do
@@ -13,12 +28,18 @@ for p in $packages; do
         missing="$missing $p"
     fi
 done
+if [ "${1:-desktop}" != desktop ]; then
+    command -v node >/dev/null 2>&1 || missing="$missing nodejs"
+    command -v npm >/dev/null 2>&1 || missing="$missing npm"
+fi
 [ -z "$missing" ] && exit 0
 
 echo "installing:$missing"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
+# Other developers on a shared machine may be installing too: wait for their
+# apt run instead of failing on its lock.
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -q
 # shellcheck disable=SC2086
-$sudo apt-get install -y -q --no-install-recommends $missing
+$sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends $missing

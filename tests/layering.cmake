@@ -1,6 +1,8 @@
 # The layers of src/ and what each may include, checked on every test run:
 # a header from a layer that is not allowed, or SDL or hidapi outside the
-# platform folder, fails the build's tests. Run with -DSOURCE_DIR=<repo>.
+# platform folder, fails the build's tests. The web folder is the browser's
+# platform: it stands beside platform/ and may include neither it nor
+# procon/, nor SDL. Run with -DSOURCE_DIR=<repo>.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_core "core")
 set(allowed_art "core;art")
@@ -10,6 +12,7 @@ set(allowed_game "core;art;sound;files;game")
 set(allowed_procon "core;game;procon")
 set(allowed_platform "core;art;sound;files;game;procon;platform")
 set(allowed_program "core;files;platform;program")
+set(allowed_web "core;art;sound;files;game;web")
 
 set(problems "")
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}/src ${SOURCE_DIR}/src/*.h ${SOURCE_DIR}/src/*.cpp)

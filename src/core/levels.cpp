@@ -238,7 +238,7 @@ LevelParams duel_params(std::uint64_t place, std::uint32_t round) {
     params.charge_items = 8;
     params.reach_items = 8;
     params.boots_items = 3;
-    params.layout = duel_places[p].layout;
+    params.layout = duel_places[static_cast<std::size_t>(p)].layout;
     params.hatch = false;
     return params;
 }

@@ -4,21 +4,24 @@
 // description to the installed handler (the crash report in the program, an
 // exception in tests), which never comes back.
 
-#include <source_location>
 #include <string>
 #include <string_view>
+#if __has_include(<source_location>)
+#include <source_location>
+#endif
 
 namespace zobra {
 
 // Where in the source an internal error was raised, filled in at the call
 // site: through std::source_location where the library has it, through the
-// compiler's builtins otherwise (clang 14 with libstdc++ 12).
+// compiler's builtins otherwise (clang 14 with libstdc++ 12, and the web
+// build's libc++, which has no <source_location> yet).
 struct SourcePosition {
     const char* file = "";
     unsigned line = 0;
     unsigned column = 0;
 
-#if __has_builtin(__builtin_source_location)
+#if defined(__cpp_lib_source_location)
     static constexpr SourcePosition current(
         std::source_location where = std::source_location::current()) {
         return {where.file_name(), where.line(), where.column()};

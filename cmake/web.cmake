@@ -1,0 +1,15 @@
+# The web page. src/web is the browser's platform, the counterpart of
+# src/platform on the desktop: the only folder that talks to the browser
+# (through Emscripten's html5.h and a few JavaScript functions), never to SDL.
+# The page is the folder site/ in the build folder, holding exactly what a web
+# server has to serve: index.html, zobra.js and zobra.wasm.
+set(site ${CMAKE_BINARY_DIR}/site)
+file(GLOB web_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/web/*.cpp)
+add_executable(zobra_web ${web_sources})
+target_include_directories(zobra_web PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(zobra_web PRIVATE zobra_game)
+set_target_properties(zobra_web PROPERTIES OUTPUT_NAME zobra RUNTIME_OUTPUT_DIRECTORY ${site})
+# Only browsers load the page; the memory grows with the arenas instead of
+# being fixed up front.
+target_link_options(zobra_web PRIVATE -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH=1)
+configure_file(${CMAKE_SOURCE_DIR}/src/web/index.html ${site}/index.html COPYONLY)

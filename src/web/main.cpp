@@ -1,0 +1,72 @@
+// The web page's entry point. For now the page shows the title screen as a
+// new player sees it and stays there; the frame loop, the keyboard, touch
+// and gamepads, the sound and the save in the browser's storage come with
+// the rest of the browser platform.
+//
+// The page's counterpart of the desktop's screenshot mode: with
+// ?scene=STEM in its address (a stem such as "05-time-up") the page shows
+// that scene of the screenshot script instead, set up exactly as the desktop
+// sets it up, so that every scene the browser draws can be held against the
+// desktop's picture. The page passes each query parameter to main as one
+// "name=value" argument.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "art/canvas.h"
+#include "art/sprites.h"
+#include "core/progress.h"
+#include "files/log.h"
+#include "game/session.h"
+#include "game/shots.h"
+#include "game/view.h"
+#include "web/page.h"
+
+namespace {
+
+constexpr std::string_view scene_argument = "scene=";
+
+// The scene the address asks for: none for the title, the script's index
+// for a known stem, and an error for an unknown one.
+struct SceneChoice {
+    std::optional<std::size_t> index;
+    std::optional<std::string> error;
+};
+
+SceneChoice chosen_scene(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (!argument.starts_with(scene_argument)) continue;
+        const std::string_view stem = argument.substr(scene_argument.size());
+        for (std::size_t k = 0; k < zobra::shot_scenes.size(); ++k)
+            if (zobra::shot_scenes[k].stem == stem) return {k, std::nullopt};
+        return {std::nullopt, "there is no screenshot scene named \"" + std::string(stem) + "\""};
+    }
+    return {};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const SceneChoice choice = chosen_scene(argc, argv);
+    if (choice.error) {
+        zobra::report_error(*choice.error);
+        return 1;
+    }
+
+    // A fresh default player, as in the screenshot mode; the scenes build on
+    // each other, so a later one plays all those before it.
+    zobra::Session session{zobra::Progress{}};
+    const std::size_t last = choice.index.value_or(0);
+    for (std::size_t k = 0; k <= last; ++k) {
+        zobra::shot_scenes[k].setup(session);
+        zobra::place_camera(session);
+    }
+    const zobra::SpriteSet sprites = zobra::build_sprite_set();
+    zobra::Canvas canvas;
+    zobra::draw_view(canvas, session, sprites);
+    zobra::show_on_page(canvas);
+    return 0;
+}
