@@ -6,6 +6,14 @@ set -eu
 packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
 libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck"
 
+# Installing and packaging: the validators the installation test runs on the
+# installed files, and the tools that make the Debian package. With the
+# argument "lintian" the package checker comes too (CI runs it).
+packages="$packages desktop-file-utils appstream groff-base man-db dpkg-dev file"
+if [ "${1:-}" = lintian ]; then
+    packages="$packages lintian"
+fi
+
 missing=""
 for p in $packages; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
