@@ -73,6 +73,7 @@ if(TARGET e2e_tests)
   target_compile_definitions(e2e_tests PRIVATE
     ZOBRA_APP_ID="${ZOBRA_APP_ID}"
     ZOBRA_CMAKE="${CMAKE_COMMAND}"
+    ZOBRA_INSTALL_BINDIR="${CMAKE_INSTALL_BINDIR}"
     ZOBRA_ICON_SIZES="${zobra_icon_size_list}")
   add_dependencies(e2e_tests zobra_install_data)
 endif()

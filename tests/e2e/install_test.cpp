@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const std::string app_id = ZOBRA_APP_ID;
+const std::string bindir = ZOBRA_INSTALL_BINDIR;  // "bin", or "games" for Debian
 
 std::vector<int> icon_sizes() {
     std::vector<int> sizes;
@@ -124,7 +125,7 @@ class Installed : public ::testing::Test {
     fs::path read_only_game(const TempFolder& copy) const {
         fs::copy(root(), copy.path() / "root", fs::copy_options::recursive);
         make_read_only(copy.path() / "root");
-        return copy.path() / "root/usr/bin/zobra";
+        return copy.path() / "root/usr" / bindir / "zobra";
     }
 
   private:
@@ -133,7 +134,7 @@ class Installed : public ::testing::Test {
 
 TEST_F(Installed, PutsEveryFileInItsPlaceAndNothingElse) {
     std::set<std::string> expected = {
-        "usr/bin/zobra",
+        "usr/" + bindir + "/zobra",
         "usr/share/applications/" + app_id + ".desktop",
         "usr/share/metainfo/" + app_id + ".metainfo.xml",
         "usr/share/man/man6/zobra.6",
@@ -144,7 +145,7 @@ TEST_F(Installed, PutsEveryFileInItsPlaceAndNothingElse) {
     for (int size : icon_sizes()) expected.insert(fs::relative(icon(size), root()).string());
     EXPECT_EQ(files_below(root()), expected);
 
-    const fs::perms exe = fs::status(usr() / "bin/zobra").permissions();
+    const fs::perms exe = fs::status(usr() / bindir / "zobra").permissions();
     EXPECT_NE(exe & fs::perms::others_exec, fs::perms::none);
     EXPECT_EQ(icon_sizes(), (std::vector<int>{16, 32, 48, 64, 128, 256}));
 }
@@ -158,7 +159,7 @@ TEST_F(Installed, DesktopEntryPassesTheValidatorAndNamesTheInstalledProgramAndIc
     const std::string entry = read_file(desktop_entry());
     const std::optional<std::string> exec = desktop_value(entry, "Exec");
     ASSERT_TRUE(exec);
-    EXPECT_TRUE(fs::exists(usr() / "bin" / *exec)) << *exec;
+    EXPECT_TRUE(fs::exists(usr() / bindir / *exec)) << *exec;
     EXPECT_EQ(desktop_value(entry, "Icon"), app_id);
     EXPECT_EQ(desktop_value(entry, "Terminal"), "false");
     EXPECT_EQ(desktop_value(entry, "Categories"), "Game;ArcadeGame;");
