@@ -5,6 +5,7 @@
 #   install-deps.sh          the desktop game and its tests
 #   install-deps.sh web      Emscripten, for the web page
 #   install-deps.sh browser  Chromium, for the web page's browser test
+#   install-deps.sh lintian  lintian, which checks the Debian package (CI runs it)
 #
 # Node.js and npm are taken from the machine when it has them (whatever
 # package brought them); only a machine without them gets Debian's.
@@ -12,13 +13,16 @@ set -eu
 
 case "${1:-desktop}" in
 desktop)
+    # Beside the build and test tools: the validators the installation test
+    # runs on the installed files, and the tools that make the Debian package.
     packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
 libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck
-openbox x11-utils" ;;
+openbox x11-utils desktop-file-utils appstream groff-base man-db dpkg-dev file" ;;
 web) packages="cmake ninja-build emscripten binaryen clang-14 lld-14 node-acorn nlohmann-json3-dev" ;;
 browser) packages="chromium" ;;
+lintian) packages="lintian" ;;
 *)
-    echo "install-deps.sh: unknown group '$1' (desktop, web or browser)" >&2
+    echo "install-deps.sh: unknown group '$1' (desktop, web, browser or lintian)" >&2
     exit 2 ;;
 esac
 
@@ -28,7 +32,7 @@ for p in $packages; do
         missing="$missing $p"
     fi
 done
-if [ "${1:-desktop}" != desktop ]; then
+if [ "${1:-desktop}" = web ] || [ "${1:-desktop}" = browser ]; then
     command -v node >/dev/null 2>&1 || missing="$missing nodejs"
     command -v npm >/dev/null 2>&1 || missing="$missing npm"
 fi

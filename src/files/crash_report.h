@@ -1,6 +1,7 @@
 #pragma once
 // The crash report: the German text shown and written when the game stops on
-// an internal error, and the file "zobra-crash.txt" beside the executable.
+// an internal error, and the file "zobra-crash.txt" beside the executable
+// (or in the player's state folder, where the log goes too).
 
 #include <filesystem>
 #include <optional>

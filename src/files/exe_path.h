@@ -1,15 +1,42 @@
 #pragma once
-// Where the running executable lives: the log and the crash report are
-// written beside it.
+// Where the game writes its diagnostic files, the log and the crash report:
+// beside the running executable, as in a build folder, or, when the
+// executable's folder cannot be written (an installed game in /usr/bin), in
+// the player's state folder.
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace zobra {
 
-// The executable's own path with its file name replaced by `file_name`, or
-// nothing when the executable's path cannot be found.
-std::optional<std::filesystem::path> beside_executable(std::string_view file_name);
+// The name of the game's own folder inside the state folder.
+inline constexpr std::string_view state_folder_name = "zobra";
+
+// The folder that holds the running executable, or nothing when the
+// executable's path cannot be found.
+std::optional<std::filesystem::path> executable_folder();
+
+// What the choice of the diagnostics folder depends on, gathered at the
+// moment of asking.
+struct DiagnosticsPlace {
+    std::optional<std::filesystem::path> executable_folder;
+    bool executable_folder_writable = false;
+    std::optional<std::string> xdg_state_home;  // as set in the environment
+    std::optional<std::string> home;
+};
+
+// The executable's folder when it can be written; otherwise "zobra" inside
+// XDG_STATE_HOME, or inside HOME/.local/state when XDG_STATE_HOME is unset,
+// empty or relative (such a value is ignored, as the XDG rules say); nothing
+// when HOME is no absolute path either.
+std::optional<std::filesystem::path> choose_diagnostics_folder(const DiagnosticsPlace& place);
+
+// `file_name` in the folder that `choose_diagnostics_folder` picks for this
+// process, with a state folder created (private to the player) when it is
+// picked and missing. Nothing when there is no folder to write to; a state
+// folder that cannot be created shows only as a file that cannot be opened.
+std::optional<std::filesystem::path> diagnostics_file(std::string_view file_name);
 
 }  // namespace zobra

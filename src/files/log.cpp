@@ -54,7 +54,7 @@ void DiagnosticLog::line(std::string_view text) {
 void log_line(std::string_view text) {
     // Never destroyed: other threads may still log while the process ends.
     static DiagnosticLog* process_log =
-        new DiagnosticLog([] { return beside_executable(log_file_name); });
+        new DiagnosticLog([] { return diagnostics_file(log_file_name); });
     process_log->line(text);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
-// The diagnostic log: "zobra-controller.txt" beside the executable, replaced
-// by every run, a header and at most 600 entries. Any thread may write to it;
-// it never reports a failure.
+// The diagnostic log: "zobra-controller.txt" beside the executable (or, for
+// an installed game, in the player's state folder), replaced by every run, a
+// header and at most 600 entries. Any thread may write to it; it never
+// reports a failure.
 
 #include <cstdint>
 #include <filesystem>
@@ -37,7 +38,7 @@ class DiagnosticLog {
     std::uint32_t count_ = 0;
 };
 
-// The process's log beside the executable.
+// The process's log, in the folder `diagnostics_file` picks.
 void log_line(std::string_view text);
 // `log_line` of "start: " + text.
 void log_start(std::string_view text);

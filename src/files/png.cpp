@@ -62,10 +62,11 @@ void put_chunk(std::vector<std::uint8_t>& out, const char (&type)[5], std::size_
 }
 
 // Every row starts with filter type 0 (none), then red, green and blue of
-// each pixel.
+// each pixel, and its opacity when the picture has one.
 std::vector<std::uint8_t> raw_image(std::uint32_t width, std::uint32_t height,
-                                    std::span<const std::uint32_t> pixels) {
-    std::vector<std::uint8_t> raw(std::size_t{height} * (3 * std::size_t{width} + 1));
+                                    std::span<const std::uint32_t> pixels, bool alpha) {
+    const std::size_t channels = alpha ? 4 : 3;
+    std::vector<std::uint8_t> raw(std::size_t{height} * (channels * std::size_t{width} + 1));
     std::uint8_t* out = raw.data();
     const std::uint32_t* in = pixels.data();
     for (std::uint32_t y = 0; y < height; ++y) {
@@ -75,7 +76,8 @@ std::vector<std::uint8_t> raw_image(std::uint32_t width, std::uint32_t height,
             out[0] = static_cast<std::uint8_t>(p >> 16);
             out[1] = static_cast<std::uint8_t>(p >> 8);
             out[2] = static_cast<std::uint8_t>(p);
-            out += 3;
+            if (alpha) out[3] = static_cast<std::uint8_t>(p >> 24);
+            out += channels;
         }
     }
     return raw;
@@ -140,11 +142,13 @@ std::uint32_t adler32(std::span<const std::uint8_t> bytes) {
     return (b << 16) | a;
 }
 
-std::vector<std::uint8_t> encode_png(std::uint32_t width, std::uint32_t height,
-                                     std::span<const std::uint32_t> pixels) {
+namespace {
+
+std::vector<std::uint8_t> encode(std::uint32_t width, std::uint32_t height,
+                                 std::span<const std::uint32_t> pixels, bool alpha) {
     if (pixels.size() != std::size_t{width} * height)
         panic("a picture is encoded with exactly one colour per pixel");
-    const std::vector<std::uint8_t> raw = raw_image(width, height, pixels);
+    const std::vector<std::uint8_t> raw = raw_image(width, height, pixels, alpha);
     const std::size_t idat_length = zlib_length(raw.size());
     if (idat_length > UINT32_MAX) panic("a picture fits in one PNG data chunk");
 
@@ -154,15 +158,27 @@ std::vector<std::uint8_t> encode_png(std::uint32_t width, std::uint32_t height,
     put_chunk(out, "IHDR", 13, [&] {
         put_u32_be(out, width);
         put_u32_be(out, height);
-        out.push_back(8);  // bits per channel
-        out.push_back(2);  // truecolour, no alpha
-        out.push_back(0);  // deflate
-        out.push_back(0);  // adaptive filtering (every row uses filter 0)
-        out.push_back(0);  // not interlaced
+        out.push_back(8);              // bits per channel
+        out.push_back(alpha ? 6 : 2);  // truecolour with or without alpha
+        out.push_back(0);              // deflate
+        out.push_back(0);              // adaptive filtering (every row uses filter 0)
+        out.push_back(0);              // not interlaced
     });
     put_chunk(out, "IDAT", idat_length, [&] { put_zlib_stream(out, raw); });
     put_chunk(out, "IEND", 0, [] {});
     return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encode_png(std::uint32_t width, std::uint32_t height,
+                                     std::span<const std::uint32_t> pixels) {
+    return encode(width, height, pixels, false);
+}
+
+std::vector<std::uint8_t> encode_png_alpha(std::uint32_t width, std::uint32_t height,
+                                           std::span<const std::uint32_t> pixels) {
+    return encode(width, height, pixels, true);
 }
 
 }  // namespace zobra

@@ -23,15 +23,15 @@ thread_local bool handling_crash = false;
     std::abort();
 }
 
-// Writes the report beside the executable, logs the stop, shows the error
-// box and ends the process. Everything is best effort: a report that cannot
-// be written only drops the "Gespeichert in" line.
+// Writes the report beside the executable (or in the state folder of an
+// installed game), logs the stop, shows the error box and ends the process. Everything is best
+// effort: a report that cannot be written only drops the "Gespeichert in" line.
 [[noreturn]] void handle_crash(const std::string& description) {
     if (handling_crash) end_abnormally();  // the handler itself broke
     handling_crash = true;
 
     const std::string report = crash_report_text(description);
-    std::optional<std::filesystem::path> path = beside_executable(crash_file_name);
+    std::optional<std::filesystem::path> path = diagnostics_file(crash_file_name);
     if (path && !write_crash_report(*path, report)) path.reset();
     log_start("stopped: " + description);
 

@@ -160,6 +160,21 @@ TEST(PngLayout, AListOfTheWrongLengthIsRefusedRatherThanWrittenBroken) {
     EXPECT_THROW(encode_png(4, 4, test_pattern(5, 4)), testing::PanicError);
 }
 
+TEST(PngLayout, APictureWithTransparencyIsTruecolourWithAlphaInRedGreenBlueAlphaOrder) {
+    const std::vector<std::uint32_t> pixels = {0x00112233, 0x80445566, 0xFF778899, 0x01AABBCC};
+    const auto chunks = png_chunks(encode_png_alpha(2, 2, pixels));
+    ASSERT_EQ(chunks.size(), 3u);
+    const std::vector<std::uint8_t> header = {0, 0, 0, 2, 0, 0, 0, 2, 8, 6, 0, 0, 0};
+    EXPECT_EQ(chunks[0].data, header);
+    const auto stream = stored_stream(chunks[1].data);
+    ASSERT_TRUE(stream.well_formed);
+    const std::vector<std::uint8_t> expected = {0, 0x11, 0x22, 0x33, 0x00, 0x44, 0x55, 0x66, 0x80,
+                                                0, 0x77, 0x88, 0x99, 0xFF, 0xAA, 0xBB, 0xCC, 0x01};
+    EXPECT_EQ(stream.data, expected);
+    EXPECT_EQ(stream.adler, adler32(stream.data));
+    EXPECT_THROW(encode_png_alpha(2, 2, test_pattern(2, 1)), testing::PanicError);
+}
+
 TEST_F(PngFiles, RealDecodersReadBackExactlyThePixelsWritten) {
     for (const auto& [w, h] :
          {std::pair{960u, 600u}, {48u, 48u}, {28u, 771u}, {85u, 256u}, {1u, 1u}}) {
@@ -170,6 +185,37 @@ TEST_F(PngFiles, RealDecodersReadBackExactlyThePixelsWritten) {
         const auto decoded = testing::decode_with_imagemagick(path, w, h);
         ASSERT_TRUE(decoded.has_value()) << path;
         EXPECT_TRUE(*decoded == pixels) << path;
+    }
+}
+
+TEST_F(PngFiles, RealDecodersReadBackTheOpacityOfAPictureWithTransparency) {
+    // Every fourth pixel transparent, the others in steps of opacity, so that
+    // a dropped or misplaced alpha byte shows.
+    for (const auto& [w, h] : {std::pair{256u, 256u}, {16u, 16u}, {85u, 193u}}) {
+        std::vector<std::uint32_t> pixels = test_pattern(w, h);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] |= (i % 4 == 0 ? 0u : static_cast<std::uint32_t>(i * 37 % 256)) << 24;
+        const fs::path path = save(std::to_string(w) + "x" + std::to_string(h) + "-alpha.png",
+                                   encode_png_alpha(w, h, pixels));
+        EXPECT_TRUE(testing::pngcheck_accepts(path)) << path;
+        const testing::CommandResult raw = testing::run_command(
+            "/usr/bin/convert " + testing::shell_quote(path.string()) + " -depth 8 rgba:-");
+        ASSERT_EQ(raw.status, 0) << path;
+        ASSERT_EQ(raw.output.size(), pixels.size() * 4) << path;
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            const auto byte = [&](std::size_t k) {
+                return static_cast<std::uint32_t>(
+                    static_cast<unsigned char>(raw.output[4 * i + k]));
+            };
+            const std::uint32_t alpha = pixels[i] >> 24;
+            // A fully transparent pixel's colour is free for a decoder to drop.
+            const std::uint32_t decoded =
+                byte(3) << 24 | (alpha == 0 ? 0u : byte(0) << 16 | byte(1) << 8 | byte(2));
+            const std::uint32_t wanted = alpha == 0 ? 0u : pixels[i];
+            if (decoded != wanted) ++wrong;
+        }
+        EXPECT_EQ(wrong, 0u) << path;
     }
 }
 
