@@ -158,6 +158,34 @@ Picture picture_of_size(const std::string& display, unsigned long window, int w,
     return picture;
 }
 
+// Started again and again without a session bus (the window system's and the
+// sound's libraries may then fork helper processes), the game reaches its
+// first frame every time: no thread of its own runs yet when they fork, so
+// no child inherits a lock that thread held.
+TEST(GameStart, StartsEveryTimeWithoutHangingBeforeTheWindow) {
+    Xvfb x;
+    std::map<std::string, std::string> env = x.environment();
+    for (int start = 0; start < 12; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start + 1));
+        GameFolder folder;
+        env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
+        Process game(folder.executable(), env, folder.path());
+        ASSERT_TRUE(eventually(
+            [&] {
+                const std::vector<std::string> log = read_lines(folder.log_file());
+                return std::find(log.begin(), log.end(),
+                                 "start: first frame on its way to the screen") != log.end();
+            },
+            30s))
+            << game.error_output();
+        std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+        ASSERT_TRUE(window);
+        request_close(x.display(), window->id);
+        const Ending ending = game.wait(30s);
+        EXPECT_TRUE(ending.exited && ending.status == 0);
+    }
+}
+
 TEST(GameWindow, FollowsResizesWithBarsAndCopesWithATinyWindow) {
     Xvfb x;
     GameFolder folder;
