@@ -18,13 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A buffer of interleaved samples as the device would hand it over.
-template <typename Sample>
-std::vector<Sample> fill(SoundStream& stream, std::size_t samples) {
-    std::vector<Sample> out(samples);
-    fill_sound(stream, std::as_writable_bytes(std::span(out)));
-    return out;
-}
 
 TEST(AudioSamples, FormatsAreNamedByKindAndSizeAndOnlyThreeCanBeWritten) {
     EXPECT_EQ(sample_format_name(AUDIO_S32SYS), "I32");
