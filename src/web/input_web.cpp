@@ -130,13 +130,15 @@ std::optional<std::string> listen_to_page(PageInput& input) {
         failed(emscripten_set_visibilitychange_callback(data, EM_TRUE, on_visibility)))
         return "the page's window takes no event listeners";
     // The browser would throw at a listener for a missing element.
-    if (!page_has_canvas() ||
-        failed(emscripten_set_mousedown_callback(canvas_selector, data, EM_TRUE, on_mouse_down)) ||
-        failed(emscripten_set_touchstart_callback(canvas_selector, data, EM_TRUE, on_touch)) ||
-        failed(emscripten_set_touchmove_callback(canvas_selector, data, EM_TRUE, on_touch)) ||
-        failed(emscripten_set_touchend_callback(canvas_selector, data, EM_TRUE, on_touch)) ||
-        failed(emscripten_set_touchcancel_callback(canvas_selector, data, EM_TRUE, on_touch)))
+    if (!page_has(canvas_selector) ||
+        failed(emscripten_set_mousedown_callback(canvas_selector, data, EM_TRUE, on_mouse_down)))
         return std::string("the page has no canvas ") + canvas_selector;
+    if (!page_has(stage_selector) ||
+        failed(emscripten_set_touchstart_callback(stage_selector, data, EM_TRUE, on_touch)) ||
+        failed(emscripten_set_touchmove_callback(stage_selector, data, EM_TRUE, on_touch)) ||
+        failed(emscripten_set_touchend_callback(stage_selector, data, EM_TRUE, on_touch)) ||
+        failed(emscripten_set_touchcancel_callback(stage_selector, data, EM_TRUE, on_touch)))
+        return std::string("the page has no stage ") + stage_selector;
 
     input.gamepads_available =
         emscripten_sample_gamepad_data() == EMSCRIPTEN_RESULT_SUCCESS &&

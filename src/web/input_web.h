@@ -1,9 +1,10 @@
 #pragma once
 // The browser's side of the input: its keyboard, mouse, touch and focus
 // events go into the `InputCollector`, its gamepads become `Gamepad`
-// records once a frame. Keys count on the whole page; the mouse and touches
-// on the canvas, measured in its pixels times the device pixel ratio, so
-// that a swipe is 14 CSS pixels on any screen.
+// records once a frame. Keys count on the whole page, the mouse on the
+// canvas, touches anywhere in the window (a phone's bars beside the picture
+// are wide); touches are measured in the canvas element's pixels times the
+// device pixel ratio, so that a swipe is 14 CSS pixels on any screen.
 
 #include <cstdint>
 #include <functional>

@@ -50,7 +50,7 @@ void show_on_page(const Canvas& canvas) {
                       static_cast<int>(canvas.height));
 }
 
-bool page_has_canvas() { return find_element(canvas_selector) != 0; }
+bool page_has(const char* selector) { return find_element(selector) != 0; }
 
 void show_frame_time(double mean_ms) { put_frame_time(mean_ms); }
 

@@ -11,11 +11,15 @@
 
 namespace zobra {
 
-// The canvas element's selector, for the events that belong to it.
+// The canvas element's selector, for the mouse's clicks on it.
 inline constexpr const char* canvas_selector = "#screen";
+// The element around it that fills the window, black bars and all, for the
+// touches: a finger may land beside the picture. Its pixels are the
+// canvas element's, shifted.
+inline constexpr const char* stage_selector = "#stage";
 
-// Whether the page holds the canvas element.
-bool page_has_canvas();
+// Whether the page holds an element the selector names.
+bool page_has(const char* selector);
 
 // Copies the canvas into the page's canvas element (Module.canvas) and
 // counts the frame in the element's data-frames attribute, which tells the

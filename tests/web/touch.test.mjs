@@ -132,3 +132,19 @@ test('on a screen of two pixels to the CSS pixel, a swipe still starts 14 CSS pi
     await browser.close();
   }
 });
+
+test('a tap on the black bars beside the picture counts as well', async () => {
+  // A phone held sideways is wider than 16:10: the bars left and right are
+  // where the thumbs rest.
+  const browser = await Browser.open({ hasTouch: true, viewport: { width: 1200, height: 600 } });
+  try {
+    await browser.loadOnHeldClock(server.origin);
+    const fingers = await Fingers.on(browser);
+    await fingers.tap(60, 300);
+    await browser.advance(frameMs);
+    await assertSameAsDesktop(await browser.readCanvas(), '01-start');
+    browser.checkNoProblems();
+  } finally {
+    await browser.close();
+  }
+});
