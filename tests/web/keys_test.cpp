@@ -13,37 +13,13 @@
 namespace zobra {
 namespace {
 
-TEST(BrowserKeys, EveryPositionTheGameUsesIsFoundByItsCodeAndNoOtherIs) {
-    const std::vector<std::pair<std::string, Key>> positions{
-        {"ArrowUp", Key::ArrowUp},
-        {"ArrowRight", Key::ArrowRight},
-        {"ArrowDown", Key::ArrowDown},
-        {"ArrowLeft", Key::ArrowLeft},
-        {"KeyW", Key::KeyW},
-        {"KeyD", Key::KeyD},
-        {"KeyS", Key::KeyS},
-        {"KeyA", Key::KeyA},
-        {"Space", Key::Space},
-        {"Enter", Key::Enter},
-        {"NumpadEnter", Key::NumpadEnter},
-        {"ControlRight", Key::ControlRight},
-        {"ShiftRight", Key::ShiftRight},
-        {"KeyQ", Key::KeyQ},
-        {"ControlLeft", Key::ControlLeft},
-        {"ShiftLeft", Key::ShiftLeft},
-        {"KeyR", Key::KeyR},
-        {"Escape", Key::Escape},
-        {"KeyP", Key::KeyP},
-        {"KeyM", Key::KeyM},
-        {"Tab", Key::Tab},
-        {"KeyN", Key::KeyN},
-        {"F9", Key::F9},
-        {"Backspace", Key::Backspace},
-    };
-    for (const auto& [code, key] : positions) EXPECT_EQ(key_for_code(code), key) << code;
-
-    // Keys the game gives no meaning, and names that only look alike: the
-    // code is the position, not the letter, and it is matched exactly.
+// The code names a position, whatever the layout prints on the key: on a
+// German keyboard the key marked Z sends "KeyY", and player 2's keys keep
+// their places. Names are matched exactly.
+TEST(BrowserKeys, ACodeNamesAPositionExactlyAndUnknownPositionsAreOtherKeys) {
+    EXPECT_EQ(key_for_code("KeyW"), Key::KeyW);
+    EXPECT_EQ(key_for_code("NumpadEnter"), Key::NumpadEnter);
+    EXPECT_EQ(key_for_code("ControlRight"), Key::ControlRight);
     for (const std::string code : {"KeyZ", "KeyY", "Numpad8", "F11", "MetaLeft", "keyw", "Arrow"})
         EXPECT_EQ(key_for_code(code), Key::Other) << code;
     EXPECT_EQ(key_for_code(""), std::nullopt);
