@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::string_view version = "0.1.0";
 
-#if defined(_WIN32)
+#if defined(__EMSCRIPTEN__)
+constexpr std::string_view os_name = "web";
+#elif defined(_WIN32)
 constexpr std::string_view os_name = "windows";
 #elif defined(__APPLE__)
 constexpr std::string_view os_name = "macos";
@@ -23,6 +25,8 @@ constexpr std::string_view arch_name = "x86_64";
 constexpr std::string_view arch_name = "aarch64";
 #elif defined(__i386__)
 constexpr std::string_view arch_name = "x86";
+#elif defined(__wasm32__)
+constexpr std::string_view arch_name = "wasm32";
 #else
 constexpr std::string_view arch_name = "unknown";
 #endif

@@ -148,6 +148,10 @@ void InputCollector::touch_up(std::uint64_t id, double swipe_threshold) {
     touches.erase(it);
 }
 
+void InputCollector::touch_cancel(std::uint64_t id) {
+    std::erase_if(touches, [id](const Touch& touch) { return touch.id == id; });
+}
+
 void InputCollector::focus_lost() {
     for (std::vector<Dir>& stack : direction_stacks) stack.clear();
     touches.clear();

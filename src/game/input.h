@@ -140,6 +140,9 @@ struct InputCollector {
     void touch_move(std::uint64_t id, double x, double y);
     // A finger lifted; it was a tap when it stayed within `swipe_threshold`.
     void touch_up(std::uint64_t id, double swipe_threshold);
+    // A finger the system took away (a browser's gesture, a call coming
+    // in): it is gone and was no tap, however far it moved.
+    void touch_cancel(std::uint64_t id);
     void focus_lost();
 
     std::vector<Key> pressed_keys;

@@ -1,7 +1,5 @@
-// The web page's entry point. For now the page shows the title screen as a
-// new player sees it and stays there; the frame loop, the keyboard, touch
-// and gamepads, the sound and the save in the browser's storage come with
-// the rest of the browser platform.
+// The web page's entry point: the game, played as on the desktop
+// (web/app.h).
 //
 // The page's counterpart of the desktop's screenshot mode: with
 // ?scene=STEM in its address (a stem such as "05-time-up") the page shows
@@ -22,6 +20,7 @@
 #include "game/session.h"
 #include "game/shots.h"
 #include "game/view.h"
+#include "web/app.h"
 #include "web/page.h"
 
 namespace {
@@ -55,11 +54,17 @@ int main(int argc, char** argv) {
         zobra::report_error(*choice.error);
         return 1;
     }
+    if (!choice.index) {
+        zobra::page_log_start("started");
+        zobra::run_page();
+        return 0;
+    }
 
-    // A fresh default player, as in the screenshot mode; the scenes build on
-    // each other, so a later one plays all those before it.
+    // A fresh default player, as in the screenshot mode: no save is read or
+    // written, no sound made. The scenes build on each other, so a later one
+    // plays all those before it.
     zobra::Session session{zobra::Progress{}};
-    const std::size_t last = choice.index.value_or(0);
+    const std::size_t last = *choice.index;
     for (std::size_t k = 0; k <= last; ++k) {
         zobra::shot_scenes[k].setup(session);
         zobra::place_camera(session);

@@ -362,6 +362,27 @@ TEST(MouseAndTouch, TheFirstFingerSteersEvenWhenLaterOnesMoveMore) {
     EXPECT_EQ(frame(input).held_dir[0], Dir::Down);
 }
 
+TEST(MouseAndTouch, ACancelledTouchIsNoTapAndStopsSteering) {
+    InputCollector input;
+    input.touch_down(1, 0, 0);
+    input.touch_move(1, 0, 30);
+    EXPECT_EQ(frame(input).held_dir[0], Dir::Down);
+    input.touch_cancel(1);
+    const FrameInput after = frame(input);
+    EXPECT_FALSE(after.confirm);
+    EXPECT_EQ(after.held_dir[0], std::nullopt);
+
+    // A short touch taken away is no tap either, and the next finger to
+    // land is a first finger again, not a second one that fires.
+    input.touch_down(2, 5, 5);
+    input.touch_cancel(2);
+    EXPECT_FALSE(frame(input).confirm);
+    input.touch_down(3, 5, 5);
+    EXPECT_FALSE(frame(input).fire[0]);
+    input.touch_cancel(99);  // a finger never seen changes nothing
+    EXPECT_EQ(input.touches.size(), 1u);
+}
+
 PadState pressing(bool PadState::*button) {
     PadState pad;
     pad.*button = true;

@@ -27,6 +27,9 @@ export const chromiumPath = process.env.ZOBRA_CHROMIUM ?? '/usr/bin/chromium';
 
 export const canvasWidth = 320;
 export const canvasHeight = 200;
+export const tile = 16;
+// One display refresh at 60 Hz, as the held clock runs the page's frames.
+export const frameMs = 1000 / 60;
 
 // Generous: the limit only ends a test that is stuck, it never paces one.
 export const patience = 120_000;
@@ -92,7 +95,9 @@ const chromiumFlags = [
 // the same one (for what the page keeps in local storage); otherwise it is a
 // fresh folder removed on close.
 export class Browser {
-  static async open({ profile, viewport = { width: 960, height: 600 } } = {}) {
+  // `options` go to the browser context as they are: `hasTouch` for a
+  // touch screen, `deviceScaleFactor` for a screen with denser pixels.
+  static async open({ profile, viewport = { width: 960, height: 600 }, ...options } = {}) {
     const ownProfile = profile === undefined;
     const dir = ownProfile ? await mkdtemp(join(tmpdir(), 'zobra-web-profile-')) : profile;
     let context;
@@ -103,6 +108,7 @@ export class Browser {
         args: chromiumFlags,
         viewport,
         timeout: patience,
+        ...options,
       });
     } catch (error) {
       if (ownProfile) await rm(dir, { recursive: true, force: true });
@@ -167,6 +173,52 @@ export class Browser {
     if (outcome === 'failed') this.checkNoProblems();
   }
 
+  // Loads the page with the browser's clock under the test's control: time
+  // stands still until `advance` moves it, so that the game's animations
+  // and steps are where the test puts them. Returns once the first picture
+  // is up.
+  async loadOnHeldClock(origin, query = '') {
+    await this.page.clock.install({ time: 0 });
+    await this.page.clock.pauseAt(1000);
+    await this.page.goto(`${origin}/${query}`, { timeout: patience });
+    await this.firstHeldFrame();
+  }
+
+  // Loads the page again, as the player's reload does; the clock stays held.
+  async reloadOnHeldClock() {
+    await this.page.reload({ timeout: patience });
+    await this.firstHeldFrame();
+  }
+
+  // Once the game runs, moves the held clock on until its first picture is up.
+  async firstHeldFrame() {
+    await this.page.waitForFunction(() => typeof Module !== 'undefined' && Module.calledRun, null, {
+      timeout: patience,
+    });
+    while ((await this.frames()) < 1) await this.advance(frameMs);
+  }
+
+  // Moves the held clock on by `ms` milliseconds, running the frames that
+  // fall due on the way.
+  async advance(ms) {
+    await this.page.clock.runFor(ms);
+  }
+
+  // Moves the held clock on a frame at a time until `check(picture)` holds
+  // for the canvas, at most `most` frames; fails naming `what` otherwise.
+  async advanceUntil(what, check, most = 120) {
+    for (let frame = 0; frame <= most; ++frame) {
+      if (check(await this.readCanvas())) return;
+      await this.advance(frameMs);
+    }
+    throw new Error(`${most} frames went by and ${what} did not happen`);
+  }
+
+  // The number of pictures the page has shown.
+  async frames() {
+    return this.page.evaluate(() => Number(document.getElementById('screen').dataset.frames ?? 0));
+  }
+
   // Waits until the page has reported a problem.
   async waitForProblem() {
     let timer;
@@ -197,6 +249,16 @@ export class Browser {
   checkNoProblems() {
     if (this.problems.length > 0)
       throw new Error(`the page reported problems:\n  ${this.problems.join('\n  ')}`);
+  }
+}
+
+// Waits until `check()` (run here, in the test) holds, polling; fails
+// naming `what` at the time limit.
+export async function until(what, check) {
+  const end = Date.now() + patience;
+  while (!(await check())) {
+    if (Date.now() > end) throw new Error(`${what} did not happen`);
+    await new Promise((done) => setTimeout(done, 20));
   }
 }
 
@@ -244,6 +306,46 @@ export async function desktopShotStems() {
 export async function desktopShot(stem) {
   const png = PNG.sync.read(await readFile(join(await desktopShots(), `${stem}.png`)));
   return { width: png.width, height: png.height, data: png.data };
+}
+
+// One of the desktop's sprite sheet pictures (sprites/STEM.png, the sprite
+// over the floor three times enlarged) at the canvas's own size, 16 × 16.
+export async function desktopSprite(stem) {
+  const png = PNG.sync.read(await readFile(join(await desktopShots(), 'sprites', `${stem}.png`)));
+  return shrink({ width: png.width, height: png.height, data: png.data }, 3);
+}
+
+// The 16 × 16 block of `picture` whose top-left pixel is (x, y).
+export function cut(picture, x, y, width = tile, height = tile) {
+  const data = Buffer.alloc(width * height * 4);
+  for (let row = 0; row < height; ++row)
+    picture.data.copy(data, row * width * 4, ((y + row) * picture.width + x) * 4,
+      ((y + row) * picture.width + x + width) * 4);
+  return { width, height, data };
+}
+
+export function samePicture(a, b) {
+  return a.width === b.width && a.height === b.height && a.data.equals(b.data);
+}
+
+// Where `sprite` shows in `picture`, pixel for pixel: the top-left corners
+// of every place, scanning row by row.
+export function findPicture(picture, sprite) {
+  const found = [];
+  for (let y = 0; y + sprite.height <= picture.height; ++y)
+    for (let x = 0; x + sprite.width <= picture.width; ++x)
+      if (samePicture(cut(picture, x, y, sprite.width, sprite.height), sprite)) found.push({ x, y });
+  return found;
+}
+
+// The rows in which two pictures of one size differ.
+export function differingRows(a, b) {
+  const rows = [];
+  const stride = a.width * 4;
+  for (let y = 0; y < a.height; ++y)
+    if (a.data.compare(b.data, y * stride, (y + 1) * stride, y * stride, (y + 1) * stride) !== 0)
+      rows.push(y);
+  return rows;
 }
 
 // A picture made of square blocks of `factor` × `factor` equal pixels, as one

@@ -1,0 +1,172 @@
+#include "web/app.h"
+
+#include <emscripten/emscripten.h>
+#include <emscripten/html5.h>
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdlib>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/panic.h"
+#include "files/crash_report.h"
+#include "game/frame_clock.h"
+#include "game/game.h"
+#include "game/input.h"
+#include "web/input_web.h"
+#include "web/local_storage.h"
+#include "web/page.h"
+#include "web/save_web.h"
+#include "web/sound_web.h"
+
+namespace zobra {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The browser calls for a frame at each refresh of the display. A display
+// faster than 100 Hz gets a game frame every other refresh or so (a 120 Hz
+// one sixty a second); 60 and 90 Hz ones get one at every refresh, even
+// when a call comes a little early.
+constexpr std::chrono::microseconds min_frame_gap{10'000};
+
+// Frames per reading of the frame time.
+constexpr std::size_t timed_frames = 60;
+
+// The mean busy time of the last `timed_frames` frames.
+class FrameTimes {
+  public:
+    // Adds a frame; true when a new mean is ready.
+    bool add(double ms) {
+        sum_ += ms;
+        if (++count_ < timed_frames) return false;
+        mean_ = sum_ / static_cast<double>(count_);
+        sum_ = 0.0;
+        count_ = 0;
+        return true;
+    }
+    double mean() const { return mean_; }
+
+  private:
+    double sum_ = 0.0;
+    std::size_t count_ = 0;
+    double mean_ = 0.0;
+};
+
+// The long-lived state the page's callbacks share. It lives until the page
+// goes away.
+struct PageApp {
+    PageApp(WebSaveStore& store, Progress loaded, Instant start)
+        : save(store), game(std::move(loaded), start), last_frame(start - min_frame_gap) {}
+
+    WebSaveStore& save;
+    Game game;
+    PageInput input;
+    WebSound sound;
+    FrameTimes times;
+    Instant last_frame;
+    bool first_frame_shown = false;
+    bool told_title_stays = false;
+    bool stopped = false;
+};
+
+PageApp* running_page = nullptr;
+
+// The sound starts with the player's first key, click or touch.
+void wake_sound(PageApp& app) {
+    const bool tried = app.sound.tried;
+    const bool running = start_web_sound(app.sound, !app.game.session.progress.music_off);
+    if (!tried) page_log_start(running ? "sound running" : "no sound");
+}
+
+// On the desktop Esc on the title ends the program. A web page cannot close
+// itself, and a page that stopped would only have to be loaded again: the
+// title stays, and the player leaves by closing the page.
+void title_stays(PageApp& app) {
+    if (app.told_title_stays) return;
+    app.told_title_stays = true;
+    page_log_start("Esc on the title: a web page is left by closing it, the title stays");
+}
+
+// One frame of the game, as on the desktop: input, rules, sound, save,
+// picture.
+void run_frame(PageApp& app, Instant now) {
+    const double started = emscripten_get_now();
+    const std::optional<std::vector<Gamepad>> pads = read_gamepads(app.input);
+    const FrameInput input =
+        build_frame_input(app.input.collector, {},
+                          pads ? std::optional<std::span<const Gamepad>>(*pads) : std::nullopt,
+                          swipe_threshold(page_pixel_scale()));
+    const FrameOutcome outcome = app.game.update(input, now);
+    const Progress& progress = app.game.session.progress;
+    // libc++ 14 makes no span of a range without data().
+    send_frame_sound(app.sound, {outcome.events.begin(), outcome.events.size()},
+                     progress.music_off);
+
+    // Every change is written in the frame it happened in; a page may be
+    // closed at any moment.
+    if (outcome.save) app.game.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    if (outcome.leave) title_stays(app);
+    app.game.draw();
+    show_on_page(app.game.canvas);
+    if (!app.first_frame_shown) {
+        app.first_frame_shown = true;
+        page_log_start("first frame on its way to the screen");
+    }
+    if (app.times.add(emscripten_get_now() - started)) show_frame_time(app.times.mean());
+}
+
+EM_BOOL on_animation_frame(double, void* data) {
+    PageApp& app = *static_cast<PageApp*>(data);
+    if (app.stopped) return EM_FALSE;
+    const Instant now = Clock::now();
+    if (now - app.last_frame >= min_frame_gap) {
+        app.last_frame = now;
+        run_frame(app, now);
+    }
+    return EM_TRUE;
+}
+
+// An internal error: the report goes on the page and to the console, the
+// frames and the sound stop, and the module aborts, which ends whatever
+// call into it was running.
+[[noreturn]] void stop_on_panic(const std::string& description) {
+    static bool handling = false;
+    if (!handling) {
+        handling = true;
+        if (running_page != nullptr) running_page->stopped = true;
+        stop_web_sound();
+        show_crash_on_page(crash_report_text(description));
+    }
+    std::abort();
+}
+
+}  // namespace
+
+void run_page() {
+    set_panic_handler(stop_on_panic);
+    page_log_start("loading the save and drawing the sprites");
+    const Instant start = Clock::now();
+    // Held for the page's whole life: the browser ends it, nothing else.
+    auto& storage = *new LocalStorage();
+    auto& save = *new WebSaveStore(storage);
+    Progress progress = save.load();
+    claim_save(save);
+
+    PageApp& app = *new PageApp(save, std::move(progress), start);
+    running_page = &app;
+    app.input.gesture = [&app] { wake_sound(app); };
+    if (const std::optional<std::string> error = listen_to_page(app.input))
+        panic("the page can be played on: " + *error);
+
+    page_log_start("entering the frame loop");
+    emscripten_request_animation_frame_loop(on_animation_frame, &app);
+}
+
+}  // namespace zobra

@@ -1,0 +1,150 @@
+// Playing on a touch screen: a tap confirms, a swipe walks, a second finger
+// lights a charge, and a swipe is 14 CSS pixels on any screen. Touches are
+// sent as the browser's own touch events; the clock is held, so that the
+// pictures are those of known moments of the game.
+
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+
+import {
+  Browser,
+  assertSameAsDesktop,
+  cut,
+  desktopShot,
+  desktopSprite,
+  findPicture,
+  frameMs,
+  samePicture,
+  serveSite,
+  shrink,
+  tile,
+} from './harness.mjs';
+
+let server;
+before(async () => {
+  server = await serveSite();
+});
+after(async () => {
+  await server?.close();
+});
+
+// Fingers on the page, in CSS pixels of the window.
+class Fingers {
+  static async on(browser) {
+    const session = await browser.context.newCDPSession(browser.page);
+    return new Fingers(session);
+  }
+
+  constructor(session) {
+    this.session = session;
+    this.down = new Map();
+  }
+
+  async send(type) {
+    const touchPoints = [...this.down].map(([id, { x, y }]) => ({ id, x, y }));
+    await this.session.send('Input.dispatchTouchEvent', { type, touchPoints });
+  }
+
+  async land(id, x, y) {
+    this.down.set(id, { x, y });
+    await this.send('touchStart');
+  }
+
+  async move(id, x, y) {
+    this.down.set(id, { x, y });
+    await this.send('touchMove');
+  }
+
+  // Lifts every finger: the browser's debugging protocol lifts fingers only
+  // all at once.
+  async lift() {
+    this.down.clear();
+    await this.send('touchEnd');
+  }
+
+  async tap(x, y) {
+    await this.land(99, x, y);
+    await this.lift();
+  }
+}
+
+test('a tap starts level 1, a second finger lights a charge and a swipe walks away from it', async () => {
+  const browser = await Browser.open({ hasTouch: true });
+  try {
+    await browser.loadOnHeldClock(server.origin);
+    const fingers = await Fingers.on(browser);
+    await fingers.tap(480, 300);
+    await browser.advance(frameMs);
+    await assertSameAsDesktop(await browser.readCanvas(), '01-start');
+
+    const start = shrink(await desktopShot('01-start'), 3);
+    const [cell] = findPicture(start, await desktopSprite('digger'));
+    const floor = cut(start, cell.x + tile, cell.y);
+    const fuse = await desktopSprite('fuse');
+
+    // One finger rests; a second one landing lights a charge at the next
+    // step. Then the first finger, the one that steers, swipes right and
+    // stays: the digger walks right, off the charge, which burns on in the
+    // cell it left.
+    await fingers.land(1, 300, 300);
+    await fingers.land(2, 600, 300);
+    await browser.advance(4 * frameMs);
+    await fingers.move(1, 350, 300);
+    await browser.advanceUntil('the fuse burning where the digger stood', (shown) =>
+      samePicture(cut(shown, cell.x, cell.y), fuse),
+    );
+    assert.ok(!samePicture(cut(await browser.readCanvas(), cell.x + tile, cell.y), floor),
+      'the digger stands in the next cell');
+    await fingers.lift();
+    browser.checkNoProblems();
+  } finally {
+    await browser.close();
+  }
+});
+
+test('on a screen of two pixels to the CSS pixel, a swipe still starts 14 CSS pixels away', async () => {
+  const browser = await Browser.open({ hasTouch: true, deviceScaleFactor: 2 });
+  try {
+    await browser.loadOnHeldClock(server.origin);
+    const fingers = await Fingers.on(browser);
+
+    // 16 CSS pixels to the right is a swipe, which chooses the next level
+    // and confirms nothing.
+    await fingers.land(1, 400, 300);
+    await fingers.move(1, 416, 300);
+    await browser.advance(frameMs);
+    await fingers.lift();
+    await browser.advance(frameMs);
+    const title = await browser.readCanvas();
+    assert.ok(!samePicture(title, shrink(await desktopShot('00-title'), 3)), 'the next level is chosen');
+    assert.ok(!samePicture(title, shrink(await desktopShot('01-start'), 3)), 'nothing started');
+
+    // Back to level 1; 12 CSS pixels is still a tap, which starts it.
+    await browser.page.keyboard.press('ArrowLeft');
+    await browser.advance(frameMs);
+    await fingers.land(2, 400, 300);
+    await fingers.move(2, 412, 300);
+    await fingers.lift();
+    await browser.advance(frameMs);
+    await assertSameAsDesktop(await browser.readCanvas(), '01-start');
+    browser.checkNoProblems();
+  } finally {
+    await browser.close();
+  }
+});
+
+test('a tap on the black bars beside the picture counts as well', async () => {
+  // A phone held sideways is wider than 16:10: the bars left and right are
+  // where the thumbs rest.
+  const browser = await Browser.open({ hasTouch: true, viewport: { width: 1200, height: 600 } });
+  try {
+    await browser.loadOnHeldClock(server.origin);
+    const fingers = await Fingers.on(browser);
+    await fingers.tap(60, 300);
+    await browser.advance(frameMs);
+    await assertSameAsDesktop(await browser.readCanvas(), '01-start');
+    browser.checkNoProblems();
+  } finally {
+    await browser.close();
+  }
+});
