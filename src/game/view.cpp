@@ -72,13 +72,13 @@ void draw_right_aligned(Canvas& canvas, std::int32_t y, std::string_view text, R
 
 const Level& chosen_level(const Session& session) {
     if (session.level_index >= level_count) panic("the chosen level is one of the forty");
-    return level_catalogue()[session.level_index];
+    return level_catalogue()[static_cast<std::size_t>(session.level_index)];
 }
 
 const DuelPlace& chosen_place(const Session& session) {
     if (session.duel_arena_index >= duel_place_count)
         panic("the chosen duel arena is one of the five");
-    return duel_places[session.duel_arena_index];
+    return duel_places[static_cast<std::size_t>(session.duel_arena_index)];
 }
 
 std::string_view mode_name(Mode mode) {
@@ -155,7 +155,7 @@ std::string player_line(const Progress& progress) {
 }
 
 void draw_level_choice(Canvas& canvas, const Session& session, float t) {
-    const std::size_t i = session.level_index;
+    const std::size_t i = static_cast<std::size_t>(session.level_index);
     const Level& level = chosen_level(session);
     const Progress& progress = session.progress;
     const bool open = level_open(progress, i);
@@ -517,7 +517,7 @@ void draw_duel_panel(Canvas& canvas, const Session& session) {
 }
 
 void draw_level_won_panel(Canvas& canvas, const Session& session) {
-    const std::size_t i = session.level_index;
+    const std::size_t i = static_cast<std::size_t>(session.level_index);
     const std::vector<std::uint32_t>& best = session.progress.best;
     const std::uint32_t best_score = i < best.size() ? best[i] : 0;
     draw_panel(
