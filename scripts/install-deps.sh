@@ -3,8 +3,10 @@
 # but only those that are missing, so that a set-up machine starts at once.
 set -eu
 
+# clang 14 with its runtime libraries builds the sanitizer and fuzzing checks.
 packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
-libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck"
+libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck
+clang-14 libclang-rt-14-dev"
 
 missing=""
 for p in $packages; do
