@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -54,13 +55,26 @@ std::string read_file(const fs::path& path) {
 
 TEST(InterruptedSave,
      AGameKilledAtAnyMomentOfSavingLeavesOneCompleteRecordAndAtMostOneTemporaryFile) {
+    // The folder and ZOBRA_SAVE, put back however the test ends.
+    struct Place {
+        fs::path dir;
+        std::optional<std::string> previous;
+        ~Place() {
+            if (previous)
+                setenv("ZOBRA_SAVE", previous->c_str(), 1);
+            else
+                unsetenv("ZOBRA_SAVE");
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    } place;
     char pattern[] = "/tmp/zobra-kill-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    place.dir = pattern;
+    if (const char* value = std::getenv("ZOBRA_SAVE")) place.previous = value;
+    const fs::path dir = place.dir;
     const fs::path save = dir / "save.json";
     const fs::path temporary = temporary_save_path(save);
-    const char* previous = std::getenv("ZOBRA_SAVE");
-    const std::string kept = previous ? previous : "";
     setenv("ZOBRA_SAVE", save.c_str(), 1);
 
     constexpr int rounds = 300;
@@ -105,13 +119,6 @@ TEST(InterruptedSave,
     EXPECT_FALSE(fs::exists(temporary));
     std::printf("kill test: %d kills, %d with a save, %d left a temporary file\n", rounds,
                 with_save, with_temporary);
-
-    if (previous)
-        setenv("ZOBRA_SAVE", kept.c_str(), 1);
-    else
-        unsetenv("ZOBRA_SAVE");
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
 }
 
 }  // namespace
