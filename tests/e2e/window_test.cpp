@@ -154,7 +154,7 @@ Picture picture_of_size(const std::string& display, unsigned long window, int w,
             picture = screenshot(display, window);
             return picture.width == w && picture.height == h;
         },
-        10s);
+        30s);
     return picture;
 }
 
@@ -179,7 +179,7 @@ TEST(GameWindow, FollowsResizesWithBarsAndCopesWithATinyWindow) {
             return p.width == 500 && p.at(9, 150) == 0x000000 && p.at(10, 150) != 0x000000 &&
                    p.at(489, 150) != 0x000000 && p.at(490, 150) == 0x000000;
         },
-        10s));
+        30s));
 
     request_close(x.display(), window->id);
     Ending ending = game.wait(30s);

@@ -1,0 +1,62 @@
+// The end-to-end tests' own promise: a test that dies, for whatever reason
+// (a crash, an abort, the test runner's kill after a time-out), takes its
+// Xvfb and its game with it instead of leaving them running.
+
+#include "e2e/process.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace zobra::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits for an adopted process to end; its signal, or 0 when it lives on.
+int ending_signal(pid_t pid, std::chrono::milliseconds limit) {
+    int status = 0;
+    if (!eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) return 0;
+    return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+}
+
+TEST(TestProcesses, ATestKilledMidwayTakesItsXvfbAndItsGameWithIt) {
+    // Orphans come to this process, so that it can see how they end.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    GameFolder folder;
+    int pids[2];
+    ASSERT_EQ(pipe(pids), 0);
+    const pid_t test = fork();
+    ASSERT_GE(test, 0);
+    if (test == 0) {
+        // A test that has started its server and game, then hangs.
+        Xvfb x;
+        Process game(folder.executable(), x.environment(), folder.path());
+        const pid_t started[2] = {x.pid(), game.pid()};
+        if (write(pids[1], started, sizeof started) != sizeof started) _exit(1);
+        for (;;) pause();
+    }
+    close(pids[1]);
+    pid_t started[2] = {0, 0};
+    const bool told = read(pids[0], started, sizeof started) == sizeof started;
+    close(pids[0]);
+    kill(test, SIGKILL);
+    waitpid(test, nullptr, 0);
+    ASSERT_TRUE(told) << "the test's Xvfb did not start";
+
+    const char* names[2] = {"Xvfb", "the game"};
+    for (int i = 0; i < 2; ++i) {
+        const int signal = ending_signal(started[i], 10s);
+        EXPECT_EQ(signal, SIGKILL) << names[i] << " outlived its test";
+        if (signal == 0) {
+            kill(started[i], SIGKILL);
+            waitpid(started[i], nullptr, 0);
+        }
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+}  // namespace
+}  // namespace zobra::e2e
