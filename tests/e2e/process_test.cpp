@@ -22,8 +22,12 @@ bool ends(pid_t pid, std::chrono::milliseconds limit) {
 }
 
 TEST(TestProcesses, ATestKilledMidwayTakesItsXvfbAndItsGameWithIt) {
-    // Orphans come to this process, so that it can see how they end.
-    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    // Orphans come to this process while the test runs, so that it can see
+    // how they end.
+    struct Adopting {
+        Adopting() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
+        ~Adopting() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    } adopting;
     GameFolder folder;
     int pids[2];
     ASSERT_EQ(pipe(pids), 0);
@@ -54,7 +58,6 @@ TEST(TestProcesses, ATestKilledMidwayTakesItsXvfbAndItsGameWithIt) {
             waitpid(started[i], nullptr, 0);
         }
     }
-    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 }  // namespace
