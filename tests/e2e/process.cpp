@@ -239,7 +239,15 @@ Xvfb::~Xvfb() {
 }
 
 std::map<std::string, std::string> Xvfb::environment() const {
-    return {{"DISPLAY", display_}, {"SDL_VIDEODRIVER", "x11"}, {"SDL_AUDIODRIVER", "dummy"}};
+    // Without a session bus, SDL's D-Bus library would start one for the
+    // display: it forks while the game's other threads run, and in the
+    // address-sanitizer build the forked child can hang for ever on the
+    // allocator lock another thread held. A bus address that does not
+    // exist makes it give up at once, and leaves no bus daemon behind.
+    return {{"DISPLAY", display_},
+            {"SDL_VIDEODRIVER", "x11"},
+            {"SDL_AUDIODRIVER", "dummy"},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zobra-test-bus"}};
 }
 
 namespace {
