@@ -7,7 +7,23 @@ BENCH_BUILD := build-bench
 WEB_BUILD := build-web
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-web web golden bench shots clean
+# The checking builds, with clang: address and undefined-behaviour
+# sanitizers (also holding the fuzz targets), and the thread sanitizer for
+# the tests whose code runs on several threads. Optimised lightly and with
+# line tables only, which keeps them quick to build and their reports exact.
+ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+SANITIZE_CXX ?= clang++-14
+CHECK_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
+THREAD_TESTS := files_tests procon_tests platform_tests
+FUZZ_SECONDS ?= 60
+SOAK_ROUNDS ?= 5000
+export UBSAN_OPTIONS := print_stacktrace=1
+export TSAN_OPTIONS := halt_on_error=1 second_deadlock_stack=1
+
+.PHONY: all deps configure build run test test-web web golden bench shots clean \
+	sanitize sanitize-address sanitize-thread fuzz soak
 
 all: build
 
@@ -76,8 +92,39 @@ shots: build
 	@pngcheck -q shots/*.png shots/sprites/*.png
 	@echo "shots: 18 scenes and 18 sprites written and checked"
 
+# Every test but the soak again in the address and undefined-behaviour
+# build (any report fails the test), then the threaded tests in the thread
+# sanitizer build.
+sanitize: sanitize-address sanitize-thread
+
+$(ASAN_BUILD)/build.ninja: | deps
+	CXX=$(SANITIZE_CXX) cmake -S . -B $(ASAN_BUILD) $(CHECK_FLAGS) \
+		-DZOBRA_SANITIZE=address,undefined -DZOBRA_FUZZ=ON
+
+sanitize-address: $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE soak
+
+$(TSAN_BUILD)/build.ninja: | deps
+	CXX=$(SANITIZE_CXX) cmake -S . -B $(TSAN_BUILD) $(CHECK_FLAGS) -DZOBRA_SANITIZE=thread
+
+sanitize-thread: $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(THREAD_TESTS)
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|procon|platform)$$'
+
+# Runs each fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
+fuzz: $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fuzzers
+	@./scripts/fuzz.sh $(ASAN_BUILD) $(FUZZ_SECONDS)
+
+# Thousands of duel rounds and every level played by the computer, the
+# rules' invariants checked after every tick (make soak SOAK_ROUNDS=20000).
+# The test run plays a short version of the same.
+soak: build
+	ZOBRA_SOAK_ROUNDS=$(SOAK_ROUNDS) ./$(BUILD)/tests/soak_tests
+
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) $(WEB_BUILD) shots
+	rm -rf $(BUILD) $(BENCH_BUILD) $(WEB_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) shots
 
 # ---- Packaging -----------------------------------------------------------
 # `make package` makes the Debian package build-deb/zobra_<version>_amd64.deb

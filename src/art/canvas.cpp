@@ -51,6 +51,7 @@ void Canvas::fill_rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int3
     if (w <= 0 || h <= 0) return;
     const Span cols = clip(x, w, width);
     const Span rows = clip(y, h, height);
+    if (cols.from == cols.to) return;
     for (std::size_t row = rows.from; row < rows.to; ++row) {
         std::uint8_t* p = pixels.data() + (row * width + cols.from) * 4;
         for (std::size_t col = cols.from; col < cols.to; ++col, p += 4) {
@@ -84,6 +85,10 @@ void Canvas::draw_sprite(const Sprite& sprite, std::int32_t x, std::int32_t y) {
         panic("sprite pixel outside the sprite");
     const Span cols = clip(x, static_cast<std::int64_t>(sprite.width), width);
     const Span rows = clip(y, static_cast<std::int64_t>(sprite.height), height);
+    // A sprite wholly beside the canvas (the views draw one past each edge
+    // while scrolling) stops here: its source offset below would point
+    // outside the sprite, which is undefined even when nothing is read.
+    if (cols.from == cols.to || rows.from == rows.to) return;
     for (std::size_t row = rows.from; row < rows.to; ++row) {
         const std::size_t r = static_cast<std::size_t>(static_cast<std::int64_t>(row) - y);
         const std::optional<Rgb>* source =

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <limits>
 
 #include "art/colour.h"
@@ -125,6 +126,36 @@ TEST(Canvas, ASpriteAtTheEdgeShowsOnlyItsPartOnTheCanvas) {
     far_away.draw_sprite(card, 0, most);
     far_away.draw_sprite(card, least, least);
     EXPECT_EQ(count_not_white(far_away), 0u);
+}
+
+// The scrolling views draw one column of tiles past each edge in every
+// frame, so a sprite just beside the canvas is the common case: drawing it
+// must change exactly the pixels `set_pixel` would, and touch nothing else.
+TEST(Canvas, SpritesAndRectanglesAroundEveryEdgeChangeWhatSinglePixelsWould) {
+    const Sprite card = test_card();
+    constexpr std::array<std::int32_t, 13> xs{-17, -16, -15, -1,  0,   1,  303,
+                                              304, 305, 319, 320, 321, 336};
+    constexpr std::array<std::int32_t, 9> ys{-17, -16, -15, -1, 0, 184, 199, 200, 216};
+    for (std::int32_t x : xs)
+        for (std::int32_t y : ys) {
+            SCOPED_TRACE(::testing::Message() << "at " << x << ", " << y);
+            Canvas expected;
+            for (std::int32_t r = 0; r < 16; ++r)
+                for (std::int32_t c = 0; c < 16; ++c)
+                    if (const std::optional<Rgb>& p =
+                            card.at(static_cast<std::size_t>(c), static_cast<std::size_t>(r)))
+                        expected.set_pixel(x + c, y + r, *p);
+            Canvas drawn;
+            drawn.draw_sprite(card, x, y);
+            ASSERT_EQ(drawn.pixels, expected.pixels);
+
+            Canvas filled_expected;
+            for (std::int32_t r = 0; r < 16; ++r)
+                for (std::int32_t c = 0; c < 16; ++c) filled_expected.set_pixel(x + c, y + r, plum);
+            Canvas filled;
+            filled.fill_rect(x, y, 16, 16, plum);
+            ASSERT_EQ(filled.pixels, filled_expected.pixels);
+        }
 }
 
 TEST(Canvas, ReadingOutsideASpriteIsAnInternalError) {

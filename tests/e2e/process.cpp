@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,9 +93,15 @@ pid_t spawn(const std::vector<std::string>& argv, std::map<std::string, std::str
     for (auto& s : args) arg_ptrs.push_back(s.data());
     arg_ptrs.push_back(nullptr);
 
+    const pid_t test = getpid();
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        // The child dies with the test, however the test ends: a crash, an
+        // abort or the test runner's kill after a time-out run no
+        // destructors, and a game or Xvfb left behind would run for ever.
+        // A test that died before this line leaves the child to end itself.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test) _exit(125);
         if (chdir(working_dir.c_str()) != 0) _exit(126);
         int null_in = open("/dev/null", O_RDONLY);
         dup2(null_in, 0);
@@ -221,12 +228,26 @@ Xvfb::Xvfb() {
 }
 
 Xvfb::~Xvfb() {
+    // A server that does not go on request within five seconds is killed.
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    const bool ended =
+        eventually([&] { return waitpid(pid_, nullptr, WNOHANG) != 0; }, std::chrono::seconds(5));
+    if (!ended) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
 }
 
 std::map<std::string, std::string> Xvfb::environment() const {
-    return {{"DISPLAY", display_}, {"SDL_VIDEODRIVER", "x11"}, {"SDL_AUDIODRIVER", "dummy"}};
+    // Without a session bus, SDL's D-Bus library would start one for the
+    // display: it forks while the game's other threads run, and in the
+    // address-sanitizer build the forked child can hang for ever on the
+    // allocator lock another thread held. A bus address that does not
+    // exist makes it give up at once, and leaves no bus daemon behind.
+    return {{"DISPLAY", display_},
+            {"SDL_VIDEODRIVER", "x11"},
+            {"SDL_AUDIODRIVER", "dummy"},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zobra-test-bus"}};
 }
 
 namespace {
@@ -278,6 +299,9 @@ void request_close(const std::string& display, unsigned long window) {
 }
 
 std::uint32_t Picture::at(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width || y >= height ||
+        rgb.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3)
+        return 0;
     const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                            static_cast<std::size_t>(x)) *
                           3;

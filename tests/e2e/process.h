@@ -49,7 +49,10 @@ struct Ending {
 };
 
 // A child process with its own environment: only PATH, HOME and what the
-// test gives it, so that the tester's display or save never leaks in.
+// test gives it, so that the tester's display or save never leaks in. It
+// is killed with the test: by the destructor when the test fails or ends,
+// and by the system when the test process itself dies (every process this
+// file starts, Xvfb and the tools included, is tied to the test that way).
 class Process {
   public:
     Process(const std::filesystem::path& program, const std::map<std::string, std::string>& env,
@@ -95,6 +98,7 @@ class Xvfb {
     Xvfb& operator=(const Xvfb&) = delete;
 
     const std::string& display() const { return display_; }  // ":N"
+    pid_t pid() const { return pid_; }
     // The environment a game under this server needs: DISPLAY and drivers.
     std::map<std::string, std::string> environment() const;
 
@@ -119,7 +123,7 @@ void request_close(const std::string& display, unsigned long window);
 struct Picture {
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgb;
-    std::uint32_t at(int x, int y) const;  // 0xRRGGBB
+    std::uint32_t at(int x, int y) const;  // 0xRRGGBB; black outside the picture
 };
 Picture screenshot(const std::string& display, unsigned long window);
 

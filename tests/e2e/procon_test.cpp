@@ -53,7 +53,7 @@ TEST(GameProControllers, TheDriverThreadStartsWithTheGameAndListsTheControllersI
             return listing != log.end() && listing + 1 != log.end() &&
                    (listing + 1)->starts_with("  ");
         },
-        10s));
+        30s));
     const auto at = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) - log.begin();
     };

@@ -39,11 +39,11 @@ TEST(GameTitle, MusicKeySavesAtOnceAndEscLeavesByTheTitle) {
 
     press_keys(x.display(), window->id, {"m"});
     ASSERT_TRUE(eventually(
-        [&] { return read_file(save).find(R"("music_off":true)") != std::string::npos; }, 10s))
+        [&] { return read_file(save).find(R"("music_off":true)") != std::string::npos; }, 30s))
         << read_file(save) << game.error_output();
 
     press_keys(x.display(), window->id, {"m"});
-    ASSERT_TRUE(eventually([&] { return read_file(save) == default_save; }, 10s))
+    ASSERT_TRUE(eventually([&] { return read_file(save) == default_save; }, 30s))
         << read_file(save);
     EXPECT_EQ(read_file(save).size(), 124u);
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "saves" / "save.json.tmp"));
@@ -126,7 +126,7 @@ TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
     ASSERT_TRUE(window) << game.error_output();
     EXPECT_TRUE(
-        eventually([&] { return game.error_output().find("save could not be read (") == 0; }, 10s))
+        eventually([&] { return game.error_output().find("save could not be read (") == 0; }, 30s))
         << game.error_output();
     EXPECT_TRUE(game.error_output().ends_with("): starting over\n")) << game.error_output();
     EXPECT_EQ(read_file(save), R"({"solved":3})");
@@ -134,7 +134,7 @@ TEST(GameTitle, ASaveThatDoesNotParseIsReportedAndKeptUntilTheGameSaves) {
     // F9 opens all levels: the fresh record is written over the broken one.
     press_keys(x.display(), window->id, {"F9"});
     ASSERT_TRUE(eventually(
-        [&] { return read_file(save).find(R"("all_open":true)") != std::string::npos; }, 10s))
+        [&] { return read_file(save).find(R"("all_open":true)") != std::string::npos; }, 30s))
         << read_file(save);
     EXPECT_EQ(read_file(save).find(R"({"solved":0,)"), 0u);
     // The broken bytes are kept beside the new save, and the game says where.
