@@ -1,7 +1,7 @@
 // A game killed while it saves: a real process writes changing records in a
 // loop and is killed at random moments, hundreds of times. Whatever moment
 // the kill hits, the save file holds one of the records completely, and the
-// only other file ever left is the one temporary file of the save.
+// only other files ever left are the save's one temporary file and its lock.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -47,9 +47,12 @@ std::string read_file(const fs::path& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-// Saves records first, first + 1, … until it is killed.
+// Saves records first, first + 1, … until it is killed, as the game does:
+// one store for the run, its lock taken when it loads.
 [[noreturn]] void save_forever(std::uint64_t first) {
-    for (std::uint64_t k = first; k < first + 1'000'000; ++k) save_progress(record(k));
+    SaveStore store(save_path());
+    store.load();
+    for (std::uint64_t k = first; k < first + 1'000'000; ++k) store.save(record(k));
     _exit(0);
 }
 
@@ -95,7 +98,8 @@ TEST(InterruptedSave,
         ASSERT_TRUE(WIFSIGNALED(status)) << "the saver ended by itself in round " << round;
 
         for (const fs::directory_entry& entry : fs::directory_iterator(dir))
-            ASSERT_TRUE(entry.path() == save || entry.path() == temporary)
+            ASSERT_TRUE(entry.path() == save || entry.path() == temporary ||
+                        entry.path() == save_lock_path(save))
                 << "round " << round << " left " << entry.path();
         with_temporary += fs::exists(temporary) ? 1 : 0;
         if (!fs::exists(save)) {
@@ -114,7 +118,9 @@ TEST(InterruptedSave,
     }
 
     // The next save of a game that lives on puts the temporary file to use.
-    save_progress(record(7));
+    SaveStore store(save_path());
+    store.load();
+    EXPECT_EQ(store.save(record(7)), SaveOutcome::Written);
     EXPECT_EQ(read_file(save), encode_progress(record(7)));
     EXPECT_FALSE(fs::exists(temporary));
     std::printf("kill test: %d kills, %d with a save, %d left a temporary file\n", rounds,
