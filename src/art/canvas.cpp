@@ -70,6 +70,14 @@ bool optional_colour_is_packed() {
     return packed;
 }
 
+// The four bytes of a pixel as one word, in the machine's byte order.
+std::uint32_t pixel_word(Rgb colour, std::uint8_t fourth) {
+    const std::uint8_t bytes[4] = {colour.r, colour.g, colour.b, fourth};
+    std::uint32_t word;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
 }  // namespace
 
 // The operations below clip once per call instead of testing every pixel:
@@ -82,7 +90,18 @@ void Canvas::fill_rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int3
     const Span rows = clip(y, h, height);
     for (std::size_t row = rows.from; row < rows.to; ++row) {
         std::uint8_t* p = pixels.data() + (row * width + cols.from) * 4;
-        for (std::size_t col = cols.from; col < cols.to; ++col, p += 4) {
+        std::size_t col = cols.from;
+#if defined(__SSE2__)
+        // Four pixels at a time, their fourth bytes kept.
+        const __m128i fourth = _mm_set1_epi32(static_cast<int>(pixel_word({0, 0, 0}, 0xFF)));
+        const __m128i paint = _mm_set1_epi32(static_cast<int>(pixel_word(colour, 0)));
+        for (; col + 4 <= cols.to; col += 4, p += 16) {
+            const __m128i under = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                             _mm_or_si128(paint, _mm_and_si128(fourth, under)));
+        }
+#endif
+        for (; col < cols.to; ++col, p += 4) {
             p[0] = colour.r;
             p[1] = colour.g;
             p[2] = colour.b;

@@ -230,6 +230,23 @@ TEST(Canvas, SpritesOfAnyShapeAndPlacePaintWhatPixelByPixelPaintingWould) {
     }
 }
 
+TEST(Canvas, RectanglesOfAnySizeAndPlacePaintWhatPixelByPixelPaintingWould) {
+    for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+        Dice dice{seed * 0xD1B54A32D192ED03ull};
+        const auto x = static_cast<std::int32_t>(dice.below(360)) - 30;
+        const auto y = static_cast<std::int32_t>(dice.below(240)) - 30;
+        const auto w = static_cast<std::int32_t>(dice.below(80));
+        const auto h = static_cast<std::int32_t>(dice.below(40));
+        const Rgb colour{dice.byte(), dice.byte(), dice.byte()};
+        Canvas canvas = random_canvas(dice);
+        Canvas expected = canvas;
+        canvas.fill_rect(x, y, w, h, colour);
+        for (std::int32_t r = 0; r < h; ++r)
+            for (std::int32_t c = 0; c < w; ++c) expected.set_pixel(x + c, y + r, colour);
+        ASSERT_EQ(canvas.pixels, expected.pixels) << "seed " << seed;
+    }
+}
+
 TEST(Canvas, DimmingAnyBandByAnyFactorScalesEachColourByteAndLeavesTheFourth) {
     for (const std::uint32_t factor : {0u, 1u, 70u, 80u, 128u, 255u, 256u, 257u, 300u, 65536u}) {
         Dice dice{factor + 11};
