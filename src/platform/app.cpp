@@ -292,11 +292,14 @@ void event_loop(App& app) {
     while (!app.exit_requested) {
         wait_for_events(app);
         if (app.exit_requested) break;
+        // A redraw that fell due while waiting is drawn at once, not after
+        // another trip through SDL's event queue: each trip reads the window
+        // system and the gamepads again.
+        pace_frames(app);
         if (app.redraw_requested) {
             app.redraw_requested = false;
             run_frame(app);
         }
-        pace_frames(app);
     }
 }
 
