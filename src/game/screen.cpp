@@ -249,19 +249,21 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
     clear_words(target.data() + std::size_t{p.top + p.height} * w,
                 std::size_t{h - p.top - p.height} * w);
 
-    std::uint32_t* line = scratch_row(p.width);
+    // A picture row showing the same canvas row as the one above it is a
+    // copy of that row, bars included.
     const std::uint32_t right_bar = w - p.left - p.width;
     std::uint32_t expanded = UINT32_MAX;
     for (std::uint32_t r = 0; r < p.height; ++r) {
-        const std::uint32_t source = picture.source_row(r);
-        if (source != expanded) {
-            picture.expand(canvas.data() + std::size_t{source} * row_bytes, line, 0, p.width);
-            expanded = source;
-        }
         std::uint32_t* row = target.data() + std::size_t{p.top + r} * w;
+        const std::uint32_t source = picture.source_row(r);
+        if (source == expanded) {
+            store_words(row, row - w, w);
+            continue;
+        }
         clear_words(row, p.left);
-        store_words(row + p.left, line, p.width);
+        picture.expand(canvas.data() + std::size_t{source} * row_bytes, row + p.left, 0, p.width);
         clear_words(row + p.left + p.width, right_bar);
+        expanded = source;
     }
 }
 
