@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
-libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck"
+libgtest-dev libbenchmark-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick pngcheck"
 
 missing=""
 for p in $packages; do
