@@ -163,16 +163,20 @@ void ink_cell(Canvas& canvas, std::size_t x, std::size_t y, const std::array<std
         std::uint32_t masks[glyph_columns];
         for (int k = 0; k < glyph_columns; ++k)
             masks[k] = colour_bytes & (0u - ((rows[m] >> (glyph_columns - 1 - k)) & 1u));
+        const auto ink = [&](std::uint8_t* p, std::uint32_t mask) {
+            std::uint32_t word;
+            std::memcpy(&word, p, 4);
+            word = (paint & mask) | (word & ~mask);
+            std::memcpy(p, &word, 4);
+        };
         for (std::size_t line = 0; line < s; ++line) {
             std::uint8_t* p = canvas.pixels.data() + ((y + m * s + line) * canvas.width + x) * 4;
-            for (int k = 0; k < glyph_columns; ++k) {
-                for (std::size_t n = 0; n < s; ++n, p += 4) {
-                    std::uint32_t word;
-                    std::memcpy(&word, p, 4);
-                    word = (paint & masks[k]) | (word & ~masks[k]);
-                    std::memcpy(p, &word, 4);
-                }
+            if (s == 1) {  // most text: five pixels in a row
+                for (int k = 0; k < glyph_columns; ++k) ink(p + 4 * k, masks[k]);
+                continue;
             }
+            for (int k = 0; k < glyph_columns; ++k)
+                for (std::size_t n = 0; n < s; ++n, p += 4) ink(p, masks[k]);
         }
     }
 }
