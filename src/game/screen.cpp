@@ -249,21 +249,24 @@ void present_scaled(std::span<const std::uint8_t> canvas, std::span<std::uint32_
     clear_words(target.data() + std::size_t{p.top + p.height} * w,
                 std::size_t{h - p.top - p.height} * w);
 
-    // A picture row showing the same canvas row as the one above it is a
-    // copy of that row, bars included.
+    // The picture rows showing one canvas row: the first is drawn, the
+    // others are copies of it, bars included, made by doubling the rows
+    // already there (one, two, four …) so that the copies are few and long.
     const std::uint32_t right_bar = w - p.left - p.width;
-    std::uint32_t expanded = UINT32_MAX;
-    for (std::uint32_t r = 0; r < p.height; ++r) {
-        std::uint32_t* row = target.data() + std::size_t{p.top + r} * w;
+    for (std::uint32_t r = 0; r < p.height;) {
         const std::uint32_t source = picture.source_row(r);
-        if (source == expanded) {
-            store_words(row, row - w, w);
-            continue;
-        }
+        std::uint32_t end = r + 1;
+        while (end < p.height && picture.source_row(end) == source) ++end;
+        std::uint32_t* row = target.data() + std::size_t{p.top + r} * w;
         clear_words(row, p.left);
         picture.expand(canvas.data() + std::size_t{source} * row_bytes, row + p.left, 0, p.width);
         clear_words(row + p.left + p.width, right_bar);
-        expanded = source;
+        for (std::uint32_t done = 1; r + done < end;) {
+            const std::uint32_t more = std::min(done, end - r - done);
+            store_words(row + std::size_t{done} * w, row, std::size_t{more} * w);
+            done += more;
+        }
+        r = end;
     }
 }
 
