@@ -31,6 +31,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM  # the cleanup runs when the script is stopped, too
 
 # The probe watches the window from outside through X's DAMAGE extension.
 probe=$work/window-probe
