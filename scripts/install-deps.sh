@@ -18,7 +18,7 @@ desktop)
     # and clang 14 with its runtime libraries for the sanitizer and fuzzing
     # checks.
     packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
-libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool imagemagick pngcheck
+libgtest-dev libbenchmark-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick pngcheck
 openbox x11-utils desktop-file-utils appstream groff-base man-db dpkg-dev file
 clang-14 libclang-rt-14-dev" ;;
 web) packages="cmake ninja-build emscripten binaryen clang-14 lld-14 node-acorn nlohmann-json3-dev" ;;

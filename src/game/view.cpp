@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,9 +116,7 @@ std::uint8_t step_frame(std::uint8_t step_timer, std::uint8_t step_len) {
 // ---------------------------------------------------------------------------
 // The title screen.
 
-void draw_title_background(Canvas& canvas, const SpriteSet& sprites) {
-    const Sprite& brick = lookup_sprite(sprites, SpriteKey::brick());
-    const Sprite& steel = lookup_sprite(sprites, SpriteKey::steel());
+void paint_title_background(Canvas& canvas, const Sprite& brick, const Sprite& steel) {
     for (std::int32_t y = 0; y < screen_height; y += tile_pixels)
         for (std::int32_t x = 0; x < screen_width; x += tile_pixels)
             canvas.draw_sprite(brick, x, y);
@@ -126,6 +125,37 @@ void draw_title_background(Canvas& canvas, const SpriteSet& sprites) {
         canvas.draw_sprite(steel, x, screen_height - tile_pixels / 2);  // its top half shows
     }
     canvas.dim_rows(0, screen_height, 80);
+}
+
+// The wall behind the title covers the whole canvas with whole tiles, so it
+// depends on nothing but the two sprites: painted once, then copied. (Only
+// sprites without holes cover it; any others are painted every time.)
+void draw_title_background(Canvas& canvas, const SpriteSet& sprites) {
+    const Sprite& brick = lookup_sprite(sprites, SpriteKey::brick());
+    const Sprite& steel = lookup_sprite(sprites, SpriteKey::steel());
+    const auto solid = [](const Sprite& sprite) {
+        return std::all_of(sprite.pixels.begin(), sprite.pixels.end(),
+                           [](const std::optional<Rgb>& p) { return p.has_value(); });
+    };
+    if (canvas.width != canvas_width || canvas.height != canvas_height ||
+        canvas.pixels.size() != canvas_width * canvas_height * 4) {
+        paint_title_background(canvas, brick, steel);
+        return;
+    }
+    struct Painted {
+        Sprite brick, steel;
+        bool solid = false;
+        Canvas canvas;
+    };
+    thread_local std::optional<Painted> painted;
+    if (!painted || painted->brick != brick || painted->steel != steel) {
+        painted.emplace(Painted{brick, steel, solid(brick) && solid(steel), Canvas{}});
+        paint_title_background(painted->canvas, brick, steel);
+    }
+    if (painted->solid)
+        canvas.pixels = painted->canvas.pixels;
+    else
+        paint_title_background(canvas, brick, steel);
 }
 
 // A strip of floor with everything the game is about walking along it.

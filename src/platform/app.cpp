@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,8 +60,16 @@ struct App {
     bool redraw_requested = false;
     bool exit_requested = false;
     bool first_frame_logged = false;
+    // What the surface shows: only the parts of the canvas that changed are
+    // scaled into it, and only those are sent to the window.
+    ScreenPicture picture;
+    void* surface_pixels = nullptr;  // the surface's buffer as last drawn into
+    // The window lost what it showed (it was covered, hidden or changed):
+    // the next frame sends the whole surface.
+    bool show_all = true;
     // Scaled picture for surfaces that do not take 0x00RRGGBB rows directly.
     std::vector<std::uint32_t> staging;
+    std::vector<SDL_Rect> rects;  // the changed parts, as SDL takes them
 };
 
 // SDL falls back to an invisible offscreen window when there is no display;
@@ -130,31 +139,81 @@ void present(App& app) {
         report_error(std::string("could not size the window surface: ") + SDL_GetError());
         return;
     }
-    app.surface = surface;
     if (!app.first_frame_logged) {
         app.first_frame_logged = true;
         log_start("first frame on its way to the screen");
     }
 
+    // A surface SDL made anew holds none of the picture.
+    if (surface != app.surface || surface->pixels != app.surface_pixels) app.picture.forget();
+    app.surface = surface;
+    app.surface_pixels = surface->pixels;
+
     const auto w = static_cast<std::uint32_t>(surface->w);
     const auto h = static_cast<std::uint32_t>(surface->h);
     const bool direct = surface->format->format == SDL_PIXELFORMAT_XRGB8888 &&
                         surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface);
+    std::span<const PixelRect> changed;
     if (direct) {
         auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
-        present_scaled(app.game.canvas.pixels, {pixels, std::size_t{w} * h}, w, h);
+        changed = app.picture.update(app.game.canvas.pixels, {pixels, std::size_t{w} * h}, w, h);
     } else {
         if (app.staging.size() != std::size_t{w} * h) app.staging.assign(std::size_t{w} * h, 0);
-        present_scaled(app.game.canvas.pixels, app.staging, w, h);
-        if (SDL_LockSurface(surface) == 0) {
-            SDL_ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_XRGB8888, app.staging.data(),
-                              surface->w * 4, surface->format->format, surface->pixels,
-                              surface->pitch);
+        changed = app.picture.update(app.game.canvas.pixels, app.staging, w, h);
+        if (!changed.empty() && SDL_LockSurface(surface) == 0) {
+            const int bytes = surface->format->BytesPerPixel;
+            for (const PixelRect& r : changed)
+                SDL_ConvertPixels(static_cast<int>(r.w), static_cast<int>(r.h),
+                                  SDL_PIXELFORMAT_XRGB8888,
+                                  app.staging.data() + std::size_t{r.y} * w + r.x, surface->w * 4,
+                                  surface->format->format,
+                                  static_cast<std::uint8_t*>(surface->pixels) +
+                                      static_cast<std::ptrdiff_t>(r.y) * surface->pitch +
+                                      static_cast<std::ptrdiff_t>(r.x) * bytes,
+                                  surface->pitch);
             SDL_UnlockSurface(surface);
         }
     }
-    if (SDL_UpdateWindowSurface(app.window) != 0)
-        report_error(std::string("could not show the frame: ") + SDL_GetError());
+
+    // A frame that changed nothing on screen sends nothing.
+    int result = 0;
+    if (app.show_all) {
+        result = SDL_UpdateWindowSurface(app.window);
+        app.show_all = false;
+    } else if (!changed.empty()) {
+        std::vector<SDL_Rect>& rects = app.rects;
+        rects.clear();
+        for (const PixelRect& r : changed)
+            rects.push_back({static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.w),
+                             static_cast<int>(r.h)});
+        result =
+            SDL_UpdateWindowSurfaceRects(app.window, rects.data(), static_cast<int>(rects.size()));
+    }
+    if (result != 0) report_error(std::string("could not show the frame: ") + SDL_GetError());
+}
+
+// What a window event means for the picture: a new size needs a new
+// surface drawn whole; a window shown again needs the surface sent whole.
+void window_changed(App& app, std::uint8_t what) {
+    switch (what) {
+        case SDL_WINDOWEVENT_MOVED:
+        case SDL_WINDOWEVENT_ENTER:
+        case SDL_WINDOWEVENT_LEAVE:
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+        case SDL_WINDOWEVENT_TAKE_FOCUS:
+        case SDL_WINDOWEVENT_HIT_TEST:
+        case SDL_WINDOWEVENT_CLOSE:
+            break;
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SHOWN:
+            app.show_all = true;
+            break;
+        default:  // resized, minimised, restored, another display … : all anew
+            app.picture.forget();
+            app.show_all = true;
+            break;
+    }
 }
 
 // One frame of the game, run when a redraw is due.
@@ -213,6 +272,7 @@ void handle_event(App& app, const SDL_Event& event) {
                 log_start("the window was closed");
                 app.exit_requested = true;
             }
+            window_changed(app, event.window.event);
             break;
         default:
             break;
@@ -247,11 +307,14 @@ void event_loop(App& app) {
     while (!app.exit_requested) {
         wait_for_events(app);
         if (app.exit_requested) break;
+        // A redraw that fell due while waiting is drawn at once, not after
+        // another trip through SDL's event queue: each trip reads the window
+        // system and the gamepads again.
+        pace_frames(app);
         if (app.redraw_requested) {
             app.redraw_requested = false;
             run_frame(app);
         }
-        pace_frames(app);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <variant>
 
 #include "core/numbers.h"
 #include "files/log.h"
@@ -14,11 +13,10 @@ namespace zobra {
 
 namespace {
 
-// Where SDL cannot tell the default configuration, the device is opened
-// asking for this and whatever it gives is taken as its own.
-constexpr int probe_rate_hz = 48000;
-constexpr SDL_AudioFormat probe_format = AUDIO_F32SYS;
-constexpr Uint8 probe_channels = 2;
+// Where SDL cannot tell the default configuration (ALSA among others), the
+// device is asked for this with everything allowed to change, and what it
+// settles on is its configuration.
+constexpr AudioConfig common_config{AUDIO_F32SYS, 48000, 2, 0};
 
 constexpr const char* no_output_text = "no sound output found";
 
@@ -50,41 +48,24 @@ AudioConfig config_of(const SDL_AudioSpec& device) {
             device.samples};
 }
 
-// The default device's own configuration. Several of SDL's drivers cannot
-// tell it (ALSA among them); there the device is opened with everything
-// allowed to change and what it settles on is its configuration.
-std::variant<AudioConfig, std::string> default_config() {
-    SDL_AudioSpec device{};
-    if (SDL_GetDefaultAudioInfo(nullptr, &device, 0) == 0) return config_of(device);
-
-    SDL_AudioSpec wanted{};
-    wanted.freq = probe_rate_hz;
-    wanted.format = probe_format;
-    wanted.channels = probe_channels;
-    wanted.callback = [](void*, Uint8* bytes, int length) {
-        SDL_memset(bytes, 0, static_cast<std::size_t>(length));
-    };
-    SDL_AudioSpec obtained{};
-    const SDL_AudioDeviceID probe =
-        SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_ANY_CHANGE);
-    if (probe == 0) return device_failure();
-    SDL_CloseAudioDevice(probe);
-    return config_of(obtained);
+std::string unwritable_text(std::uint16_t format) {
+    return "the sound card wants " + sample_format_name(format) + " samples";
 }
 
-// Opens and starts the stream on SDL's running audio. None and the failure
-// text when the device refuses.
-std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, bool music_wanted,
-                                         std::string& failure) {
-    auto output = std::make_unique<AudioOutput>(config, music_wanted);
+// Opens the default device once and starts the synthesiser on it. With
+// `allowed_changes` 0 the device takes `config` exactly (SDL converts where
+// it must); otherwise the device may change what it is asked for and the
+// configuration it opened with is the one the synthesiser writes for.
+// Opening once matters: a device is slow to close, because closing waits
+// for its thread, and the first picture waits for the sound.
+std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, int allowed_changes,
+                                         bool music_wanted, std::string& failure) {
     const std::optional<SampleFormat> format = writable_format(config.format);
     if (!format) {
-        failure = "the sound card wants " + sample_format_name(config.format) + " samples";
+        failure = unwritable_text(config.format);
         return nullptr;
     }
-
-    // The configuration is asked for exactly and nothing may change: what
-    // the callback writes is what the device was said to take.
+    auto output = std::make_unique<AudioOutput>(config, music_wanted);
     SDL_AudioSpec wanted{};
     wanted.freq = saturate_cast<int>(static_cast<double>(config.rate_hz));
     wanted.format = sdl_format(*format);
@@ -92,13 +73,42 @@ std::unique_ptr<AudioOutput> open_stream(const AudioConfig& config, bool music_w
     wanted.samples = config.buffer_frames;
     wanted.callback = audio_callback;
     wanted.userdata = &output->stream;
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, nullptr, 0);
+    SDL_AudioSpec obtained{};
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, allowed_changes);
     if (device == 0) {
         failure = device_failure();
         return nullptr;
     }
+    const AudioConfig opened = config_of(obtained);
+    if (!writable_format(opened.format)) {
+        SDL_CloseAudioDevice(device);
+        failure = unwritable_text(opened.format);
+        return nullptr;
+    }
     output->device = device;
+    // A device opens paused, so its thread does not call back yet; unpausing
+    // takes the device's lock, which hands the stream over to that thread.
+    output->take_config(opened);
     SDL_PauseAudioDevice(device, 0);
+    return output;
+}
+
+// SDL's audio for one device: a share taken here is handed to the output,
+// or given back when no output comes of it.
+std::unique_ptr<AudioOutput> open_output(const AudioConfig& config, int allowed_changes,
+                                         bool music_wanted) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        report_error(std::string("no sound: ") + no_output_text);
+        return nullptr;
+    }
+    std::string failure;
+    std::unique_ptr<AudioOutput> output =
+        open_stream(config, allowed_changes, music_wanted, failure);
+    if (!output) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        report_error("no sound: " + failure);
+    }
     return output;
 }
 
@@ -129,6 +139,13 @@ AudioOutput::AudioOutput(const AudioConfig& config, bool music_wanted)
     link.music_on.store(music_wanted, std::memory_order_relaxed);
 }
 
+void AudioOutput::take_config(const AudioConfig& opened) {
+    if (opened.rate_hz != config.rate_hz) stream.synth = Synth(opened.rate_hz);
+    stream.format = writable_format(opened.format).value_or(SampleFormat::F32);
+    stream.channels = opened.channels;
+    config = opened;
+}
+
 // An open device holds its own share of SDL's audio.
 AudioOutput::~AudioOutput() {
     if (device == 0) return;
@@ -137,30 +154,20 @@ AudioOutput::~AudioOutput() {
 }
 
 std::unique_ptr<AudioOutput> open_sound(const AudioConfig& config, bool music_wanted) {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        report_error(std::string("no sound: ") + no_output_text);
-        return nullptr;
-    }
-    std::string failure;
-    std::unique_ptr<AudioOutput> output = open_stream(config, music_wanted, failure);
-    if (!output) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        report_error("no sound: " + failure);
-    }
-    return output;
+    return open_output(config, 0, music_wanted);
 }
 
 std::unique_ptr<AudioOutput> open_sound(bool music_wanted) {
+    // The default configuration is read with SDL's audio running; the share
+    // taken for it is given back once the output holds its own.
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         report_error(std::string("no sound: ") + no_output_text);
         return nullptr;
     }
-    std::unique_ptr<AudioOutput> output;
-    std::variant<AudioConfig, std::string> config = default_config();
-    if (const auto* found = std::get_if<AudioConfig>(&config))
-        output = open_sound(*found, music_wanted);
-    else
-        report_error("no sound: " + std::get<std::string>(config));
+    SDL_AudioSpec device{};
+    const bool known = SDL_GetDefaultAudioInfo(nullptr, &device, 0) == 0;
+    std::unique_ptr<AudioOutput> output = open_output(known ? config_of(device) : common_config,
+                                                      SDL_AUDIO_ALLOW_ANY_CHANGE, music_wanted);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return output;
 }

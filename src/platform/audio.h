@@ -39,16 +39,21 @@ struct AudioOutput {
     std::uint32_t device = 0;  // SDL's device id
 
     AudioOutput(const AudioConfig& config, bool music_wanted);
+    // The configuration the device opened with becomes the stream's, while
+    // the device is still paused.
+    void take_config(const AudioConfig& opened);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 };
 
-// Opens the default device with its default configuration and starts the
-// synthesiser on it. On failure writes "no sound: " and the reason to the
-// error stream and gives none.
+// Opens the default device once, asking for its default configuration and
+// letting it change what it must, and starts the synthesiser on whatever
+// configuration it opened with. On failure (also a sample format the game
+// cannot write) writes "no sound: " and the reason to the error stream and
+// gives none.
 std::unique_ptr<AudioOutput> open_sound(bool music_wanted);
-// The same on the default device with this configuration.
+// The same on the default device with exactly this configuration.
 std::unique_ptr<AudioOutput> open_sound(const AudioConfig& config, bool music_wanted);
 
 // The shell's sound: tried once per run, present while it plays.

@@ -209,6 +209,95 @@ TEST(Canvas, TheFourthByteStays255WhateverIsDrawn) {
     EXPECT_TRUE(every_fourth_byte_is_255(canvas));
 }
 
+// A small deterministic generator for the property tests.
+struct Dice {
+    std::uint64_t state;
+    std::uint32_t below(std::uint32_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<std::uint32_t>(state % n);
+    }
+    std::uint8_t byte() { return static_cast<std::uint8_t>(below(256)); }
+};
+
+// A canvas of random bytes, the fourth byte of each pixel included.
+Canvas random_canvas(Dice& dice) {
+    Canvas canvas;
+    for (std::uint8_t& byte : canvas.pixels) byte = dice.byte();
+    return canvas;
+}
+
+TEST(Canvas, SpritesOfAnyShapeAndPlacePaintWhatPixelByPixelPaintingWould) {
+    // Solid rows, empty rows, ragged rows and widths that are no multiple
+    // of four, anywhere on or off the canvas: the result is the one of
+    // setting every opaque pixel on its own, and the fourth bytes stay.
+    for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+        Dice dice{seed * 0x9E3779B97F4A7C15ull};
+        Sprite sprite;
+        sprite.width = 1 + dice.below(24);
+        sprite.height = 1 + dice.below(20);
+        for (std::size_t r = 0; r < sprite.height; ++r) {
+            const std::uint32_t holes = dice.below(4);  // none, all, half, a few
+            for (std::size_t c = 0; c < sprite.width; ++c) {
+                const bool hole = holes == 1 || (holes == 2 && dice.below(2) == 0) ||
+                                  (holes == 3 && dice.below(5) == 0);
+                sprite.pixels.push_back(
+                    hole ? std::nullopt
+                         : std::optional<Rgb>(Rgb{dice.byte(), dice.byte(), dice.byte()}));
+            }
+        }
+        const auto x = static_cast<std::int32_t>(dice.below(360)) - 30;
+        const auto y = static_cast<std::int32_t>(dice.below(240)) - 30;
+        Canvas canvas = random_canvas(dice);
+        Canvas expected = canvas;
+        canvas.draw_sprite(sprite, x, y);
+        for (std::size_t r = 0; r < sprite.height; ++r)
+            for (std::size_t c = 0; c < sprite.width; ++c)
+                if (const std::optional<Rgb>& colour = sprite.at(c, r))
+                    expected.set_pixel(x + static_cast<std::int32_t>(c),
+                                       y + static_cast<std::int32_t>(r), *colour);
+        ASSERT_EQ(canvas.pixels, expected.pixels) << "seed " << seed;
+    }
+}
+
+TEST(Canvas, RectanglesOfAnySizeAndPlacePaintWhatPixelByPixelPaintingWould) {
+    for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+        Dice dice{seed * 0xD1B54A32D192ED03ull};
+        const auto x = static_cast<std::int32_t>(dice.below(360)) - 30;
+        const auto y = static_cast<std::int32_t>(dice.below(240)) - 30;
+        const auto w = static_cast<std::int32_t>(dice.below(80));
+        const auto h = static_cast<std::int32_t>(dice.below(40));
+        const Rgb colour{dice.byte(), dice.byte(), dice.byte()};
+        Canvas canvas = random_canvas(dice);
+        Canvas expected = canvas;
+        canvas.fill_rect(x, y, w, h, colour);
+        for (std::int32_t r = 0; r < h; ++r)
+            for (std::int32_t c = 0; c < w; ++c) expected.set_pixel(x + c, y + r, colour);
+        ASSERT_EQ(canvas.pixels, expected.pixels) << "seed " << seed;
+    }
+}
+
+TEST(Canvas, DimmingAnyBandByAnyFactorScalesEachColourByteAndLeavesTheFourth) {
+    for (const std::uint32_t factor : {0u, 1u, 70u, 80u, 128u, 255u, 256u, 257u, 300u, 65536u}) {
+        Dice dice{factor + 11};
+        Canvas canvas = random_canvas(dice);
+        const auto y = static_cast<std::int32_t>(dice.below(200));
+        const auto h = static_cast<std::int32_t>(dice.below(60)) + 1;
+        const std::vector<std::uint8_t> before = canvas.pixels;
+        canvas.dim_rows(y, h, factor);
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            const std::size_t row = i / (320 * 4);
+            const bool dimmed = i % 4 != 3 && row >= static_cast<std::size_t>(y) &&
+                                row < static_cast<std::size_t>(y + h);
+            const auto expected =
+                dimmed ? static_cast<std::uint8_t>((std::uint64_t{before[i]} * factor) >> 8)
+                       : before[i];
+            ASSERT_EQ(canvas.pixels[i], expected) << "factor " << factor << " byte " << i;
+        }
+    }
+}
+
 TEST(Colour, NoiseHashesPositionsToTheGivenValues) {
     EXPECT_EQ(noise(0, 0, 0), 0u);
     EXPECT_EQ(noise(1, 0, 0), 227u);

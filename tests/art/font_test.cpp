@@ -148,6 +148,32 @@ TEST(Font, TextRunningOffTheCanvasIsClippedAtAnyDistance) {
     EXPECT_TRUE(inked(far_away).empty());
 }
 
+TEST(Font, TextAnywhereInksTheGlyphSquaresOfTheTableWhereTheyFallOnTheCanvas) {
+    // Every glyph of the table at scales 1 to 3, wholly inside, touching
+    // each edge and half off it, against squares set pixel by pixel.
+    std::string all;
+    for (const Glyph& glyph : glyph_table) all += static_cast<char>(glyph.code);
+    for (const std::int32_t scale : {1, 2, 3})
+        for (const auto& [x, y] : {std::pair{2, 3}, {-7, 100}, {300, 190}, {0, 193}, {10, -4}}) {
+            Canvas canvas;
+            draw_text(canvas, x, y, all, ink, scale);
+            Canvas expected;
+            for (std::size_t i = 0; i < glyph_table.size(); ++i) {
+                const auto rows = glyph_rows(glyph_table[i].rows);
+                for (std::int32_t m = 0; m < 7; ++m)
+                    for (std::int32_t k = 0; k < 5; ++k)
+                        if ((rows[static_cast<std::size_t>(m)] >> (4 - k)) & 1u)
+                            for (std::int32_t dy = 0; dy < scale; ++dy)
+                                for (std::int32_t dx = 0; dx < scale; ++dx)
+                                    expected.set_pixel(
+                                        x + (6 * static_cast<std::int32_t>(i) + k) * scale + dx,
+                                        y + m * scale + dy, ink);
+            }
+            ASSERT_EQ(canvas.pixels, expected.pixels)
+                << "scale " << scale << " at " << x << "," << y;
+        }
+}
+
 TEST(Font, EveryGlyphOfTheTableHasSevenRowsOfFiveColumns) {
     std::set<char32_t> codes;
     for (const Glyph& glyph : glyph_table) {

@@ -217,5 +217,44 @@ TEST(GameWindow, FollowsResizesWithBarsAndCopesWithATinyWindow) {
     EXPECT_TRUE(game.error_output().find("could not") == std::string::npos) << game.error_output();
 }
 
+TEST(GameWindow, ShowsTheWholePictureAgainAfterBeingHiddenAndShownOrResized) {
+    // Frames send only what changed, so whatever the window system lost
+    // must come back through the game: a window shown again, or given a
+    // new size, gets the whole picture, even where nothing moved.
+    Xvfb x;
+    GameFolder folder;
+    Process game(folder.executable(), x.environment(), folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window);
+    const std::string id = std::to_string(window->id);
+    // The top bar of the gold "Z" of the title (canvas row 20, columns 102
+    // on) stands still; scaled by `factor` from the picture's left edge.
+    auto gold_z_shows = [&](int factor, int left) {
+        const Picture p = screenshot(x.display(), window->id);
+        if (p.width < left + factor * 122) return false;
+        for (int cx = 102; cx < 122; ++cx)
+            if (p.at(left + factor * cx + 1, factor * 20 + 1) != 0xFACC30u) return false;
+        return true;
+    };
+    ASSERT_TRUE(eventually([&] { return gold_z_shows(3, 0); }, 30s));
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(xdotool(x.display(), {"windowunmap", "--sync", id}));
+        std::this_thread::sleep_for(200ms);
+        ASSERT_TRUE(xdotool(x.display(), {"windowmap", "--sync", id}));
+        EXPECT_TRUE(eventually([&] { return gold_z_shows(3, 0); }, 10s)) << "round " << round;
+    }
+
+    // Larger, then back: 1000 × 600 shows the 960 × 600 picture from column 20.
+    ASSERT_TRUE(xdotool(x.display(), {"windowsize", id, "1000", "600"}));
+    EXPECT_TRUE(eventually([&] { return gold_z_shows(3, 20); }, 10s));
+    ASSERT_TRUE(xdotool(x.display(), {"windowsize", id, "960", "600"}));
+    EXPECT_TRUE(eventually([&] { return gold_z_shows(3, 0); }, 10s));
+
+    request_close(x.display(), window->id);
+    EXPECT_TRUE(game.wait(30s).exited);
+    EXPECT_EQ(game.error_output().find("could not"), std::string::npos) << game.error_output();
+}
+
 }  // namespace
 }  // namespace zobra::e2e

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "art/canvas.h"
@@ -140,5 +141,141 @@ TEST(Scaler, AWindowWithoutWidthOrHeightIsClearedAndNothingMore) {
     }
 }
 
+// A small deterministic generator for the property tests below.
+struct Dice {
+    std::uint64_t state;
+    std::uint32_t below(std::uint32_t n) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<std::uint32_t>(state % n);
+    }
+};
+
+// Paints a few random rectangles, lines or single pixels, or nothing.
+void scribble(Canvas& canvas, Dice& dice) {
+    const std::uint32_t strokes = dice.below(4);
+    for (std::uint32_t i = 0; i < strokes; ++i) {
+        const Rgb colour{static_cast<std::uint8_t>(dice.below(256)),
+                         static_cast<std::uint8_t>(dice.below(256)),
+                         static_cast<std::uint8_t>(dice.below(256))};
+        const auto x = static_cast<std::int32_t>(dice.below(330)) - 5;
+        const auto y = static_cast<std::int32_t>(dice.below(210)) - 5;
+        switch (dice.below(3)) {
+            case 0:
+                canvas.set_pixel(x, y, colour);
+                break;
+            case 1:
+                canvas.fill_rect(x, y, static_cast<std::int32_t>(dice.below(40)) + 1,
+                                 static_cast<std::int32_t>(dice.below(40)) + 1, colour);
+                break;
+            default:
+                canvas.fill_rect(0, y, 320, 1, colour);
+                break;
+        }
+    }
+}
+
+TEST(ScreenPicture, AlwaysShowsWhatAFullPictureShowsAndNamesEveryPixelItChanged) {
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{960, 600}, {500, 300},  {100, 100},
+                                                             {1, 1},     {333, 777},  {1000, 600},
+                                                             {641, 401}, {1600, 1000}};
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        Dice dice{seed * 0x9E3779B97F4A7C15ull};
+        Canvas canvas = position_canvas();
+        ScreenPicture screen;
+        auto [w, h] = sizes[dice.below(std::size(sizes))];
+        std::vector<std::uint32_t> target(std::size_t{w} * h, 0x123456u);
+        bool must_redraw_all = true;
+        for (int frame = 0; frame < 40; ++frame) {
+            switch (dice.below(12)) {
+                case 0: {  // the window takes another size: a new buffer
+                    const auto old = std::pair{w, h};
+                    while (std::pair{w, h} == old)
+                        std::tie(w, h) = sizes[dice.below(std::size(sizes))];
+                    target.assign(std::size_t{w} * h, 0x654321u);
+                    must_redraw_all = true;
+                    break;
+                }
+                case 1:  // a new buffer of the same size, which the caller knows of
+                    target.assign(target.size(), 0x777777u);
+                    screen.forget();
+                    must_redraw_all = true;
+                    break;
+                default:
+                    break;
+            }
+            scribble(canvas, dice);
+            const std::vector<std::uint32_t> before = target;
+            const std::vector<PixelRect> changed = [&] {
+                const auto rects = screen.update(canvas.pixels, target, w, h);
+                return std::vector<PixelRect>(rects.begin(), rects.end());
+            }();
+
+            std::vector<std::uint32_t> expected(target.size());
+            present_scaled(canvas.pixels, expected, w, h);
+            ASSERT_EQ(target, expected) << "seed " << seed << " frame " << frame;
+            if (must_redraw_all) {
+                ASSERT_EQ(changed, (std::vector<PixelRect>{PixelRect{0, 0, w, h}}));
+                must_redraw_all = false;
+                continue;
+            }
+            // Every rectangle lies in the target, none overlaps another, and
+            // together they hold every pixel that changed.
+            std::vector<std::uint8_t> covered(target.size(), 0);
+            for (const PixelRect& r : changed) {
+                ASSERT_TRUE(r.w > 0 && r.h > 0 && r.x + r.w <= w && r.y + r.h <= h);
+                for (std::uint32_t y = r.y; y < r.y + r.h; ++y)
+                    for (std::uint32_t x = r.x; x < r.x + r.w; ++x)
+                        ASSERT_EQ(covered[std::size_t{y} * w + x]++, 0) << "overlap at " << x;
+            }
+            for (std::size_t i = 0; i < target.size(); ++i) {
+                if (target[i] != before[i]) {
+                    ASSERT_TRUE(covered[i]) << "pixel " << i % w << "," << i / w << " not named";
+                }
+            }
+        }
+    }
+}
+
+TEST(ScreenPicture, AStillCanvasSendsNothingAndOnePixelSendsItsCell) {
+    Canvas canvas = position_canvas();
+    ScreenPicture screen;
+    std::vector<std::uint32_t> target(960 * 600);
+    EXPECT_EQ(screen.update(canvas.pixels, target, 960, 600).size(), 1u);
+    EXPECT_TRUE(screen.update(canvas.pixels, target, 960, 600).empty());
+
+    // Canvas pixel (17, 9) lies in the cell of columns 16 … 31 and rows
+    // 8 … 15, three window pixels to a canvas pixel.
+    canvas.set_pixel(17, 9, Rgb{1, 2, 3});
+    const auto changed = screen.update(canvas.pixels, target, 960, 600);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0], (PixelRect{48, 24, 48, 24}));
+    EXPECT_EQ(target[std::size_t{27} * 960 + 51], 0x010203u);
+
+    // With bars (1000 × 600 shows 960 × 600 from column 20) the cell moves along.
+    screen.update(canvas.pixels, target, 1000, 600);  // a new size: target too short
+    std::vector<std::uint32_t> wider(1000 * 600);
+    screen.update(canvas.pixels, wider, 1000, 600);
+    canvas.set_pixel(319, 199, Rgb{9, 9, 9});
+    const auto corner = screen.update(canvas.pixels, wider, 1000, 600);
+    ASSERT_EQ(corner.size(), 1u);
+    EXPECT_EQ(corner[0], (PixelRect{20 + 912, 576, 48, 24}));
+}
+
+TEST(ScreenPicture, ChangesAllOverAreSentAsFewWholeRows) {
+    // A checkerboard of changed cells would be 250 rectangles: rows of cells
+    // go instead, joined where they touch.
+    Canvas canvas = position_canvas();
+    ScreenPicture screen;
+    std::vector<std::uint32_t> target(640 * 400);
+    screen.update(canvas.pixels, target, 640, 400);
+    for (std::int32_t y = 0; y < 200; y += 8)
+        for (std::int32_t x = (y / 8) % 2 * 16; x < 320; x += 32)
+            canvas.set_pixel(x, y, Rgb{7, 7, 7});
+    const auto changed = screen.update(canvas.pixels, target, 640, 400);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0], (PixelRect{0, 0, 640, 400}));
+}
 }  // namespace
 }  // namespace zobra

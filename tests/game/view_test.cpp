@@ -599,6 +599,34 @@ TEST_F(View, EveryPixelIsPaintedAndPaintingTwiceGivesTheSamePicture) {
     check("naming");
 }
 
+TEST_F(View, TheWallBehindTheTitleFollowsTheSpritesItIsBuiltFrom) {
+    // The wall is painted once and reused; other sprites give another wall,
+    // and a brick with holes lets what was on the canvas show through, as
+    // painting it anew would.
+    Canvas plain;
+    draw_view(plain, session, sprites());
+    SpriteSet other = sprites();
+    Sprite& brick = other.sprites.at(SpriteKey::brick());
+    for (std::optional<Rgb>& pixel : brick.pixels) pixel = Rgb{200, 0, 0};
+    Canvas red;
+    draw_view(red, session, other);
+    EXPECT_EQ(red.pixel(40, 30), (Rgb{62, 0, 0}));  // 200 dimmed by 80/256
+    EXPECT_FALSE(canvases_equal(plain, red));
+
+    brick.pixels[16 * 8 + 8] = std::nullopt;  // (8, 8) of every brick
+    Canvas on_white;
+    Canvas on_black;
+    on_black.fill_rect(0, 0, 320, 200, black);
+    draw_view(on_white, session, other);
+    draw_view(on_black, session, other);
+    EXPECT_EQ(on_white.pixel(40, 40), (Rgb{79, 79, 79}));
+    EXPECT_EQ(on_black.pixel(40, 40), black);
+
+    Canvas again;
+    draw_view(again, session, sprites());
+    EXPECT_TRUE(canvases_equal(plain, again));
+}
+
 TEST_F(View, AFailedSaveIsToldAlongTheBottomOfTheTitleAndNowhereElse) {
     for (Screen screen : {Screen::Title, Screen::Naming}) {
         session.screen = screen;

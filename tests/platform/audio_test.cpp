@@ -47,6 +47,20 @@ TEST(AudioCallback, AFrameReachesTheDevicesLinkAndWithoutSoundNothingBreaks) {
     EXPECT_FALSE(silent.output);
 }
 
+TEST(AudioCallback, TheConfigurationTheDeviceOpenedWithIsTheOneWrittenFor) {
+    // Asked for stereo floats at 48 kHz, the device settled on mono 16-bit
+    // samples at 22 050 Hz: the callback writes those, from a synthesiser at
+    // the device's rate.
+    AudioOutput output(AudioConfig{AUDIO_F32SYS, 48000, 2, 0}, true);
+    output.take_config(AudioConfig{AUDIO_S16SYS, 22050, 1, 512});
+    EXPECT_EQ(output.config.rate_hz, 22050u);
+    EXPECT_EQ(output.config.channels, 1u);
+    Synth reference(22050);
+    std::vector<std::int16_t> expected(2048);
+    for (std::int16_t& sample : expected) sample = sample_s16(reference.next_sample());
+    EXPECT_EQ(fill<std::int16_t>(output.stream, expected.size()), expected);
+}
+
 // SDL's disk driver as the sound device: everything the game sends to the
 // device lands in a file of the test's own, as fast as it is made.
 class DiskAudio : public ::testing::Test {
