@@ -214,8 +214,10 @@ void join_cells(const std::uint32_t (&changed)[cell_rows], bool whole_rows,
 }  // namespace
 
 Placement scaled_placement(std::uint32_t w, std::uint32_t h) {
-    const float by_width = static_cast<float>(w) / 320.0f;
-    const float by_height = static_cast<float>(h) / 200.0f;
+    constexpr float canvas_w = static_cast<float>(canvas_width);
+    constexpr float canvas_h = static_cast<float>(canvas_height);
+    const float by_width = static_cast<float>(w) / canvas_w;
+    const float by_height = static_cast<float>(h) / canvas_h;
     float s = std::isnan(by_height) ? by_width : std::min(by_width, by_height);
     if (s >= 2.0f) s = std::floor(s);
 
@@ -224,8 +226,8 @@ Placement scaled_placement(std::uint32_t w, std::uint32_t h) {
         return d == 0 ? 1u : std::min(d, limit);
     };
     Placement p;
-    p.width = side(320.0f * s, w);
-    p.height = side(200.0f * s, h);
+    p.width = side(canvas_w * s, w);
+    p.height = side(canvas_h * s, h);
     p.left = (w - p.width) / 2;
     p.top = (h - p.height) / 2;
     return p;
