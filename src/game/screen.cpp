@@ -148,11 +148,17 @@ class Picture {
                                 ((4 * i + 3) / s) << 6);
     }
 
+    // The shuffle is a macro in some compilers: its lane order is named
+    // first, so that no template comma splits the macro's arguments.
+    template <std::uint32_t s, std::uint32_t i>
+    static void store_spread(__m128i words, std::uint32_t* out) {
+        constexpr int order = lanes<s, i>();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_shuffle_epi32(words, order));
+    }
+
     template <std::uint32_t s, std::size_t... i>
     static void spread_four(__m128i words, std::uint32_t* out, std::index_sequence<i...>) {
-        (_mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i),
-                          _mm_shuffle_epi32(words, lanes<s, i>())),
-         ...);
+        (store_spread<s, static_cast<std::uint32_t>(i)>(words, out), ...);
     }
 #endif
 

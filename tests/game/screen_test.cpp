@@ -184,7 +184,10 @@ TEST(ScreenPicture, AlwaysShowsWhatAFullPictureShowsAndNamesEveryPixelItChanged)
         Dice dice{seed * 0x9E3779B97F4A7C15ull};
         Canvas canvas = position_canvas();
         ScreenPicture screen;
-        auto [w, h] = sizes[dice.below(std::size(sizes))];
+        // Plain variables, not a structured binding: clang 14 lambdas cannot capture those.
+        std::uint32_t w = 0;
+        std::uint32_t h = 0;
+        std::tie(w, h) = sizes[dice.below(std::size(sizes))];
         std::vector<std::uint32_t> target(std::size_t{w} * h, 0x123456u);
         bool must_redraw_all = true;
         for (int frame = 0; frame < 40; ++frame) {

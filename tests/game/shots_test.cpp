@@ -135,9 +135,10 @@ std::string explain_picture(std::string_view, std::string_view stored, std::stri
         testing::first_different_group(stored.substr(std::min(sha, stored.size())),
                                        now.substr(std::min(sha, now.size())), band_hash_digits);
     if (band < 0) return "the file's bytes changed, not its pixels";
-    return "pixels changed, first in picture rows " + std::to_string(band * band_rows) + " to " +
-           std::to_string(band * band_rows + band_rows - 1) + " (canvas or sprite row " +
-           std::to_string(band) + ")";
+    const auto row = static_cast<std::size_t>(band);
+    return "pixels changed, first in picture rows " + std::to_string(row * band_rows) + " to " +
+           std::to_string(row * band_rows + band_rows - 1) + " (canvas or sprite row " +
+           std::to_string(row) + ")";
 }
 
 class ShotsGolden : public Shots {};
