@@ -99,14 +99,14 @@ TEST(GameTitle, AFailedSaveIsShownOnTheTitleUntilASaveSucceeds) {
     press_keys(x.display(), window->id, {"m"});
     ASSERT_TRUE(eventually(
         [&] { return game.error_output().find("could not save: ") != std::string::npos; }, 10s));
-    EXPECT_TRUE(eventually(
-        [&] { return bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
+    EXPECT_TRUE(
+        eventually([&] { return bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
 
     std::filesystem::remove(blocker);
     press_keys(x.display(), window->id, {"m"});
     ASSERT_TRUE(eventually([&] { return read_file(save) == default_save; }, 10s));
-    EXPECT_TRUE(eventually(
-        [&] { return !bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
+    EXPECT_TRUE(
+        eventually([&] { return !bottom_strip_warns(screenshot(x.display(), window->id)); }, 10s));
 
     press_keys(x.display(), window->id, {"Escape"});
     EXPECT_TRUE(game.wait(30s).exited);

@@ -18,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 TEST(AudioSamples, FormatsAreNamedByKindAndSizeAndOnlyThreeCanBeWritten) {
     EXPECT_EQ(sample_format_name(AUDIO_S32SYS), "I32");
     EXPECT_EQ(sample_format_name(AUDIO_S16MSB), "I16");
