@@ -29,14 +29,20 @@ bool rows_black(const Picture& picture, int from, int to) {
 TEST(GameWindow, F11AndAltEnterSwitchFullscreenWithBarsAndNeverReachTheGame) {
     Xvfb x;  // a 1280 × 1024 screen
     GameFolder folder;
-    Process manager(std::vector<std::string>{"openbox"}, {{"DISPLAY", x.display()}}, folder.path());
-    ASSERT_TRUE(eventually([&] { return window_manager_runs(x.display()); }, 30s));
+    // The window manager says when it is ready by running its start-up
+    // command; a window mapped while it is still starting may never be
+    // managed, and SDL waits for its window to be mapped.
+    const std::filesystem::path ready = folder.path() / "window-manager-ready";
+    Process manager(std::vector<std::string>{"openbox", "--startup", "touch " + ready.string()},
+                    {{"DISPLAY", x.display()}}, folder.path());
+    ASSERT_TRUE(eventually(
+        [&] { return std::filesystem::exists(ready) && window_manager_runs(x.display()); }, 30s));
 
     std::map<std::string, std::string> env = x.environment();
     env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
     Process game(folder.executable(), env, folder.path());
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
-    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(window) << game.error_output() << read_file(folder.log_file());
     ASSERT_TRUE(eventually([&] { return screenshot(x.display(), window->id).width == 960; }, 30s));
 
     // Fullscreen: the canvas four times enlarged, 1280 × 800, bars above and below.
