@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "art/colour.h"
+#include "core/arena.h"
 #include "support/panic_error.h"
 
 namespace zobra {
@@ -209,22 +210,13 @@ TEST(Canvas, TheFourthByteStays255WhateverIsDrawn) {
     EXPECT_TRUE(every_fourth_byte_is_255(canvas));
 }
 
-// A small deterministic generator for the property tests.
-struct Dice {
-    std::uint64_t state;
-    std::uint32_t below(std::uint32_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<std::uint32_t>(state % n);
-    }
-    std::uint8_t byte() { return static_cast<std::uint8_t>(below(256)); }
-};
+// The property tests draw from the rules' own generator.
+std::uint8_t random_byte(Rng& dice) { return static_cast<std::uint8_t>(dice.below(256)); }
 
 // A canvas of random bytes, the fourth byte of each pixel included.
-Canvas random_canvas(Dice& dice) {
+Canvas random_canvas(Rng& dice) {
     Canvas canvas;
-    for (std::uint8_t& byte : canvas.pixels) byte = dice.byte();
+    for (std::uint8_t& byte : canvas.pixels) byte = random_byte(dice);
     return canvas;
 }
 
@@ -233,7 +225,7 @@ TEST(Canvas, SpritesOfAnyShapeAndPlacePaintWhatPixelByPixelPaintingWould) {
     // of four, anywhere on or off the canvas: the result is the one of
     // setting every opaque pixel on its own, and the fourth bytes stay.
     for (std::uint64_t seed = 1; seed <= 300; ++seed) {
-        Dice dice{seed * 0x9E3779B97F4A7C15ull};
+        Rng dice{seed * 0x9E3779B97F4A7C15ull};
         Sprite sprite;
         sprite.width = 1 + dice.below(24);
         sprite.height = 1 + dice.below(20);
@@ -244,7 +236,8 @@ TEST(Canvas, SpritesOfAnyShapeAndPlacePaintWhatPixelByPixelPaintingWould) {
                                   (holes == 3 && dice.below(5) == 0);
                 sprite.pixels.push_back(
                     hole ? std::nullopt
-                         : std::optional<Rgb>(Rgb{dice.byte(), dice.byte(), dice.byte()}));
+                         : std::optional<Rgb>(
+                               Rgb{random_byte(dice), random_byte(dice), random_byte(dice)}));
             }
         }
         const auto x = static_cast<std::int32_t>(dice.below(360)) - 30;
@@ -263,12 +256,12 @@ TEST(Canvas, SpritesOfAnyShapeAndPlacePaintWhatPixelByPixelPaintingWould) {
 
 TEST(Canvas, RectanglesOfAnySizeAndPlacePaintWhatPixelByPixelPaintingWould) {
     for (std::uint64_t seed = 1; seed <= 200; ++seed) {
-        Dice dice{seed * 0xD1B54A32D192ED03ull};
+        Rng dice{seed * 0xD1B54A32D192ED03ull};
         const auto x = static_cast<std::int32_t>(dice.below(360)) - 30;
         const auto y = static_cast<std::int32_t>(dice.below(240)) - 30;
         const auto w = static_cast<std::int32_t>(dice.below(80));
         const auto h = static_cast<std::int32_t>(dice.below(40));
-        const Rgb colour{dice.byte(), dice.byte(), dice.byte()};
+        const Rgb colour{random_byte(dice), random_byte(dice), random_byte(dice)};
         Canvas canvas = random_canvas(dice);
         Canvas expected = canvas;
         canvas.fill_rect(x, y, w, h, colour);
@@ -280,7 +273,7 @@ TEST(Canvas, RectanglesOfAnySizeAndPlacePaintWhatPixelByPixelPaintingWould) {
 
 TEST(Canvas, DimmingAnyBandByAnyFactorScalesEachColourByteAndLeavesTheFourth) {
     for (const std::uint32_t factor : {0u, 1u, 70u, 80u, 128u, 255u, 256u, 257u, 300u, 65536u}) {
-        Dice dice{factor + 11};
+        Rng dice{factor + 11};
         Canvas canvas = random_canvas(dice);
         const auto y = static_cast<std::int32_t>(dice.below(200));
         const auto h = static_cast<std::int32_t>(dice.below(60)) + 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "art/canvas.h"
+#include "core/arena.h"
 
 namespace zobra {
 namespace {
@@ -141,19 +142,10 @@ TEST(Scaler, AWindowWithoutWidthOrHeightIsClearedAndNothingMore) {
     }
 }
 
-// A small deterministic generator for the property tests below.
-struct Dice {
-    std::uint64_t state;
-    std::uint32_t below(std::uint32_t n) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return static_cast<std::uint32_t>(state % n);
-    }
-};
+// The property tests draw from the rules' own generator.
 
 // Paints a few random rectangles, lines or single pixels, or nothing.
-void scribble(Canvas& canvas, Dice& dice) {
+void scribble(Canvas& canvas, Rng& dice) {
     const std::uint32_t strokes = dice.below(4);
     for (std::uint32_t i = 0; i < strokes; ++i) {
         const Rgb colour{static_cast<std::uint8_t>(dice.below(256)),
@@ -181,7 +173,7 @@ TEST(ScreenPicture, AlwaysShowsWhatAFullPictureShowsAndNamesEveryPixelItChanged)
                                                              {1, 1},     {333, 777},  {1000, 600},
                                                              {641, 401}, {1600, 1000}};
     for (std::uint64_t seed = 1; seed <= 6; ++seed) {
-        Dice dice{seed * 0x9E3779B97F4A7C15ull};
+        Rng dice{seed * 0x9E3779B97F4A7C15ull};
         Canvas canvas = position_canvas();
         ScreenPicture screen;
         // Plain variables, not a structured binding: clang 14 lambdas cannot capture those.
