@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -44,6 +45,11 @@ std::vector<std::string> read_lines(const fs::path& file) {
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+bool logged(const GameFolder& folder, const std::string& entry) {
+    const std::vector<std::string> log = read_lines(folder.log_file());
+    return std::find(log.begin(), log.end(), entry) != log.end();
 }
 
 std::vector<std::string> start_entries(const fs::path& log_file) {

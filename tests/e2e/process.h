@@ -36,6 +36,8 @@ class GameFolder {
 // The log's lines, without their line feeds; empty when there is no log.
 std::vector<std::string> read_lines(const std::filesystem::path& file);
 std::string read_file(const std::filesystem::path& file);
+// Whether the game's log holds this entry, whole, as one of its lines.
+bool logged(const GameFolder& folder, const std::string& entry);
 // The log's start-up entries ("start: …") in order; other threads' lines
 // (gamepads, Pro Controllers) may fall between them at any time.
 std::vector<std::string> start_entries(const std::filesystem::path& log_file);

@@ -14,11 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool logged(const GameFolder& folder, const std::string& line) {
-    const std::vector<std::string> log = read_lines(folder.log_file());
-    return std::find(log.begin(), log.end(), line) != log.end();
-}
-
 // Waits until the game in `folder` shows its first frame; gives its window.
 std::optional<WindowInfo> started(const Xvfb& x, const GameFolder& folder) {
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);

@@ -81,11 +81,6 @@ bool music_is_the_synths(const std::vector<float>& recorded, std::size_t start) 
     return false;
 }
 
-bool logged(const GameFolder& folder, const std::string& entry) {
-    const std::vector<std::string> log = read_lines(folder.log_file());
-    return std::find(log.begin(), log.end(), entry) != log.end();
-}
-
 TEST(GameSound, MusicSwitchedOffInTheSaveIsSilentUntilThePlayerPressesM) {
     Xvfb x;
     GameFolder folder;

@@ -29,12 +29,7 @@ TEST(GameTitle, MusicKeySavesAtOnceAndEscLeavesByTheTitle) {
     std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
     ASSERT_TRUE(window) << game.error_output();
     ASSERT_TRUE(eventually(
-        [&] {
-            const std::vector<std::string> log = read_lines(folder.log_file());
-            return std::find(log.begin(), log.end(),
-                             "start: first frame on its way to the screen") != log.end();
-        },
-        30s));
+        [&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
     EXPECT_FALSE(std::filesystem::exists(save));  // starting alone writes nothing
 
     press_keys(x.display(), window->id, {"m"});

@@ -99,12 +99,7 @@ TEST(GameWindow, OpensOnTheTitleAndEndsCleanlyWhenClosed) {
 
     // Wait for the first frame, then look at what the X server shows.
     ASSERT_TRUE(eventually(
-        [&] {
-            std::vector<std::string> log = read_lines(folder.log_file());
-            return std::find(log.begin(), log.end(),
-                             "start: first frame on its way to the screen") != log.end();
-        },
-        30s));
+        [&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
     Picture picture = screenshot(x.display(), window->id);
     ASSERT_EQ(picture.width, 960);
     ASSERT_EQ(picture.height, 600);
@@ -172,12 +167,7 @@ TEST(GameStart, StartsEveryTimeWithoutHangingBeforeTheWindow) {
         env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
         Process game(folder.executable(), env, folder.path());
         ASSERT_TRUE(eventually(
-            [&] {
-                const std::vector<std::string> log = read_lines(folder.log_file());
-                return std::find(log.begin(), log.end(),
-                                 "start: first frame on its way to the screen") != log.end();
-            },
-            30s))
+            [&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s))
             << game.error_output();
         std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
         ASSERT_TRUE(window);
