@@ -32,7 +32,7 @@ Session busy_session() {
     Session session{Progress{}};
     session.progress.all_open = true;
     session.start_level(level_count - 1);
-    Arena& arena = session.arena;
+    Arena& arena = session.match.arena;
     for (std::int32_t x = 1; x < arena.width - 1; ++x)
         if (arena.tile(x, 7).kind == TileKind::Empty)
             arena.charges.push_back(Charge{x, 7, 12, 3, 0});

@@ -226,6 +226,7 @@ struct Digger : Mover {
 struct DiggerInput {
     bool drop = false;                      // light a charge where it stands
     std::optional<Dir> dir = std::nullopt;  // try to step this way
+    friend bool operator==(const DiggerInput&, const DiggerInput&) = default;
 };
 
 // ---------------------------------------------------------------------------
@@ -310,6 +311,8 @@ struct Arena {
     std::vector<Event> tick(std::initializer_list<DiggerInput> inputs) {
         return tick(std::span<const DiggerInput>(inputs.begin(), inputs.size()));
     }
+
+    friend bool operator==(const Arena&, const Arena&) = default;
 };
 
 // The cells a blast from (x, y) with this reach covers on the current tiles:

@@ -109,6 +109,7 @@ void InputCollector::key_down(std::optional<Key> key, bool repeat) {
     if (key == Key::Backspace) ++backspaces;
     if (repeat || !key) return;
     pressed_keys.push_back(*key);
+    if (key == Key::KeyF) fast_held = true;
     if (const DirectionKey* entry = direction_key(*key)) {
         std::vector<Dir>& stack = direction_stacks[entry->slot];
         remove_dir(stack, entry->dir);
@@ -118,6 +119,7 @@ void InputCollector::key_down(std::optional<Key> key, bool repeat) {
 
 void InputCollector::key_up(std::optional<Key> key, bool repeat) {
     if (repeat || !key) return;
+    if (key == Key::KeyF) fast_held = false;
     if (const DirectionKey* entry = direction_key(*key))
         remove_dir(direction_stacks[entry->slot], entry->dir);
 }
@@ -155,6 +157,7 @@ void InputCollector::touch_cancel(std::uint64_t id) {
 void InputCollector::focus_lost() {
     for (std::vector<Dir>& stack : direction_stacks) stack.clear();
     touches.clear();
+    fast_held = false;
 }
 
 double swipe_threshold(double scale) { return swipe_logical_pixels * scale; }
@@ -190,6 +193,7 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     frame.next_player = any_pressed(pressed, {Key::Tab});
     frame.rename = any_pressed(pressed, {Key::KeyN});
     frame.open_all = any_pressed(pressed, {Key::F9});
+    frame.fast = input.fast_held;
     for (std::size_t slot = 0; slot < 2; ++slot) {
         const std::vector<Dir>& stack = input.direction_stacks[slot];
         if (!stack.empty()) frame.held_dir[slot] = stack.back();

@@ -65,6 +65,7 @@ struct FrameInput {
     bool next_player = false;
     bool rename = false;
     bool open_all = false;
+    bool fast = false;  // F held: a replay, or a duel round without a human digger, runs fast
     std::array<std::optional<Dir>, 2> held_dir{};
     std::array<std::optional<Dir>, 2> pressed_dir{};
     std::string typed;             // text the keyboard produced since the last frame
@@ -101,6 +102,7 @@ enum class Key : std::uint8_t {
     KeyN,
     F9,
     Backspace,
+    KeyF,
 };
 
 inline constexpr double swipe_logical_pixels = 14.0;
@@ -153,6 +155,7 @@ struct InputCollector {
     std::uint64_t previous_touch_count = 0;
     bool tap = false;
     bool click = false;
+    bool fast_held = false;
     std::optional<Dir> last_swipe;
     std::array<PadState, 2> previous_pads{};
 };

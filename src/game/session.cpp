@@ -19,10 +19,6 @@ Difficulty next_difficulty(Difficulty difficulty) {
     return static_cast<Difficulty>((static_cast<std::uint8_t>(difficulty) + 1) % 3);
 }
 
-Arena catalogue_arena(std::uint64_t index, std::uint32_t humans, Difficulty difficulty) {
-    return level_arena(level_catalogue()[static_cast<std::size_t>(index)], humans, difficulty);
-}
-
 // The camera offset along one axis: centred on p and kept inside the arena,
 // or half the shortfall when the arena is smaller than the view.
 float fit(float p, std::int32_t cells, std::int32_t view) {
@@ -34,17 +30,13 @@ float fit(float p, std::int32_t cells, std::int32_t view) {
 
 bool is_left_or_right(std::optional<Dir> dir) { return dir == Dir::Left || dir == Dir::Right; }
 
-bool duel_decided(const std::array<std::uint32_t, 4>& wins) {
-    return std::any_of(wins.begin(), wins.end(),
-                       [](std::uint32_t w) { return w >= duel_wins_to_end; });
-}
-
 }  // namespace
 
 Session::Session(Progress loaded) : progress(std::move(loaded)) {
     level_index = std::min<std::uint64_t>(level_count - 1, progress.solved);
     // The title screen shows a solo level whatever mode was saved.
-    arena = catalogue_arena(level_index, 1, progress.difficulty);
+    match = Match(
+        MatchSetup{Mode::Solo, progress.difficulty, static_cast<std::uint8_t>(level_index), {}});
     camera = camera_target(*this);
 }
 
@@ -57,16 +49,18 @@ FrameOutcome Session::update(const FrameInput& input, float dt) {
     pads = input.pads;
     if (screen == Screen::Naming) {
         update_naming(input, out);
-        return out;
+    } else {
+        if (input.music) {
+            progress.music_off = !progress.music_off;
+            out.save = !playback;
+        }
+        if (screen == Screen::Title)
+            update_title(input, dt, out);
+        else
+            update_play(input, dt, out);
     }
-    if (input.music) {
-        progress.music_off = !progress.music_off;
-        out.save = true;
-    }
-    if (screen == Screen::Title)
-        update_title(input, dt, out);
-    else
-        update_play(input, dt, out);
+    for (FinishedReplay& replay : finished_) out.replays.push_back(std::move(replay));
+    finished_.clear();
     return out;
 }
 
@@ -145,10 +139,11 @@ void Session::update_title(const FrameInput& input, float dt, FrameOutcome& out)
 
 void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) {
     if (input.back) {
+        if (playback) out.leave = true;
         leave_play();
         return;
     }
-    if (input.restart) {
+    if (input.restart && !playback) {
         start_level(level_index);
         return;
     }
@@ -158,28 +153,35 @@ void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) 
         screen = Screen::Play;
     if (screen == Screen::Pause) return;
 
-    // Presses wait here for the next step, so that one shorter than a frame
-    // or falling between two steps still acts.
+    // Presses wait here for the next tick, so that one shorter than a frame
+    // or falling between two ticks still acts. A confirm waits only on an
+    // end screen.
     for (std::size_t slot = 0; slot < 2; ++slot) {
         if (input.pressed_dir[slot]) latched_dir[slot] = input.pressed_dir[slot];
         latched_fire[slot] = latched_fire[slot] || input.fire[slot];
     }
-
     if (screen != Screen::Play) {
         end_timer += dt;
-        if (end_timer > end_screen_guard_seconds && input.confirm) {
-            continue_after_end();
-            return;
-        }
+        latched_confirm = latched_confirm || input.confirm;
     }
 
-    // A lost level burns and crawls on; a finished one stands still.
-    if (arena.outcome != Outcome::Finished) {
-        tick_time += dt;
-        while (tick_time >= step_seconds) {
-            tick_time -= step_seconds;
-            run_step(input, out);
+    // Held F runs the ticks of a replay, or of a duel round no human
+    // digger is left alive in, eight times as fast.
+    const bool fast = fast_forward(input);
+    tick_time += fast ? dt * fast_forward_factor : dt;
+    std::uint32_t ran = 0;
+    while (tick_time >= tick_seconds && screen != Screen::Title) {
+        tick_time -= tick_seconds;
+        if (playback) {
+            if (playback->done()) {
+                tick_time = 0.0f;
+                break;
+            }
+            run_tick(playback->replay.inputs[playback->next++], out);
+        } else {
+            run_tick(tick_input(input), out);
         }
+        if (++ran == fast_forward_ticks_max) tick_time = 0.0f;
     }
 
     const CameraPos target = camera_target(*this);
@@ -188,80 +190,92 @@ void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) 
     camera.y += (target.y - camera.y) * k;
 }
 
-// Confirm on an end screen: the same level again, the next duel round or
-// level, or back to the title when the duel or the last level is done.
-void Session::continue_after_end() {
-    if (screen == Screen::Lost) {
-        start_level(level_index);
-        return;
-    }
-    if (screen == Screen::DuelRoundOver) {
-        if (duel_decided(duel_wins)) {
-            leave_play();
-            return;
-        }
-        ++duel_round;
-        arena = duel_arena(duel_arena_index, mode_humans(progress.mode), duel_round);
-        reset_arena();
-        return;
-    }
-    if (level_index + 1 >= level_count) {
-        leave_play();
-        return;
-    }
-    const std::array<std::optional<Carry>, 2> carried = carry;
-    start_level(level_index + 1);
-    for (std::size_t i = 0; i < carried.size() && i < arena.diggers.size(); ++i) {
-        if (!carried[i]) continue;
-        Digger& digger = arena.diggers[i];
-        digger.max_charges = std::max(digger.max_charges, carried[i]->max_charges);
-        digger.reach = std::max(digger.reach, carried[i]->reach);
-        digger.boots = digger.boots || carried[i]->boots;
-    }
+bool Session::fast_forward(const FrameInput& input) const {
+    if (!input.fast) return false;
+    if (playback) return true;
+    if (!match.duel() || match.phase != MatchPhase::Running) return false;
+    for (std::uint32_t i = 0; i < match.humans() && i < match.arena.diggers.size(); ++i)
+        if (match.arena.diggers[i].state == DiggerState::Alive) return false;
+    return true;
 }
 
 void Session::start_level(std::uint64_t index) {
-    carry = {};
-    const std::uint32_t humans = mode_humans(progress.mode);
-    if (is_duel(progress.mode)) {
-        duel_wins = {};
-        duel_round = 0;
-        arena = duel_arena(duel_arena_index, humans, 0);
-    } else {
-        level_index = index;
-        arena = catalogue_arena(index, humans, progress.difficulty);
-    }
-    reset_arena();
+    if (!is_duel(progress.mode)) level_index = index;
+    start_match(MatchSetup{
+        progress.mode,
+        progress.difficulty,
+        static_cast<std::uint8_t>(is_duel(progress.mode) ? duel_arena_index : level_index),
+        {}});
+}
+
+void Session::start_match(const MatchSetup& setup) {
+    finish_recording(ReplayEnding::Left);
+    match = Match(setup);
+    recorder.start(match, progress.name);
+    show_new_arena();
+}
+
+void Session::start_playback(Replay replay) {
+    finish_recording(ReplayEnding::Left);
+    progress.mode = replay.setup.mode;
+    progress.difficulty = replay.setup.difficulty;
+    if (is_duel(replay.setup.mode))
+        duel_arena_index = replay.setup.place;
+    else
+        level_index = replay.setup.place;
+    match = Match(replay.setup);
+    playback = Playback{std::move(replay)};
+    show_new_arena();
+}
+
+void Session::leave_play() {
+    finish_recording(ReplayEnding::Left);
+    screen = Screen::Title;
 }
 
 // A fresh arena on screen: nothing pending, the camera jumps to it.
-void Session::reset_arena() {
+void Session::show_new_arena() {
     screen = Screen::Play;
     tick_time = 0.0f;
     latched_dir = {};
     latched_fire = {};
-    time_up = false;
+    latched_confirm = false;
     end_timer = 0.0f;
     camera = camera_target(*this);
 }
 
-// ---------------------------------------------------------------------------
-// A step.
-
-void Session::run_step(const FrameInput& input, FrameOutcome& out) {
-    const std::array<DiggerInput, 2> players = player_inputs(input);
-    step(players[0], players[1], out);
+void Session::finish_recording(ReplayEnding ending) {
+    if (!recorder.recording()) return;
+    FinishedReplay replay;
+    replay.setup = match.setup;
+    replay.score = match.arena.score;
+    replay.bytes = recorder.finish(ending, match);
+    replay.won = match.humans_won();
+    finished_.push_back(std::move(replay));
 }
 
-// The players' inputs for a step: with one human both input slots steer
+std::optional<FinishedReplay> Session::end_recording() {
+    finish_recording(ReplayEnding::Left);
+    if (finished_.empty()) return std::nullopt;
+    FinishedReplay replay = std::move(finished_.back());
+    finished_.clear();
+    return replay;
+}
+
+// ---------------------------------------------------------------------------
+// A tick.
+
+// The players' inputs for a tick: with one human both input slots steer
 // player 1, with two each slot its own player. A latched press wins over a
 // held key; the press is only used up by a digger that can still move.
-std::array<DiggerInput, 2> Session::player_inputs(const FrameInput& input) {
+TickInput Session::tick_input(const FrameInput& input) {
     const std::array<bool, 2> fires = std::exchange(latched_fire, {});
-    std::array<DiggerInput, 2> players{};
-    const std::uint32_t humans = mode_humans(progress.mode);
+    TickInput tick;
+    tick.confirm = std::exchange(latched_confirm, false);
+    const std::uint32_t humans = match.humans();
+    const Arena& arena = match.arena;
     for (std::size_t j = 0; j < humans; ++j) {
-        DiggerInput& player = players[j];
+        DiggerInput& player = tick.diggers[j];
         const bool can_move =
             j < arena.diggers.size() && arena.diggers[j].state != DiggerState::Escaped;
         const std::size_t first = humans == 2 ? j : 0;
@@ -275,40 +289,45 @@ std::array<DiggerInput, 2> Session::player_inputs(const FrameInput& input) {
             player.drop = player.drop || fires[s];
         }
     }
-    return players;
+    return tick;
 }
 
-void Session::step(const DiggerInput& player1, const DiggerInput& player2, FrameOutcome& out) {
-    const std::vector<DiggerInput> inputs = digger_inputs(player1, player2);
+void Session::run_tick(const TickInput& input, FrameOutcome& out) {
     const EventList heard = audible_steps();
-    for (const Event event : arena.tick(inputs)) {
+    const MatchPhase before = match.phase;
+    const TickReport report = match.advance(input);
+    recorder.record(input, match);
+    if (playback) {
+        Playback& p = *playback;
+        if (match.ticks % ticks_per_second == 0 && p.check < p.replay.checks.size() &&
+            (state_hash(match) & 0xFFFFFFFFu) != p.replay.checks[p.check++] && p.matched) {
+            p.matched = false;
+            p.first_bad_tick = match.ticks;
+        }
+        if (p.done() && p.replay.ending != ReplayEnding::Crashed && p.matched &&
+            state_hash(match) != p.replay.end_hash) {
+            p.matched = false;
+            p.first_bad_tick = match.ticks;
+        }
+    }
+    for (const Event event : report.events) {
         const bool is_step = event == Event::CreatureStep || event == Event::WispStep;
         if (is_step && !heard.contains(event)) continue;
         out.events.add(event);
-        settle(event, out);
     }
-}
-
-// The computer decides for its diggers; digger 0 and 1 follow the players.
-std::vector<DiggerInput> Session::digger_inputs(const DiggerInput& player1,
-                                                const DiggerInput& player2) const {
-    std::vector<DiggerInput> inputs(arena.diggers.size());
-    for (std::size_t i = 0; i < arena.diggers.size(); ++i) {
-        if (arena.diggers[i].bot)
-            inputs[i] = bot_decide(arena, i);
-        else if (i == 0)
-            inputs[i] = player1;
-        else if (i == 1)
-            inputs[i] = player2;
+    if (report.decided) settle(out);
+    if (match.phase == MatchPhase::Over) {
+        after_match();
+    } else if (before == MatchPhase::RoundOver && match.phase == MatchPhase::Running) {
+        show_new_arena();  // the next duel round
     }
-    return inputs;
 }
 
 // Creature steps are only heard from creatures in or next to the view, each
 // kind's step sound from its own kind.
 EventList Session::audible_steps() const {
     EventList heard;
-    for (const Creature& creature : arena.creatures) {
+    for (const Creature& creature : match.arena.creatures) {
         const float sx = tile_size * static_cast<float>(creature.x) - camera.x;
         const float sy = tile_size * static_cast<float>(creature.y) - camera.y;
         if (sx > -tile_size && sx < static_cast<float>(play_view_width) && sy > -tile_size &&
@@ -318,60 +337,61 @@ EventList Session::audible_steps() const {
     return heard;
 }
 
-// What an event means beyond its sound: the clock's end, a decided round or
-// level, and the screen that shows it.
-void Session::settle(Event event, FrameOutcome& out) {
-    switch (event) {
-        case Event::TimeUp:
-            time_up = true;
+// A decided level or round: the screen that shows it, and a won level kept
+// in the progress.
+void Session::settle(FrameOutcome& out) {
+    end_timer = 0.0f;
+    switch (match.phase) {
+        case MatchPhase::LevelWon:
+            screen = Screen::LevelWon;
+            if (!playback && record_win(progress, match.setup.place, match.arena.score))
+                out.save = true;
             break;
-        case Event::RoundOver:
-            end_timer = 0.0f;
-            if (arena.duel) {
-                score_duel_round();
-                screen = Screen::DuelRoundOver;
-            } else {
-                record_level_win(out);
-                screen = Screen::LevelWon;
-            }
-            break;
-        case Event::AllLost:
-            end_timer = 0.0f;
+        case MatchPhase::Lost:
             screen = Screen::Lost;
+            break;
+        case MatchPhase::RoundOver:
+            screen = Screen::DuelRoundOver;
             break;
         default:
             break;
     }
 }
 
-// A round with one survivor counts for it; a draw counts for nobody.
-void Session::score_duel_round() {
-    if (arena.has_winner && arena.winner < duel_wins.size()) ++duel_wins[arena.winner];
-}
-
-// The diggers that escaped take their items along, and the progress keeps
-// the win.
-void Session::record_level_win(FrameOutcome& out) {
-    for (std::size_t i = 0; i < carry.size(); ++i) {
-        carry[i].reset();
-        if (i < arena.diggers.size() && arena.diggers[i].state == DiggerState::Escaped) {
-            const Digger& d = arena.diggers[i];
-            carry[i] = Carry{d.boots, d.max_charges, d.reach};
-        }
+// A confirmed end: the same level again, the next level with what the
+// diggers carried, or back to the title when the duel or the last level is
+// done. A replay stays on its end screen.
+void Session::after_match() {
+    finish_recording(ReplayEnding::Completed);
+    if (playback) return;
+    if (match.duel()) {
+        screen = Screen::Title;
+        return;
     }
-    if (record_win(progress, static_cast<std::size_t>(level_index), arena.score)) out.save = true;
+    if (screen == Screen::Lost) {
+        start_level(level_index);
+        return;
+    }
+    if (level_index + 1 >= level_count) {
+        screen = Screen::Title;
+        return;
+    }
+    const Carried carried = match.carry;
+    level_index = level_index + 1;
+    start_match(MatchSetup{progress.mode, progress.difficulty,
+                           static_cast<std::uint8_t>(level_index), carried});
 }
 
 // ---------------------------------------------------------------------------
 // The camera.
 
 float tick_fraction(const Session& session) {
-    if (session.arena.outcome == Outcome::Finished) return 1.0f;
-    return std::clamp(session.tick_time / step_seconds, 0.0f, 1.0f);
+    if (session.match.arena.outcome == Outcome::Finished) return 1.0f;
+    return std::clamp(session.tick_time / tick_seconds, 0.0f, 1.0f);
 }
 
 CameraPos camera_target(const Session& session) {
-    const Arena& arena = session.arena;
+    const Arena& arena = session.match.arena;
     auto followed = [&](const Digger& d, bool alive_only) {
         return !d.bot && (!alive_only || d.state == DiggerState::Alive);
     };

@@ -1,10 +1,9 @@
 #pragma once
 // The game's state machine: the title and naming screens, play, pause and
-// the end screens, the duel matches, and the fixed 0.05 s steps that advance
-// the arena. The shell hands it everything a frame brings (the `FrameInput`
-// with its typed text and pad counts, and the frame time) and gets back, as
-// one value, what it must do: play the frame's sounds, save, or leave. The
-// views read the session's fields and draw the screen it is on.
+// the end screens, and the fixed 0.05 s ticks that advance the match. The shell hands it everything
+// a frame brings (the `FrameInput` with its typed text and pad counts, and the frame time) and gets
+// back, as one value, what it must do: play the frame's sounds, save, or leave. The views read the
+// session's fields and draw the screen it is on.
 
 #include <array>
 #include <cstdint>
@@ -13,17 +12,19 @@
 #include <vector>
 
 #include "core/arena.h"
+#include "core/match.h"
 #include "core/progress.h"
+#include "core/replay.h"
 #include "game/input.h"
 
 namespace zobra {
 
-inline constexpr float step_seconds = 0.05f;
-inline constexpr float end_screen_guard_seconds = 0.5f;  // before confirm counts
-inline constexpr float repeat_delay_seconds = 0.45f;     // title screen left/right
+inline constexpr float tick_seconds = 0.05f;
+inline constexpr float repeat_delay_seconds = 0.45f;  // title screen left/right
 inline constexpr float repeat_interval_seconds = 0.06f;
 inline constexpr float camera_follow_per_second = 7.0f;
-inline constexpr std::uint32_t duel_wins_to_end = 3;
+inline constexpr float fast_forward_factor = 8.0f;           // ticks a tick's time with F held
+inline constexpr std::uint32_t fast_forward_ticks_max = 16;  // at most this many a frame
 
 // The screen that is up. It alone decides what a frame's input does and
 // what the views draw.
@@ -64,19 +65,20 @@ class EventList {
     std::size_t count_ = 0;
 };
 
+// A match that ended, as its replay file, for the shell to keep.
+struct FinishedReplay {
+    std::vector<std::uint8_t> bytes;
+    MatchSetup setup;
+    bool won = false;
+    std::uint32_t score = 0;
+};
+
 // What the shell must do after a frame.
 struct FrameOutcome {
     EventList events;    // their sounds go to the audio output
     bool save = false;   // the progress changed: write it now
-    bool leave = false;  // the player left by the title: end the program
-};
-
-// What a digger takes into the next level after a win.
-struct Carry {
-    bool boots = false;
-    std::uint8_t max_charges = 1;
-    std::uint8_t reach = 2;
-    friend bool operator==(const Carry&, const Carry&) = default;
+    bool leave = false;  // the player left by the title (or the replay): end the program
+    std::vector<FinishedReplay> replays;  // matches that ended in this frame
 };
 
 // A camera position: the arena pixel shown at the play view's top-left.
@@ -86,28 +88,40 @@ struct CameraPos {
     friend bool operator==(const CameraPos&, const CameraPos&) = default;
 };
 
-// Everything about the game in progress. Plain data on the game thread: the
-// views read any field; only the session's operations (and the screenshot
-// script, which stages its scenes) change them.
+// A replay being shown: where it has come to and what it found.
+struct Playback {
+    Replay replay;
+    std::size_t next = 0;   // the input of the next tick
+    std::size_t check = 0;  // the next check hash to compare
+    bool matched = true;    // every check so far agreed
+    std::uint32_t first_bad_tick = 0;
+    bool done() const { return next >= replay.inputs.size(); }
+};
+
+// Everything about the game in progress that a frame needs: the screen, the
+// title's choices and the typing, the camera and the animation clock, and
+// the match, which only ever moves a tick at a time through `run_tick`.
+// Plain data on the game thread: the views read any field; only the
+// session's operations (and the screenshot script, which stages its scenes)
+// change them.
 struct Session {
     Screen screen = Screen::Title;
     Progress progress;
-    Arena arena;                         // also held on the title screen
+    Match match;                         // its arena also shows on the title screen
     std::string naming_text;             // the name being typed, on the naming screen
     std::uint64_t level_index = 0;       // 0 … 39
     std::uint64_t duel_arena_index = 0;  // 0 … 4
     CameraPos camera;
-    PadCounts pads;  // this frame's pads, for the title
-    std::array<std::uint32_t, 4> duel_wins{};
-    float tick_time = 0.0f;       // frame time not yet used by steps
+    PadCounts pads;               // this frame's pads, for the title
+    float tick_time = 0.0f;       // frame time not yet used by ticks
     float animation_time = 0.0f;  // all frame times added up
     float end_timer = 0.0f;       // since the outcome was decided
-    std::uint32_t duel_round = 0;
-    float repeat_time = 0.0f;  // left or right held on the title
+    float repeat_time = 0.0f;     // left or right held on the title
     std::array<bool, 2> latched_fire{};
-    std::array<std::optional<Carry>, 2> carry{};
     std::array<std::optional<Dir>, 2> latched_dir{};
-    bool time_up = false;  // the clock of this arena ran out
+    bool latched_confirm = false;
+    ReplayRecorder recorder;           // the match being played
+    std::optional<Playback> playback;  // the replay being shown instead
 
     // On the title screen with the saved player's next level.
     explicit Session(Progress loaded);
@@ -116,32 +130,36 @@ struct Session {
     FrameOutcome update(const FrameInput& input, float dt);
     // Play: the catalogue level in solo and pair, a new duel in the duels.
     void start_level(std::uint64_t index);
-    // One 0.05 s step of the arena for players 1 and 2, with its
-    // bookkeeping; the heard events and a wanted save go into `out`.
-    void step(const DiggerInput& player1, const DiggerInput& player2, FrameOutcome& out);
+    // Shows a replay instead of play: its match from the start, its input.
+    void start_playback(Replay replay);
+    // One tick of the match, the only way it moves: the heard events and a
+    // wanted save go into `out`.
+    void run_tick(const TickInput& input, FrameOutcome& out);
     // Back to the title screen; the arena stays as it is.
-    void leave_play() { screen = Screen::Title; }
+    void leave_play();
+    // The match being recorded, ended as left (the program is closing).
+    std::optional<FinishedReplay> end_recording();
 
   private:
     void update_naming(const FrameInput& input, FrameOutcome& out);
     void update_title(const FrameInput& input, float dt, FrameOutcome& out);
     void update_play(const FrameInput& input, float dt, FrameOutcome& out);
     std::optional<Dir> title_repeat(const FrameInput& input, float dt);
-    void continue_after_end();
-    void reset_arena();
-    void run_step(const FrameInput& input, FrameOutcome& out);
+    void start_match(const MatchSetup& setup);
+    void show_new_arena();
+    void after_match();
+    void finish_recording(ReplayEnding ending);
+    bool fast_forward(const FrameInput& input) const;
 
-    std::array<DiggerInput, 2> player_inputs(const FrameInput& input);
-    std::vector<DiggerInput> digger_inputs(const DiggerInput& player1,
-                                           const DiggerInput& player2) const;
+    TickInput tick_input(const FrameInput& input);
     EventList audible_steps() const;
-    void settle(Event event, FrameOutcome& out);
-    void score_duel_round();
-    void record_level_win(FrameOutcome& out);
+    void settle(FrameOutcome& out);
+
+    std::vector<FinishedReplay> finished_;  // replays ended outside a frame's outcome
 };
 
-// How far the next step has come (0 … 1), for drawing movers between cells;
-// 1 once the arena is finished and no step runs any more.
+// How far the next tick has come (0 … 1), for drawing movers between cells;
+// 1 once the arena is finished and stands still.
 float tick_fraction(const Session& session);
 
 // Where the camera is heading: the middle of the human diggers, kept inside

@@ -24,11 +24,11 @@ constexpr std::size_t last_level = level_count - 1;
 
 // Steps of the script --------------------------------------------------------
 
-// The script makes no sound and saves nothing: what a step asks of the
+// The script makes no sound and saves nothing: what a tick asks of the
 // shell is dropped.
 void step(Session& session, const DiggerInput& player1) {
     FrameOutcome ignored;
-    session.step(player1, DiggerInput{}, ignored);
+    session.run_tick(TickInput{{player1, DiggerInput{}}}, ignored);
 }
 
 void idle_ticks(Session& session, int count) {
@@ -36,10 +36,10 @@ void idle_ticks(Session& session, int count) {
 }
 
 // The computer plays the first digger; the second player, if any, stands.
-void computer_step(Session& session) { step(session, bot_decide(session.arena, 0)); }
+void computer_step(Session& session) { step(session, bot_decide(session.match.arena, 0)); }
 
 void computer_steps(Session& session, int most) {
-    for (int k = 0; k < most && session.arena.outcome == Outcome::Running; ++k)
+    for (int k = 0; k < most && session.match.arena.outcome == Outcome::Running; ++k)
         computer_step(session);
 }
 
@@ -51,7 +51,8 @@ bool blast_burning(const Arena& arena) {
 // Plays on until fresh fire is on the grid, so that the picture shows a blast.
 void advance_to_blast(Session& session) {
     for (int k = 0; k < max_blast_wait_steps; ++k) {
-        if (blast_burning(session.arena) || session.arena.outcome != Outcome::Running) return;
+        if (blast_burning(session.match.arena) || session.match.arena.outcome != Outcome::Running)
+            return;
         computer_step(session);
     }
 }
@@ -112,7 +113,7 @@ const std::array<ShotScene, 18> shot_scenes = {{
     {"05-time-up",
      [](Session& s) {
          s.start_level(2);
-         s.arena.time_left = 1;
+         s.match.arena.time_left = 1;
          idle_ticks(s, 1);
          s.end_timer = 1.0f;
      }},
@@ -145,7 +146,7 @@ const std::array<ShotScene, 18> shot_scenes = {{
     {"15-duel-fight",
      [](Session& s) {
          // The computer takes over the player's digger too.
-         s.arena.diggers.at(0).bot = true;
+         s.match.arena.diggers.at(0).bot = true;
          idle_ticks(s, 260);
          advance_to_blast(s);
      }},

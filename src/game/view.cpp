@@ -315,9 +315,9 @@ View view_of(const Session& session) {
     const std::int32_t column = floor_div(v.left, tile_pixels);
     v.first_row = std::max(row, 1) - 1;
     // One row and column more on each side than fit, for the movers sliding in.
-    v.end_row = std::min(session.arena.height, row + play_view_height / tile_pixels + 2);
+    v.end_row = std::min(session.match.arena.height, row + play_view_height / tile_pixels + 2);
     v.first_column = std::max(column, 1) - 1;
-    v.end_column = std::min(session.arena.width, column + play_view_width / tile_pixels + 2);
+    v.end_column = std::min(session.match.arena.width, column + play_view_width / tile_pixels + 2);
     return v;
 }
 
@@ -348,7 +348,7 @@ SpriteKey pickup_key(PickupKind kind, float t, std::int32_t x, std::int32_t y) {
 }
 
 void draw_tiles(Canvas& canvas, const Session& session, const SpriteSet& sprites, const View& v) {
-    const Arena& arena = session.arena;
+    const Arena& arena = session.match.arena;
     const float t = session.animation_time;
     const Sprite& floor = lookup_sprite(sprites, SpriteKey::floor());
     const bool hatch_glows = !arena.duel && arena.creatures.empty();
@@ -387,7 +387,7 @@ void draw_tiles(Canvas& canvas, const Session& session, const SpriteSet& sprites
 
 void draw_charges(Canvas& canvas, const Session& session, const SpriteSet& sprites, const View& v) {
     const float t = session.animation_time;
-    for (const Charge& charge : session.arena.charges) {
+    for (const Charge& charge : session.match.arena.charges) {
         // The spark speeds up in the last moments before the blast.
         const float rate = charge.fuse < fast_flicker_fuse ? 16.0f : 7.0f;
         const auto flicker = static_cast<std::uint8_t>(frames(t, rate) % 2);
@@ -403,7 +403,7 @@ void draw_mover(Canvas& canvas, const Sprite& sprite, const Mover& mover, float 
 }
 
 void draw_movers(Canvas& canvas, const Session& session, const SpriteSet& sprites, const View& v) {
-    const Arena& arena = session.arena;
+    const Arena& arena = session.match.arena;
     const float q = tick_fraction(session);
     const auto w8 = static_cast<std::uint8_t>(frames(session.animation_time, 8.0f) % 4);
     for (const Creature& creature : arena.creatures) {
@@ -424,7 +424,7 @@ void draw_movers(Canvas& canvas, const Session& session, const SpriteSet& sprite
 }
 
 void draw_fire(Canvas& canvas, const Session& session, const SpriteSet& sprites, const View& v) {
-    const Arena& arena = session.arena;
+    const Arena& arena = session.match.arena;
     for_visible_cells(v, [&](std::int32_t x, std::int32_t y) {
         const std::uint8_t left = arena.fire(x, y);
         if (left == 0) return;
@@ -452,7 +452,7 @@ Rgb status_colour(const Digger& digger, std::size_t i) {
 }
 
 void draw_hud(Canvas& canvas, const Session& session) {
-    const Arena& arena = session.arena;
+    const Arena& arena = session.match.arena;
     const float t = session.animation_time;
     canvas.fill_rect(0, 0, screen_width, hud_rows, hud_background);
     canvas.fill_rect(0, hud_rows - 1, screen_width, 1, hud_line);
@@ -467,12 +467,12 @@ void draw_hud(Canvas& canvas, const Session& session) {
     if (arena.duel) {
         draw_text(canvas, 4, 3,
                   "DUELL " + std::string(chosen_place(session).name) + "   RUNDE " +
-                      number(std::uint64_t{session.duel_round} + 1),
+                      number(std::uint64_t{session.match.duel_round} + 1),
                   text_colour, 1);
         draw_right_aligned(canvas, 3, clock, clock_colour);
         for (std::size_t i = 0; i < arena.diggers.size(); ++i)
             draw_text(canvas, 4 + 78 * static_cast<std::int32_t>(i), 13,
-                      short_label(arena, i) + ": " + number(session.duel_wins[i]) + "/" +
+                      short_label(arena, i) + ": " + number(session.match.duel_wins[i]) + "/" +
                           number(duel_wins_to_end),
                       status_colour(arena.diggers[i], i), 1);
         return;
@@ -517,16 +517,16 @@ void draw_panel(Canvas& canvas, std::string_view title, Rgb title_colour,
 
 std::string tally(const Session& session) {
     std::string text;
-    for (std::size_t i = 0; i < session.arena.diggers.size(); ++i) {
+    for (std::size_t i = 0; i < session.match.arena.diggers.size(); ++i) {
         if (i > 0) text += " : ";
-        text += number(session.duel_wins[i]);
+        text += number(session.match.duel_wins[i]);
     }
     return text;
 }
 
 void draw_duel_panel(Canvas& canvas, const Session& session) {
-    const Arena& arena = session.arena;
-    const auto& wins = session.duel_wins;
+    const Arena& arena = session.match.arena;
+    const auto& wins = session.match.duel_wins;
     const auto champion = std::find_if(wins.begin(), wins.end(),
                                        [](std::uint32_t w) { return w >= duel_wins_to_end; });
     if (champion != wins.end()) {
@@ -540,7 +540,7 @@ void draw_duel_panel(Canvas& canvas, const Session& session) {
                    {"STAND " + tally(session), "LEERTASTE ODER TIPPEN: WEITER"});
     } else {
         draw_panel(canvas, "UNENTSCHIEDEN", text_colour,
-                   {std::string(session.time_up ? "ZEIT ABGELAUFEN" : "KEINER STEHT MEHR") +
+                   {std::string(session.match.time_up ? "ZEIT ABGELAUFEN" : "KEINER STEHT MEHR") +
                         "   STAND " + tally(session),
                     "LEERTASTE ODER TIPPEN: WEITER"});
     }
@@ -552,12 +552,25 @@ void draw_level_won_panel(Canvas& canvas, const Session& session) {
     const std::uint32_t best_score = i < best.size() ? best[i] : 0;
     draw_panel(
         canvas, "GESCHAFFT!", gold,
-        {"PUNKTE " + number(session.arena.score) + "   BESTWERT " + number(best_score),
+        {"PUNKTE " + number(session.match.arena.score) + "   BESTWERT " + number(best_score),
          i + 1 >= level_count ? "ALLE STOLLEN GESCHAFFT!" : "LEERTASTE ODER TIPPEN: WEITER"});
 }
 
 // The pause panel comes at once; a result waits a moment so that the end
 // of the round can be seen first.
+// A replay says so along the bottom, and at its end whether the match came
+// out as it was recorded.
+void draw_playback_line(Canvas& canvas, const Playback& playback) {
+    std::string line = "WIEDERHOLUNG   F: SCHNELL";
+    if (!playback.matched)
+        line = "WIEDERHOLUNG WEICHT AB BEI TICK " + number(playback.first_bad_tick);
+    else if (playback.done() && playback.replay.ending == ReplayEnding::Crashed)
+        line = "WIEDERHOLUNG BIS ZUM ABSTURZ: TICK " + number(playback.replay.inputs.size());
+    else if (playback.done())
+        line = "WIEDERHOLUNG ZU ENDE: ALLES STIMMT";
+    draw_text_centred(canvas, screen_height - 10, line, playback.matched ? gold : warning, 1);
+}
+
 void draw_panel_of_screen(Canvas& canvas, const Session& session) {
     if (session.screen == Screen::Pause) {
         draw_panel(canvas, "PAUSE", text_colour, {"P: WEITER"});
@@ -566,8 +579,8 @@ void draw_panel_of_screen(Canvas& canvas, const Session& session) {
     if (session.screen == Screen::Play || session.end_timer < panel_delay_seconds) return;
     switch (session.screen) {
         case Screen::Lost:
-            draw_panel(canvas, session.time_up ? "ZEIT ABGELAUFEN!" : "DAS WAR NICHTS!", warning,
-                       {"LEERTASTE ODER TIPPEN: NOCHMAL"});
+            draw_panel(canvas, session.match.time_up ? "ZEIT ABGELAUFEN!" : "DAS WAR NICHTS!",
+                       warning, {"LEERTASTE ODER TIPPEN: NOCHMAL"});
             return;
         case Screen::LevelWon:
             draw_level_won_panel(canvas, session);
@@ -581,7 +594,8 @@ void draw_panel_of_screen(Canvas& canvas, const Session& session) {
 }
 
 void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
-    if (session.arena.diggers.size() > max_diggers) panic("an arena has at most four diggers");
+    if (session.match.arena.diggers.size() > max_diggers)
+        panic("an arena has at most four diggers");
     canvas.fill_rect(0, hud_rows, play_view_width, play_view_height, black);
     const View v = view_of(session);
     draw_tiles(canvas, session, sprites, v);
@@ -590,6 +604,7 @@ void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites)
     draw_fire(canvas, session, sprites, v);
     draw_hud(canvas, session);
     draw_panel_of_screen(canvas, session);
+    if (session.playback) draw_playback_line(canvas, *session.playback);
 }
 
 }  // namespace

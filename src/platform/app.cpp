@@ -4,15 +4,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/panic.h"
 #include "files/log.h"
+#include "files/replay_store.h"
 #include "files/save.h"
 #include "game/frame_clock.h"
 #include "game/game.h"
@@ -216,6 +220,17 @@ void window_changed(App& app, std::uint8_t what) {
     }
 }
 
+// Keeps the replays of the matches that ended beside the save; a replay
+// shown from a file keeps nothing.
+void keep_replays(App& app, const std::vector<FinishedReplay>& replays) {
+    if (!app.save.path() || app.game.session.playback) return;
+    const std::filesystem::path folder = replay_folder(*app.save.path());
+    for (const FinishedReplay& replay : replays)
+        if (const auto error = keep_replay(folder, replay.bytes, replay.setup,
+                                           app.game.session.progress.name, std::time(nullptr)))
+            report_error("could not keep the replay: " + *error);
+}
+
 // One frame of the game, run when a redraw is due.
 void run_frame(App& app) {
     if (app.window == nullptr || app.surface == nullptr) return;
@@ -233,6 +248,7 @@ void run_frame(App& app) {
     // Every change is written in the frame it happened in; there is no
     // saving at exit.
     if (outcome.save) app.game.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    keep_replays(app, outcome.replays);
     if (outcome.leave) {
         log_start("leaving by the title");
         app.exit_requested = true;
@@ -318,6 +334,38 @@ void event_loop(App& app) {
     }
 }
 
+// ZOBRA_REPLAY_CHECK: plays the replay headless and prints its end hash;
+// 0 when every check agreed, 1 with the first tick that did not, 2 when
+// the file is no replay this game can play.
+int check_replay_file(const char* file) {
+    std::variant<Replay, std::string> loaded = read_replay_file(file);
+    if (const auto* error = std::get_if<std::string>(&loaded)) {
+        report_error(*error);
+        return 2;
+    }
+    const Replay& replay = std::get<Replay>(loaded);
+    const ReplayCheck check = check_replay(replay);
+    std::cout << "end hash " << hash_text(check.end_hash) << "\n";
+    if (replay.ending == ReplayEnding::Crashed)
+        std::cout << "the game stopped at tick " << replay.inputs.size() << "\n";
+    if (!check.matched) std::cout << "differs from tick " << check.first_bad_tick << "\n";
+    std::cout.flush();
+    return check.matched ? 0 : 1;
+}
+
+// The saved choices for showing a replay, read without taking the lock; the
+// default ones when there are none.
+Progress read_progress_quietly() {
+    const std::optional<std::filesystem::path> path = save_path();
+    if (!path) return Progress{};
+    std::ifstream in(*path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::variant<Progress, std::string> progress = decode_progress(text.str());
+    if (Progress* p = std::get_if<Progress>(&progress)) return *p;
+    return Progress{};
+}
+
 }  // namespace
 
 bool show_error_box(const std::string& message) {
@@ -334,10 +382,24 @@ void run() {
         return;
     }
 
+    // A replay checked headless needs nothing else either.
+    if (const char* file = std::getenv("ZOBRA_REPLAY_CHECK")) std::_Exit(check_replay_file(file));
+    std::optional<Replay> shown;
+    if (const char* file = std::getenv("ZOBRA_REPLAY")) {
+        std::variant<Replay, std::string> loaded = read_replay_file(file);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            report_error(*error);
+            std::_Exit(1);
+        }
+        shown = std::move(std::get<Replay>(loaded));
+    }
+
     log_start("loading the save and drawing the sprites");
     const Instant start = Clock::now();
-    SaveStore& save = *new SaveStore(save_path());
-    Progress progress = save.load();
+    // A replay is shown with the player's choices (the music) but never
+    // saves: its save store has no path and takes no lock.
+    SaveStore& save = *new SaveStore(shown ? std::nullopt : save_path());
+    Progress progress = shown ? read_progress_quietly() : save.load();
 
     std::string error;
     std::optional<GamepadLibrary> gamepads = GamepadLibrary::start(&log_line, error);
@@ -350,12 +412,15 @@ void run() {
 
     // Held for the whole run: the process ends without tearing anything down.
     App& app = *new App(save, std::move(progress), start, std::move(gamepads));
+    if (shown) app.game.session.start_playback(std::move(*shown));
 
     log_start("game set up, reaching for the window system");
     reach_window_system();
     log_start("entering the event loop");
     event_loop(app);
     log_start("the event loop has ended");
+    if (std::optional<FinishedReplay> left = app.game.session.end_recording())
+        keep_replays(app, {*left});
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(0);

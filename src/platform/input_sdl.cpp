@@ -142,6 +142,8 @@ std::optional<Key> key_for_scancode(SDL_Scancode scancode) {
             return Key::F9;
         case SDL_SCANCODE_BACKSPACE:
             return Key::Backspace;
+        case SDL_SCANCODE_F:
+            return Key::KeyF;
         default:
             return Key::Other;
     }

@@ -256,7 +256,7 @@ float tune_sample(Synth& synth) {
     const float r = next_noise(synth.music_noise);
     float drums = 0.0f;
     if (s % 8 == 0 || s % 16 == 10) {
-        if (t < tick_seconds) synth.kick_phase = 0.0f;
+        if (t < sample_seconds) synth.kick_phase = 0.0f;
         advance(synth.kick_phase, (45.0f + 110.0f * std::exp(-40.0f * t)) / 22050.0f);
         drums = drums + 1.2f * std::exp(-14.0f * t) * std::sin(two_pi * synth.kick_phase);
     }
@@ -394,7 +394,7 @@ float Synth::tick() {
         if (!slot.sounding) continue;
         const auto effect = static_cast<Effect>(id);
         effects = effects + effect_sample(effect, slot, effect_noise);
-        slot.time = slot.time + tick_seconds;
+        slot.time = slot.time + sample_seconds;
         if (slot.time >= effect_seconds(effect)) slot.sounding = false;
     }
 

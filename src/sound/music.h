@@ -18,7 +18,7 @@
 namespace zobra {
 
 inline constexpr std::uint32_t synth_rate_hz = 22050;
-inline constexpr float tick_seconds = 1.0f / 22050.0f;
+inline constexpr float sample_seconds = 1.0f / 22050.0f;
 inline constexpr float tune_step_seconds = 3.0f / 28.0f;  // a sixteenth at 140 beats a minute
 inline constexpr std::uint64_t tune_ticks = 604'800;      // 256 steps, then from the top
 inline constexpr std::size_t echo_ticks = 7087;           // about three steps

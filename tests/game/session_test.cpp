@@ -106,6 +106,11 @@ std::vector<Event> events_of(const FrameOutcome& outcome) {
 // Runs frames of nothing until the end screen accepts a confirm.
 void wait_out_guard(Session& session) { frames(session, nothing, 31); }
 
+// A confirm on an end screen acts at the next tick: a frame one tick long.
+FrameOutcome confirm_at_next_tick(Session& session) {
+    return session.update(confirm, tick_seconds);
+}
+
 Progress solved(std::uint64_t count) {
     Progress progress;
     progress.solved = count;
@@ -120,8 +125,9 @@ TEST(SessionTitle, StartsOnTheSavedPlayersNextLevelWithTheSavedChoices) {
     EXPECT_EQ(session.screen, Screen::Title);
     EXPECT_EQ(session.level_index, 12u);
     EXPECT_EQ(session.progress.mode, Mode::Pair);
-    EXPECT_EQ(session.arena.diggers.size(), 1u);  // the title always holds a solo level
-    EXPECT_EQ(session.arena.width, level_arena(level_catalogue()[12], 1, Difficulty::Hard).width);
+    EXPECT_EQ(session.match.arena.diggers.size(), 1u);  // the title always holds a solo level
+    EXPECT_EQ(session.match.arena.width,
+              level_arena(level_catalogue()[12], 1, Difficulty::Hard).width);
     EXPECT_EQ(Session(solved(40)).level_index, 39u);
     EXPECT_EQ(Session(solved(1000)).level_index, 39u);
 }
@@ -204,7 +210,8 @@ TEST(SessionTitle, ALockedLevelIgnoresConfirmUntilF9OpensEverything) {
     EXPECT_TRUE(session.progress.all_open);
     session.update(confirm, frame_dt);
     EXPECT_EQ(session.screen, Screen::Play);
-    EXPECT_EQ(session.arena.width, level_arena(level_catalogue()[2], 1, Difficulty::Normal).width);
+    EXPECT_EQ(session.match.arena.width,
+              level_arena(level_catalogue()[2], 1, Difficulty::Normal).width);
 
     // The level just opened by the last win is open, and so are earlier ones.
     Session next_level(solved(1));
@@ -285,39 +292,39 @@ TEST(SessionPlay, EscGoesBackToTheTitleKeepingTheArena) {
     Session session(Progress{});
     session.update(confirm, frame_dt);
     frames(session, held(Dir::Right), 20);
-    const Arena before = session.arena;
+    const Arena before = session.match.arena;
     EXPECT_FALSE(session.update(back, frame_dt).leave);
     EXPECT_EQ(session.screen, Screen::Title);
-    EXPECT_EQ(session.arena.ticks, before.ticks);
-    EXPECT_EQ(session.arena.diggers, before.diggers);
+    EXPECT_EQ(session.match.arena.ticks, before.ticks);
+    EXPECT_EQ(session.match.arena.diggers, before.diggers);
 }
 
 TEST(SessionPlay, PauseHoldsTheGameAndRestartBeginsAfresh) {
     Session session(Progress{});
     session.update(confirm, frame_dt);
     frames(session, nothing, 12);
-    const std::uint32_t ticks = session.arena.ticks;
+    const std::uint32_t ticks = session.match.arena.ticks;
     EXPECT_GT(ticks, 0u);
     session.update(pause, frame_dt);
     EXPECT_EQ(session.screen, Screen::Pause);
     frames(session, nothing, 30);
-    EXPECT_EQ(session.arena.ticks, ticks);
+    EXPECT_EQ(session.match.arena.ticks, ticks);
     session.update(pause, frame_dt);
     EXPECT_EQ(session.screen, Screen::Play);
 
     session.update(pause, frame_dt);
     session.update(restart, frame_dt);
     EXPECT_EQ(session.screen, Screen::Play);
-    EXPECT_EQ(session.arena.ticks, 0u);
+    EXPECT_EQ(session.match.arena.ticks, 0u);
 }
 
 TEST(SessionPlay, PauseDoesNothingOnAnEndScreen) {
     Session session(Progress{});
     session.update(confirm, frame_dt);
-    session.arena = clock_at_one();
+    session.match.arena = clock_at_one();
     frames(session, nothing, 3);
     EXPECT_EQ(session.screen, Screen::Lost);
-    EXPECT_TRUE(session.time_up);
+    EXPECT_TRUE(session.match.time_up);
     session.update(pause, frame_dt);
     EXPECT_EQ(session.screen, Screen::Lost);
 }
@@ -325,72 +332,72 @@ TEST(SessionPlay, PauseDoesNothingOnAnEndScreen) {
 TEST(SessionPlay, AnEndScreenIgnoresConfirmForHalfASecondAndDoesNotRememberIt) {
     Session session(Progress{});
     session.update(confirm, frame_dt);
-    session.arena = clock_at_one();
+    session.match.arena = clock_at_one();
     frames(session, nothing, 3);  // the step that loses falls in one of these
-    ASSERT_EQ(session.arena.outcome, Outcome::Lost);
+    ASSERT_EQ(session.match.arena.outcome, Outcome::Lost);
     const float lost_for = session.end_timer;
     EXPECT_LT(lost_for, 0.05f);
 
     session.update(confirm, 0.4f);
-    EXPECT_EQ(session.arena.outcome, Outcome::Lost);
+    EXPECT_EQ(session.match.arena.outcome, Outcome::Lost);
     session.update(nothing, 0.1f);  // now past 0.5 s, but the confirm is gone
-    EXPECT_EQ(session.arena.outcome, Outcome::Lost);
+    EXPECT_EQ(session.match.arena.outcome, Outcome::Lost);
     EXPECT_TRUE(in_play(session));
 
     // Between 0.5 and 0.7 s a confirm already counts: the same level again.
-    session.update(confirm, frame_dt);
+    confirm_at_next_tick(session);
     EXPECT_EQ(session.screen, Screen::Play);
-    EXPECT_EQ(session.arena.ticks, 0u);
-    EXPECT_FALSE(session.time_up);
+    EXPECT_EQ(session.match.arena.ticks, 0u);
+    EXPECT_FALSE(session.match.time_up);
     EXPECT_EQ(session.level_index, 0u);
 }
 
 TEST(SessionPlay, AWinRecordsTheLevelAndCarriesItemsIntoTheNext) {
     Session session(Progress{});
     session.update(confirm, frame_dt);
-    session.arena = hatch_next_door();
-    session.arena.diggers[0].boots = true;
-    session.arena.diggers[0].max_charges = 3;
-    session.arena.diggers[0].reach = 4;
+    session.match.arena = hatch_next_door();
+    session.match.arena.diggers[0].boots = true;
+    session.match.arena.diggers[0].max_charges = 3;
+    session.match.arena.diggers[0].reach = 4;
     const FrameOutcome won = session.update(pressed(Dir::Right), 0.05f);
     ASSERT_EQ(session.screen, Screen::LevelWon);
     EXPECT_EQ(session.progress.solved, 1u);
     EXPECT_TRUE(won.save);
-    EXPECT_EQ(session.carry[0], (Carry{true, 3, 4}));
+    EXPECT_EQ(session.match.carry[0], (Carry{true, 3, 4}));
     EXPECT_TRUE(won.events.contains(Event::RoundOver));
 
     // No step runs on the win screen; confirm after the guard starts level 2.
-    const std::uint32_t ticks = session.arena.ticks;
+    const std::uint32_t ticks = session.match.arena.ticks;
     wait_out_guard(session);
-    EXPECT_EQ(session.arena.ticks, ticks);
-    session.update(confirm, frame_dt);
+    EXPECT_EQ(session.match.arena.ticks, ticks);
+    confirm_at_next_tick(session);
     EXPECT_EQ(session.screen, Screen::Play);
     EXPECT_EQ(session.level_index, 1u);
-    const Digger& digger = session.arena.diggers[0];
+    const Digger& digger = session.match.arena.diggers[0];
     const Level& level = level_catalogue()[1];
     EXPECT_TRUE(digger.boots);
     EXPECT_EQ(digger.max_charges, std::max<std::uint8_t>(3, level.start_charges));
     EXPECT_EQ(digger.reach, std::max<std::uint8_t>(4, level.start_reach));
-    EXPECT_EQ(session.carry[0], std::nullopt);
+    EXPECT_EQ(session.match.carry[0], std::nullopt);
 }
 
 TEST(SessionPlay, ARetryAfterLosingStartsWithoutCarry) {
     Session session(Progress{});
     session.progress.all_open = true;
     session.update(confirm, frame_dt);
-    session.arena = hatch_next_door();
-    session.arena.diggers[0].boots = true;
+    session.match.arena = hatch_next_door();
+    session.match.arena.diggers[0].boots = true;
     session.update(pressed(Dir::Right), 0.05f);
     wait_out_guard(session);
-    session.update(confirm, frame_dt);
-    ASSERT_TRUE(session.arena.diggers[0].boots);
+    confirm_at_next_tick(session);
+    ASSERT_TRUE(session.match.arena.diggers[0].boots);
 
-    session.arena = clock_at_one();
+    session.match.arena = clock_at_one();
     frames(session, nothing, 3);
     wait_out_guard(session);
-    session.update(confirm, frame_dt);
+    confirm_at_next_tick(session);
     EXPECT_EQ(session.level_index, 1u);
-    EXPECT_FALSE(session.arena.diggers[0].boots);
+    EXPECT_FALSE(session.match.arena.diggers[0].boots);
 }
 
 TEST(SessionPlay, AWinWithALowerScoreAsksForNoSave) {
@@ -400,10 +407,10 @@ TEST(SessionPlay, AWinWithALowerScoreAsksForNoSave) {
     session.update(pressed(Dir::Left), frame_dt);
     session.update(confirm, frame_dt);
     ASSERT_EQ(session.level_index, 0u);
-    session.arena = hatch_next_door();
-    session.arena.time_left = 0;
+    session.match.arena = hatch_next_door();
+    session.match.arena.time_left = 0;
     EXPECT_FALSE(session.update(pressed(Dir::Right), 0.05f).save);
-    ASSERT_EQ(session.arena.outcome, Outcome::Finished);
+    ASSERT_EQ(session.match.arena.outcome, Outcome::Finished);
 }
 
 TEST(SessionPlay, AfterTheLastLevelConfirmReturnsToTheTitleOnLevelForty) {
@@ -411,11 +418,11 @@ TEST(SessionPlay, AfterTheLastLevelConfirmReturnsToTheTitleOnLevelForty) {
     Session session(progress);
     session.update(confirm, frame_dt);
     ASSERT_EQ(session.level_index, 39u);
-    session.arena = hatch_next_door();
+    session.match.arena = hatch_next_door();
     session.update(pressed(Dir::Right), 0.05f);
     EXPECT_EQ(session.progress.solved, 40u);
     wait_out_guard(session);
-    session.update(confirm, frame_dt);
+    confirm_at_next_tick(session);
     EXPECT_EQ(session.screen, Screen::Title);
     EXPECT_EQ(session.level_index, 39u);
 }
@@ -427,34 +434,34 @@ TEST(SessionDuel, AMatchGoesToTheFirstDiggerWithThreeRoundWins) {
     session.update(pressed(Dir::Right), frame_dt);
     session.update(confirm, frame_dt);
     ASSERT_TRUE(in_play(session));
-    EXPECT_TRUE(session.arena.duel);
-    EXPECT_EQ(session.arena.diggers.size(), 4u);
+    EXPECT_TRUE(session.match.arena.duel);
+    EXPECT_EQ(session.match.arena.diggers.size(), 4u);
 
     auto play_round = [&](Arena arena) {
-        session.arena = std::move(arena);
+        session.match.arena = std::move(arena);
         EXPECT_FALSE(session.update(nothing, 0.05f).save);  // duels record nothing
         EXPECT_EQ(session.screen, Screen::DuelRoundOver);
         wait_out_guard(session);
-        EXPECT_FALSE(session.update(confirm, frame_dt).save);
+        EXPECT_FALSE(confirm_at_next_tick(session).save);
     };
     play_round(duel_won_by(2));
-    EXPECT_EQ(session.duel_round, 1u);
+    EXPECT_EQ(session.match.duel_round, 1u);
     Arena draw = duel_won_by(0);
     draw.diggers[0].state = DiggerState::Dead;
     play_round(draw);  // nobody left standing: a draw counts for nobody
     play_round(duel_won_by(2));
     play_round(duel_won_by(1));
-    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{0, 1, 2, 0}));
-    EXPECT_EQ(session.duel_round, 4u);
+    EXPECT_EQ(session.match.duel_wins, (std::array<std::uint32_t, 4>{0, 1, 2, 0}));
+    EXPECT_EQ(session.match.duel_round, 4u);
     EXPECT_TRUE(in_play(session));
     play_round(duel_won_by(2));
-    EXPECT_EQ(session.duel_wins[2], 3u);
+    EXPECT_EQ(session.match.duel_wins[2], 3u);
     EXPECT_EQ(session.screen, Screen::Title);
 
     // The next match starts from nothing.
     session.update(confirm, frame_dt);
-    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{}));
-    EXPECT_EQ(session.duel_round, 0u);
+    EXPECT_EQ(session.match.duel_wins, (std::array<std::uint32_t, 4>{}));
+    EXPECT_EQ(session.match.duel_round, 0u);
 }
 
 TEST(SessionDuel, RestartBeginsTheWholeMatchAgain) {
@@ -462,16 +469,16 @@ TEST(SessionDuel, RestartBeginsTheWholeMatchAgain) {
     progress.mode = Mode::DuelPair;
     Session session(progress);
     session.update(confirm, frame_dt);
-    session.arena = duel_won_by(1);
+    session.match.arena = duel_won_by(1);
     session.update(nothing, 0.05f);
     wait_out_guard(session);
-    session.update(confirm, frame_dt);
-    ASSERT_EQ(session.duel_round, 1u);
+    confirm_at_next_tick(session);
+    ASSERT_EQ(session.match.duel_round, 1u);
     session.update(restart, frame_dt);
-    EXPECT_EQ(session.duel_round, 0u);
-    EXPECT_EQ(session.duel_wins, (std::array<std::uint32_t, 4>{}));
-    EXPECT_FALSE(session.arena.diggers[1].bot);  // two people, two bots
-    EXPECT_TRUE(session.arena.diggers[2].bot);
+    EXPECT_EQ(session.match.duel_round, 0u);
+    EXPECT_EQ(session.match.duel_wins, (std::array<std::uint32_t, 4>{}));
+    EXPECT_FALSE(session.match.arena.diggers[1].bot);  // two people, two bots
+    EXPECT_TRUE(session.match.arena.diggers[2].bot);
 }
 
 // A session in play on an open room, the digger at (1, 1) with room to
@@ -481,11 +488,11 @@ Session in_room(Mode mode, std::size_t diggers = 1) {
     progress.mode = mode;
     Session session(progress);
     session.update(confirm, frame_dt);
-    session.arena = room(12, 12);
-    session.arena.creatures.clear();
-    session.arena.diggers.resize(diggers, session.arena.diggers[0]);
+    session.match.arena = room(12, 12);
+    session.match.arena.creatures.clear();
+    session.match.arena.diggers.resize(diggers, session.match.arena.diggers[0]);
     if (diggers > 1) {
-        session.arena.diggers[1].place({5, 5});
+        session.match.arena.diggers[1].place({5, 5});
     }
     return session;
 }
@@ -493,14 +500,14 @@ Session in_room(Mode mode, std::size_t diggers = 1) {
 TEST(SessionSteps, InSoloBothKeyboardHalvesSteerPlayerOne) {
     Session session = in_room(Mode::Solo);
     session.update(held(Dir::Right, 1), 0.05f);
-    EXPECT_EQ(session.arena.diggers[0].x, 2);
+    EXPECT_EQ(session.match.arena.diggers[0].x, 2);
     frames(session, nothing, 4, 0.05f);
     session.update(held(Dir::Down, 0), 0.05f);
-    EXPECT_EQ(session.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.match.arena.diggers[0].y, 2);
     frames(session, nothing, 4, 0.05f);
     // A press on either half is latched and used by player 1.
     session.update(pressed(Dir::Right, 1), 0.05f);
-    EXPECT_EQ(session.arena.diggers[0].x, 3);
+    EXPECT_EQ(session.match.arena.diggers[0].x, 3);
 }
 
 TEST(SessionSteps, InPairEachHalfSteersItsOwnPlayer) {
@@ -508,10 +515,10 @@ TEST(SessionSteps, InPairEachHalfSteersItsOwnPlayer) {
     FrameInput both;
     both.held_dir = {Dir::Down, Dir::Right};
     session.update(both, 0.05f);
-    EXPECT_EQ(session.arena.diggers[0].y, 2);
-    EXPECT_EQ(session.arena.diggers[0].x, 1);
-    EXPECT_EQ(session.arena.diggers[1].x, 6);
-    EXPECT_EQ(session.arena.diggers[1].y, 5);
+    EXPECT_EQ(session.match.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.match.arena.diggers[0].x, 1);
+    EXPECT_EQ(session.match.arena.diggers[1].x, 6);
+    EXPECT_EQ(session.match.arena.diggers[1].y, 5);
 }
 
 TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
@@ -519,12 +526,12 @@ TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
     FrameInput tap;
     tap.pressed_dir[0] = Dir::Down;  // pressed and released within the frame
     session.update(tap, 0.02f);      // no step in this frame
-    EXPECT_EQ(session.arena.ticks, 0u);
+    EXPECT_EQ(session.match.arena.ticks, 0u);
     session.update(nothing, 0.02f);
-    EXPECT_EQ(session.arena.ticks, 0u);
+    EXPECT_EQ(session.match.arena.ticks, 0u);
     session.update(nothing, 0.02f);
-    EXPECT_EQ(session.arena.ticks, 1u);
-    EXPECT_EQ(session.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.match.arena.ticks, 1u);
+    EXPECT_EQ(session.match.arena.diggers[0].y, 2);
 }
 
 TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
@@ -532,11 +539,11 @@ TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
     FrameInput fire;
     fire.fire[1] = true;  // the second half's fire key steers player 1 in solo
     session.update(fire, 0.03f);
-    EXPECT_TRUE(session.arena.charges.empty());
+    EXPECT_TRUE(session.match.arena.charges.empty());
     EXPECT_EQ(events_of(session.update(nothing, 0.03f)), std::vector<Event>{Event::ChargeLit});
-    ASSERT_EQ(session.arena.charges.size(), 1u);
+    ASSERT_EQ(session.match.arena.charges.size(), 1u);
     EXPECT_EQ(session.update(nothing, 0.05f).events.size(), 0u);
-    EXPECT_EQ(session.arena.charges.size(), 1u);  // the press was used up
+    EXPECT_EQ(session.match.arena.charges.size(), 1u);  // the press was used up
 }
 
 TEST(SessionSteps, APressWinsOverAHeldKey) {
@@ -545,38 +552,38 @@ TEST(SessionSteps, APressWinsOverAHeldKey) {
     tap.pressed_dir[0] = Dir::Down;
     session.update(tap, 0.02f);
     session.update(held(Dir::Right), 0.04f);
-    EXPECT_EQ(session.arena.diggers[0].y, 2);
-    EXPECT_EQ(session.arena.diggers[0].x, 1);
+    EXPECT_EQ(session.match.arena.diggers[0].y, 2);
+    EXPECT_EQ(session.match.arena.diggers[0].x, 1);
 }
 
 TEST(SessionSteps, AFrameOfAFifthOfASecondRunsTwoStepsAndShortFramesCarryTheRest) {
     Session session = in_room(Mode::Solo);
     session.update(nothing, 0.1f);
-    EXPECT_EQ(session.arena.ticks, 2u);
+    EXPECT_EQ(session.match.arena.ticks, 2u);
     EXPECT_EQ(session.tick_time, 0.0f);
 
     Session slow = in_room(Mode::Solo);
     std::vector<std::uint32_t> ticks;
     for (int i = 0; i < 10; ++i) {
         slow.update(nothing, 0.03f);
-        ticks.push_back(slow.arena.ticks);
+        ticks.push_back(slow.match.arena.ticks);
     }
     // In 32-bit floats 0.02 + 0.03 falls just short of 0.05: the step waits
     // for the next frame.
     EXPECT_EQ(ticks, (std::vector<std::uint32_t>{0, 1, 1, 2, 2, 3, 4, 4, 5, 5}));
-    EXPECT_LT(slow.tick_time, step_seconds);
+    EXPECT_LT(slow.tick_time, tick_seconds);
 }
 
 TEST(SessionSteps, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
     Session session = in_room(Mode::Solo);
-    Arena& arena = session.arena;
+    Arena& arena = session.match.arena;
     for (std::int32_t x = 3; x <= 6; ++x) arena.set_tile(x, 1, Tile::brick(Hidden::Nothing));
     arena.set_tile(1, 2, Tile::brick(Hidden::Nothing));
     arena.charges.push_back(Charge{2, 1, 1, 8, 0});
     arena.diggers[0].place({10, 10});
     EXPECT_EQ(events_of(session.update(nothing, 0.05f)),
               (std::vector<Event>{Event::Explosion, Event::BrickBroken}));
-    EXPECT_EQ(session.arena.score, 5u);
+    EXPECT_EQ(session.match.arena.score, 5u);
 }
 
 TEST(SessionSteps, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
@@ -591,25 +598,25 @@ TEST(SessionSteps, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
     near_wisp.kind = CreatureKind::Wisp;
     near_wisp.place({4, 5});
     arena.creatures.push_back(near_wisp);
-    session.arena = arena;
+    session.match.arena = arena;
     session.camera = {0.0f, 0.0f};
     const FrameOutcome heard = session.update(nothing, 0.05f);
     EXPECT_TRUE(heard.events.contains(Event::WispStep));
     EXPECT_FALSE(heard.events.contains(Event::CreatureStep));
     // Moved into view, the mite is heard.
-    session.arena.creatures = {far_mite};
-    session.arena.creatures[0].place({19, 5});
+    session.match.arena.creatures = {far_mite};
+    session.match.arena.creatures[0].place({19, 5});
     session.camera.x = 0.0f;
     EXPECT_EQ(events_of(session.update(nothing, 0.05f)), std::vector<Event>{Event::CreatureStep});
 }
 
 TEST(SessionCamera, ASmallArenaIsCentredAndALargeOneFollowsTheDigger) {
     Session session = in_room(Mode::Solo);
-    session.arena = room(13, 9);  // 208 × 144 pixels in a 320 × 176 view
+    session.match.arena = room(13, 9);  // 208 × 144 pixels in a 320 × 176 view
     EXPECT_EQ(camera_target(session), (CameraPos{-56.0f, -16.0f}));
 
-    session.arena = room(40, 30);
-    Digger& digger = session.arena.diggers[0];
+    session.match.arena = room(40, 30);
+    Digger& digger = session.match.arena.diggers[0];
     digger.x = digger.prev_x = 1;
     digger.y = digger.prev_y = 1;
     EXPECT_EQ(camera_target(session), (CameraPos{0.0f, 0.0f}));
@@ -633,8 +640,8 @@ TEST(SessionCamera, ASmallArenaIsCentredAndALargeOneFollowsTheDigger) {
 
 TEST(SessionCamera, TheCameraGlidesDuringPlayAndJumpsOnAStart) {
     Session session = in_room(Mode::Solo);
-    session.arena = room(40, 30);
-    Digger& digger = session.arena.diggers[0];
+    session.match.arena = room(40, 30);
+    Digger& digger = session.match.arena.diggers[0];
     digger.x = digger.prev_x = 20;
     digger.y = digger.prev_y = 15;
     session.camera = {0.0f, 0.0f};
@@ -649,19 +656,19 @@ TEST(SessionCamera, TheCameraGlidesDuringPlayAndJumpsOnAStart) {
 
 TEST(SessionCamera, TwoPlayersAreFollowedAtTheirMiddleAndBotsAreNot) {
     Session session = in_room(Mode::Pair, 2);
-    session.arena = room(60, 40);
-    session.arena.diggers.resize(3, session.arena.diggers[0]);
+    session.match.arena = room(60, 40);
+    session.match.arena.diggers.resize(3, session.match.arena.diggers[0]);
     auto place = [&](std::size_t i, int x, int y) {
-        Digger& d = session.arena.diggers[i];
+        Digger& d = session.match.arena.diggers[i];
         d.x = d.prev_x = x;
         d.y = d.prev_y = y;
     };
     place(0, 20, 20);
     place(1, 30, 10);
     place(2, 55, 35);
-    session.arena.diggers[2].bot = true;
+    session.match.arena.diggers[2].bot = true;
     EXPECT_EQ(camera_target(session), (CameraPos{400.0f + 8.0f - 160.0f, 240.0f + 8.0f - 88.0f}));
-    session.arena.diggers[1].state = DiggerState::Escaped;
+    session.match.arena.diggers[1].state = DiggerState::Escaped;
     EXPECT_EQ(camera_target(session), (CameraPos{320.0f + 8.0f - 160.0f, 320.0f + 8.0f - 88.0f}));
 }
 

@@ -190,9 +190,9 @@ TEST_F(Shots, TimeUpEndsTheLevelWithTheClockAtZero) {
     const Session session = session_after(5);
     EXPECT_EQ(session.screen, Screen::Lost);
     EXPECT_EQ(session.level_index, 2u);
-    EXPECT_EQ(session.arena.time_left, 0u);
-    EXPECT_EQ(session.arena.outcome, Outcome::Lost);
-    EXPECT_TRUE(session.time_up);
+    EXPECT_EQ(session.match.arena.time_left, 0u);
+    EXPECT_EQ(session.match.arena.outcome, Outcome::Lost);
+    EXPECT_TRUE(session.match.time_up);
     const auto picture = screen_picture(session, build_sprite_set());
     EXPECT_TRUE(ink_at(picture, 97, "ZEIT ABGELAUFEN!", warning, 2));
 }
@@ -200,17 +200,17 @@ TEST_F(Shots, TimeUpEndsTheLevelWithTheClockAtZero) {
 TEST_F(Shots, TheDuelRoundIsOverWithItsPanelShowing) {
     const Session session = session_after(16);
     EXPECT_EQ(session.screen, Screen::DuelRoundOver);
-    EXPECT_TRUE(session.arena.duel);
-    EXPECT_EQ(session.arena.outcome, Outcome::Finished);
+    EXPECT_TRUE(session.match.arena.duel);
+    EXPECT_EQ(session.match.arena.outcome, Outcome::Finished);
     EXPECT_GE(session.end_timer, 0.7f);
-    EXPECT_TRUE(session.arena.diggers[0].bot);
+    EXPECT_TRUE(session.match.arena.diggers[0].bot);
     const auto picture = screen_picture(session, build_sprite_set());
     // One round cannot decide the match: the panel names the round's winner
     // in their colour, or a draw.
     constexpr std::array<Rgb, 4> player_colours = {Rgb{0xF0, 0x82, 0x3C}, Rgb{0x60, 0xA0, 0xFF},
                                                    Rgb{0x60, 0xCE, 0x6E}, Rgb{0xBE, 0x7C, 0xF0}};
-    if (session.arena.has_winner) {
-        const std::size_t w = session.arena.winner;
+    if (session.match.arena.has_winner) {
+        const std::size_t w = session.match.arena.winner;
         EXPECT_TRUE(ink_at(picture, 91, "RUNDE AN COMPUTER " + std::to_string(w + 1),
                            player_colours.at(w), 2));
     } else {

@@ -105,11 +105,11 @@ class View : public ::testing::Test {
 
     // Ends the arena the way a step would: the outcome and the screen that shows it.
     void decide(Outcome outcome) {
-        session.arena.outcome = outcome;
+        session.match.arena.outcome = outcome;
         if (outcome == Outcome::Lost)
             session.screen = Screen::Lost;
         else if (outcome == Outcome::Finished)
-            session.screen = session.arena.duel ? Screen::DuelRoundOver : Screen::LevelWon;
+            session.screen = session.match.arena.duel ? Screen::DuelRoundOver : Screen::LevelWon;
     }
 
     // A 30 × 20 arena of open floor inside a steel border, one digger at
@@ -125,7 +125,7 @@ class View : public ::testing::Test {
         digger.place({5, 5});
         arena.diggers.push_back(digger);
         arena.creatures.clear();
-        session.arena = arena;
+        session.match.arena = arena;
         session.camera = {0.0f, 0.0f};
         session.tick_time = 0.0f;
         session.animation_time = 0.0f;
@@ -136,7 +136,7 @@ class View : public ::testing::Test {
             Creature c;
             c.x = c.prev_x = 10 + k;
             c.y = c.prev_y = 10;
-            session.arena.creatures.push_back(c);
+            session.match.arena.creatures.push_back(c);
         }
     }
 
@@ -168,7 +168,7 @@ TEST_F(View, ASmallArenaSitsCentredOnBlack) {
 
 TEST_F(View, TheCameraRoundsHalfPixelsAwayFromZero) {
     play_open_arena();
-    session.arena.set_tile(4, 2, Tile::dirt());
+    session.match.arena.set_tile(4, 2, Tile::dirt());
     session.camera = {40.5f, 7.5f};
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::dirt()), 64 - 41, 32 - 8 + 24));
@@ -181,7 +181,7 @@ TEST_F(View, TheCameraRoundsHalfPixelsAwayFromZero) {
 
 TEST_F(View, ADiggerWhoseStepHasJustBegunStandsOnItsPreviousCell) {
     play_open_arena();
-    Digger& d = session.arena.diggers[0];
+    Digger& d = session.match.arena.diggers[0];
     d.prev_x = 4;
     d.x = 5;
     d.step_len = d.step_timer = 4;
@@ -198,7 +198,7 @@ TEST_F(View, ADiggerWhoseStepHasJustBegunStandsOnItsPreviousCell) {
 
 TEST_F(View, WalkersChangeLegsHalfWayThroughAStep) {
     play_open_arena();
-    Digger& d = session.arena.diggers[0];
+    Digger& d = session.match.arena.diggers[0];
     d.facing = Dir::Down;
     d.step_len = 4;
     d.step_timer = 1;  // 2 × 1 div 4 = 0
@@ -215,7 +215,7 @@ TEST_F(View, ADeadDiggerIsNotDrawnAndItsStatusTurnsGrey) {
     play_open_arena();
     paint();
     EXPECT_TRUE(shows(canvas, 4, 13, "L1 W2", orange, hud_background));
-    session.arena.diggers[0].state = DiggerState::Dead;
+    session.match.arena.diggers[0].state = DiggerState::Dead;
     paint();
     EXPECT_TRUE(shows(canvas, 4, 13, "L1 W2", muted, hud_background));
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::floor()), 80, 80 + 24));
@@ -223,8 +223,8 @@ TEST_F(View, ADeadDiggerIsNotDrawnAndItsStatusTurnsGrey) {
 
 TEST_F(View, AFuseFlickersFasterInItsLastSixteenTicks) {
     play_open_arena();
-    session.arena.charges.push_back(Charge{3, 3, 15, 2, 0});
-    session.arena.charges.push_back(Charge{6, 3, 16, 2, 0});
+    session.match.arena.charges.push_back(Charge{3, 3, 15, 2, 0});
+    session.match.arena.charges.push_back(Charge{6, 3, 16, 2, 0});
     session.animation_time = 0.07f;  // floor(16 t) = 1, floor(7 t) = 0
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::fuse(1)), 48, 48 + 24));
@@ -240,7 +240,7 @@ TEST_F(View, FireDarkensAsItBurnsOut) {
     const std::array<std::pair<std::uint8_t, std::uint8_t>, 5> left_and_stage = {
         {{9, 0}, {8, 0}, {6, 1}, {3, 2}, {1, 3}}};
     for (std::size_t k = 0; k < left_and_stage.size(); ++k)
-        session.arena.fire_left[session.arena.index(static_cast<std::int32_t>(2 + k), 8)] =
+        session.match.arena.fire_left[session.match.arena.index(static_cast<std::int32_t>(2 + k), 8)] =
             left_and_stage[k].first;
     paint();
     for (std::size_t k = 0; k < left_and_stage.size(); ++k)
@@ -251,12 +251,12 @@ TEST_F(View, FireDarkensAsItBurnsOut) {
 
 TEST_F(View, TheHatchGlowsOnlyWhenNoCreatureIsLeft) {
     play_open_arena();
-    session.arena.set_tile(7, 7, Tile::hatch());
+    session.match.arena.set_tile(7, 7, Tile::hatch());
     session.animation_time = 0.2f;  // pulse floor(1.2) mod 4 = 1
     add_creatures(1);
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::hatch_shut()), 112, 112 + 24));
-    session.arena.creatures.clear();
+    session.match.arena.creatures.clear();
     paint();
     EXPECT_TRUE(drawn_at(canvas, sprite(SpriteKey::hatch_open(1)), 112, 112 + 24));
 }
@@ -266,12 +266,12 @@ TEST_F(View, TheHatchGlowsOnlyWhenNoCreatureIsLeft) {
 
 TEST_F(View, TheClockTurnsRedAndBlinksForItsLastTwentySeconds) {
     play_open_arena();
-    session.arena.time_left = 401;
+    session.match.arena.time_left = 401;
     paint();
     EXPECT_TRUE(
         shows(canvas, right_aligned_x("ZEIT 021"), 13, "ZEIT 021", text_colour, hud_background));
 
-    session.arena.time_left = 400;
+    session.match.arena.time_left = 400;
     paint();
     EXPECT_TRUE(
         shows(canvas, right_aligned_x("ZEIT 020"), 13, "ZEIT 020", warning, hud_background));
@@ -292,7 +292,7 @@ TEST_F(View, TheClockTurnsRedAndBlinksForItsLastTwentySeconds) {
 
 TEST_F(View, ScoreAndCreaturesAreShownWithLeadingZeros) {
     play_open_arena();
-    session.arena.score = 42;
+    session.match.arena.score = 42;
     add_creatures(3);
     paint();
     EXPECT_TRUE(shows(canvas, 4, 3, "1 ERSTE ZOBRA", text_colour, hud_background));
@@ -304,13 +304,13 @@ TEST_F(View, ScoreAndCreaturesAreShownWithLeadingZeros) {
 
 TEST_F(View, EachDiggersStatusFollowsTheOneBefore) {
     play_open_arena();
-    Digger second = session.arena.diggers[0];
+    Digger second = session.match.arena.diggers[0];
     second.x = second.prev_x = 6;
     second.max_charges = 3;
     second.charges_out = 1;
     second.reach = 4;
     second.boots = true;
-    session.arena.diggers.push_back(second);
+    session.match.arena.diggers.push_back(second);
     paint();
     EXPECT_TRUE(shows(canvas, 4, 13, "L1 W2", orange, hud_background));
     EXPECT_TRUE(shows(canvas, 43, 13, "L2 W4 S", blue, hud_background));
@@ -337,9 +337,9 @@ TEST_F(View, TheOpenHatchIsAnnouncedWhileFloorOfThreeTIsEven) {
 TEST_F(View, ADuelShowsRoundClockAndEveryDiggersWins) {
     session.progress.mode = Mode::DuelSolo;
     session.start_level(0);
-    session.duel_wins = {2, 0, 1, 0};
-    session.duel_round = 3;
-    session.arena.diggers[2].state = DiggerState::Dead;
+    session.match.duel_wins = {2, 0, 1, 0};
+    session.match.duel_round = 3;
+    session.match.arena.diggers[2].state = DiggerState::Dead;
     paint();
     EXPECT_TRUE(shows(canvas, 4, 3, "DUELL PFEILER   RUNDE 4", text_colour, hud_background));
     EXPECT_TRUE(
@@ -355,7 +355,7 @@ TEST_F(View, ADuelShowsRoundClockAndEveryDiggersWins) {
 TEST_F(View, TheResultPanelWaitsSevenTenthsOfASecond) {
     play_open_arena();
     decide(Outcome::Lost);
-    session.arena.diggers[0].state = DiggerState::Dead;
+    session.match.arena.diggers[0].state = DiggerState::Dead;
     session.end_timer = 0.69f;
     paint();
     const Canvas before = canvas;
@@ -374,7 +374,7 @@ TEST_F(View, TheResultPanelWaitsSevenTenthsOfASecond) {
                                          static_cast<std::uint8_t>(steel.g * 70 >> 8),
                                          static_cast<std::uint8_t>(steel.b * 70 >> 8)}));
 
-    session.time_up = true;
+    session.match.time_up = true;
     paint();
     EXPECT_TRUE(
         inked(canvas, centred_x("ZEIT ABGELAUFEN!", 2), 97, "ZEIT ABGELAUFEN!", warning, 2));
@@ -387,7 +387,7 @@ TEST_F(View, PauseShowsAtOnceAndComesBeforeTheResult) {
     EXPECT_TRUE(inked(canvas, centred_x("PAUSE", 2), 97, "PAUSE", text_colour, 2));
     EXPECT_TRUE(inked(canvas, centred_x("P: WEITER", 1), 119, "P: WEITER", text_colour));
 
-    session.arena.outcome = Outcome::Lost;
+    session.match.arena.outcome = Outcome::Lost;
     session.end_timer = 5.0f;
     paint();
     EXPECT_TRUE(inked(canvas, centred_x("PAUSE", 2), 97, "PAUSE", text_colour, 2));
@@ -396,8 +396,8 @@ TEST_F(View, PauseShowsAtOnceAndComesBeforeTheResult) {
 TEST_F(View, AWonLevelShowsScoreAndBest) {
     play_open_arena();
     decide(Outcome::Finished);
-    session.arena.diggers[0].state = DiggerState::Escaped;
-    session.arena.score = 730;
+    session.match.arena.diggers[0].state = DiggerState::Escaped;
+    session.match.arena.score = 730;
     session.progress.best = {900};
     session.end_timer = 1.0f;
     paint();
@@ -423,17 +423,17 @@ TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
     decide(Outcome::Finished);
     session.end_timer = 1.0f;
 
-    session.duel_wins = {2, 0, 1, 0};
-    session.arena.has_winner = true;
-    session.arena.winner = 1;
+    session.match.duel_wins = {2, 0, 1, 0};
+    session.match.arena.has_winner = true;
+    session.match.arena.winner = 1;
     paint();
     EXPECT_TRUE(
         inked(canvas, centred_x("RUNDE AN COMPUTER 2", 2), 91, "RUNDE AN COMPUTER 2", blue, 2));
     EXPECT_TRUE(inked(canvas, centred_x("STAND 2 : 0 : 1 : 0", 1), 113, "STAND 2 : 0 : 1 : 0",
                       text_colour));
 
-    session.duel_wins = {3, 0, 1, 0};
-    session.arena.winner = 0;
+    session.match.duel_wins = {3, 0, 1, 0};
+    session.match.arena.winner = 0;
     paint();
     EXPECT_TRUE(
         inked(canvas, centred_x("SPIELER 1 GEWINNT!", 2), 91, "SPIELER 1 GEWINNT!", gold, 2));
@@ -442,9 +442,9 @@ TEST_F(View, DuelPanelsNameTheChampionTheRoundWinnerOrADraw) {
     EXPECT_TRUE(inked(canvas, centred_x("LEERTASTE ODER TIPPEN: ZUM TITEL", 1), 125,
                       "LEERTASTE ODER TIPPEN: ZUM TITEL", text_colour));
 
-    session.duel_wins = {0, 1, 0, 0};
-    session.arena.has_winner = false;
-    session.time_up = true;
+    session.match.duel_wins = {0, 1, 0, 0};
+    session.match.arena.has_winner = false;
+    session.match.time_up = true;
     paint();
     EXPECT_TRUE(inked(canvas, centred_x("UNENTSCHIEDEN", 2), 91, "UNENTSCHIEDEN", text_colour, 2));
     EXPECT_TRUE(inked(canvas, centred_x("ZEIT ABGELAUFEN   STAND 0 : 1 : 0 : 0", 1), 113,
@@ -658,7 +658,7 @@ TEST_F(View, ImpossibleChoicesStopTheGame) {
     session.duel_arena_index = 0;
     session.progress.mode = Mode::Solo;
     play_open_arena();
-    session.arena.diggers.resize(5, session.arena.diggers[0]);
+    session.match.arena.diggers.resize(5, session.match.arena.diggers[0]);
     EXPECT_THROW(paint(), testing::PanicError);
 }
 

@@ -1,0 +1,114 @@
+#pragma once
+// The match: everything one level run or one duel match is, as one value.
+// It starts from a `MatchSetup`, advances one tick at a time on a
+// `TickInput` (what the human diggers do, and whether a player confirmed an
+// end screen), and reads nothing else: no clock, no frame time, no screen.
+// Two matches that started alike and were given the same inputs are equal,
+// on every compiler and machine, and so are their `state_hash`es.
+//
+// A level run ends when a player confirms its end (won or lost); a duel
+// match runs round after round until one digger has won three rounds and
+// the last round's end is confirmed.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/arena.h"
+#include "core/levels.h"
+
+namespace zobra {
+
+inline constexpr std::uint32_t duel_wins_to_end = 3;
+// Ticks after a level or round is decided before a confirm counts (half a
+// second).
+inline constexpr std::uint32_t end_guard_ticks = 10;
+// The human diggers a match may have: digger 0 and 1 on one machine.
+inline constexpr std::size_t max_humans = 2;
+
+// What a digger takes into the next level after a win.
+struct Carry {
+    bool boots = false;
+    std::uint8_t max_charges = 1;
+    std::uint8_t reach = 2;
+    friend bool operator==(const Carry&, const Carry&) = default;
+};
+
+using Carried = std::array<std::optional<Carry>, max_humans>;
+
+// What a match starts from. `place` is the level index (0 … 39) for a level
+// run and the duel place (0 … 4) for a duel.
+struct MatchSetup {
+    Mode mode = Mode::Solo;
+    Difficulty difficulty = Difficulty::Normal;
+    std::uint8_t place = 0;
+    Carried carry{};
+    friend bool operator==(const MatchSetup&, const MatchSetup&) = default;
+};
+
+// One tick's input: digger i's for each human digger i, and a confirm that
+// goes on from an end screen once the guard has passed.
+struct TickInput {
+    std::array<DiggerInput, max_humans> diggers{};
+    bool confirm = false;
+    friend bool operator==(const TickInput&, const TickInput&) = default;
+};
+
+enum class MatchPhase : std::uint8_t {
+    Running = 0,    // the arena is being played
+    LevelWon = 1,   // the level's diggers escaped; the arena stands still
+    Lost = 2,       // every digger of a level dead; fire and creatures go on
+    RoundOver = 3,  // a duel round decided; the arena stands still
+    Over = 4,       // the end was confirmed: the match is done
+};
+
+// What one tick of a match reports.
+struct TickReport {
+    std::vector<Event> events;  // the arena's events, in order
+    bool decided = false;       // the level or round was decided in this tick
+};
+
+struct Match {
+    MatchSetup setup;
+    Arena arena;
+    std::array<std::uint32_t, 4> duel_wins{};
+    std::uint32_t duel_round = 0;
+    Carried carry{};  // what the escaped diggers take along, once the level is won
+    MatchPhase phase = MatchPhase::Running;
+    std::uint32_t ticks = 0;      // ticks of the match so far
+    std::uint32_t end_ticks = 0;  // ticks since the level or round was decided
+    bool time_up = false;         // the clock of this arena ran out
+
+    // A placeholder without an arena.
+    Match() = default;
+    // The first arena of the setup, with its carried items.
+    explicit Match(const MatchSetup& setup);
+
+    std::uint32_t humans() const { return mode_humans(setup.mode); }
+    bool duel() const { return is_duel(setup.mode); }
+    // The duel has a digger with three round wins.
+    bool duel_decided() const;
+    // The level was won, or the duel by a human digger.
+    bool humans_won() const;
+
+    // One tick. Once the match is over nothing changes.
+    TickReport advance(const TickInput& input);
+
+    friend bool operator==(const Match&, const Match&) = default;
+};
+
+// Every computer digger's decision and the humans' inputs for one arena tick.
+std::vector<DiggerInput> digger_inputs(const Arena& arena, const TickInput& input);
+
+// A 64-bit digest of every field the rules read, taken over a fixed-width
+// canonical form: the same on every compiler and machine.
+std::uint64_t state_hash(const Arena& arena);
+std::uint64_t state_hash(const Match& match);
+
+// A digest of the rule tables and constants (the catalogue, the duel places,
+// the creatures, the timings): a replay recorded under other rules has
+// another one.
+std::uint64_t rules_hash();
+
+}  // namespace zobra

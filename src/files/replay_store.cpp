@@ -1,0 +1,158 @@
+#include "files/replay_store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <system_error>
+
+namespace zobra {
+
+namespace {
+
+const char* mode_word(Mode mode) {
+    switch (mode) {
+        case Mode::Solo:
+            return "solo";
+        case Mode::Pair:
+            return "pair";
+        case Mode::DuelSolo:
+            return "duelsolo";
+        case Mode::DuelPair:
+            return "duelpair";
+    }
+    return "solo";
+}
+
+std::string two_digits(unsigned value) {
+    std::string text = std::to_string(value);
+    return text.size() < 2 ? "0" + text : text;
+}
+
+std::optional<std::vector<std::uint8_t>> read_bytes(const std::filesystem::path& path,
+                                                    std::string& error) {
+    std::error_code code;
+    const auto status = std::filesystem::status(path, code);
+    if (code || !std::filesystem::exists(status)) {
+        error = "does not exist";
+        return std::nullopt;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        error = "is not a file";
+        return std::nullopt;
+    }
+    const auto size = std::filesystem::file_size(path, code);
+    if (code || size > replay_size_max) {
+        error = code ? "cannot be read" : "is larger than any replay (over 16 MiB)";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in && !bytes.empty()) {
+        error = "cannot be read";
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::filesystem::path replay_folder(const std::filesystem::path& save_path) {
+    return save_path.parent_path() / "replays";
+}
+
+std::string replay_file_name(const MatchSetup& setup, std::time_t when) {
+    using namespace std::chrono;
+    const sys_seconds at{seconds{when}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{at - day};
+    const std::string what = is_duel(setup.mode) ? "duel" + std::to_string(setup.place + 1)
+                                                 : "level" + two_digits(setup.place + 1u);
+    return std::to_string(static_cast<int>(date.year())) +
+           two_digits(static_cast<unsigned>(date.month())) +
+           two_digits(static_cast<unsigned>(date.day())) + "-" +
+           two_digits(static_cast<unsigned>(time.hours().count())) +
+           two_digits(static_cast<unsigned>(time.minutes().count())) +
+           two_digits(static_cast<unsigned>(time.seconds().count())) + "-" + what + "-" +
+           mode_word(setup.mode) + std::string(replay_extension);
+}
+
+std::vector<std::string> replays_to_prune(
+    const std::vector<std::pair<std::string, Replay>>& replays, std::string_view player) {
+    std::set<std::string> kept;
+    const std::size_t count = replays.size();
+    for (std::size_t i = count > replays_kept_newest ? count - replays_kept_newest : 0; i < count;
+         ++i)
+        kept.insert(replays[i].first);
+    // The best run of each level: the highest score, the earliest of equals.
+    std::map<std::uint8_t, std::pair<std::uint32_t, std::string>> best;
+    for (const auto& [name, replay] : replays) {
+        if (is_duel(replay.setup.mode) || !replay.won || replay.player != player ||
+            replay.ending != ReplayEnding::Completed)
+            continue;
+        auto it = best.find(replay.setup.place);
+        if (it == best.end() || replay.score > it->second.first)
+            best[replay.setup.place] = {replay.score, name};
+    }
+    for (const auto& [place, entry] : best) kept.insert(entry.second);
+    std::vector<std::string> pruned;
+    for (const auto& [name, replay] : replays)
+        if (!kept.contains(name)) pruned.push_back(name);
+    return pruned;
+}
+
+std::optional<std::string> keep_replay(const std::filesystem::path& folder,
+                                       std::span<const std::uint8_t> bytes, const MatchSetup& setup,
+                                       std::string_view player, std::time_t when) {
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (code) return "could not create " + folder.string() + ": " + code.message();
+
+    // A second match ending in the same second gets a letter after the
+    // time ("191501b-…"), so that names still sort in the order played.
+    const std::string name = replay_file_name(setup, when);
+    const std::size_t time_end = name.find('-', 9);
+    std::filesystem::path path = folder / name;
+    for (char letter = 'b'; std::filesystem::exists(path, code) && letter <= 'z'; ++letter)
+        path = folder / (name.substr(0, time_end) + letter + name.substr(time_end));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) return "could not write " + path.string();
+    }
+
+    std::vector<std::pair<std::string, Replay>> replays;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, code)) {
+        const std::string file = entry.path().filename().string();
+        if (entry.path().extension() != replay_extension || !entry.is_regular_file(code)) continue;
+        std::string error;
+        const auto content = read_bytes(entry.path(), error);
+        if (!content) continue;
+        auto replay = decode_replay(*content, true);
+        if (auto* r = std::get_if<Replay>(&replay)) replays.emplace_back(file, std::move(*r));
+    }
+    std::sort(replays.begin(), replays.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const std::string& file : replays_to_prune(replays, player))
+        std::filesystem::remove(folder / file, code);
+    return std::nullopt;
+}
+
+std::variant<Replay, std::string> read_replay_file(const std::filesystem::path& path) {
+    std::string error;
+    const auto bytes = read_bytes(path, error);
+    std::variant<Replay, std::string> replay =
+        bytes ? decode_replay(*bytes) : std::variant<Replay, std::string>(error);
+    if (auto* message = std::get_if<std::string>(&replay))
+        *message = "replay " + path.string() + " " + *message;
+    return replay;
+}
+
+}  // namespace zobra
