@@ -28,10 +28,10 @@ namespace {
 constexpr std::string_view scene_argument = "scene=";
 
 // The scene the address asks for: none for the title, the script's index
-// for a known stem, and an error for an unknown one.
+// for a known stem, and for an unknown one the stem asked for.
 struct SceneChoice {
     std::optional<std::size_t> index;
-    std::optional<std::string> error;
+    std::optional<std::string> unknown;
 };
 
 SceneChoice chosen_scene(int argc, char** argv) {
@@ -41,17 +41,36 @@ SceneChoice chosen_scene(int argc, char** argv) {
         const std::string_view stem = argument.substr(scene_argument.size());
         for (std::size_t k = 0; k < zobra::shot_scenes.size(); ++k)
             if (zobra::shot_scenes[k].stem == stem) return {k, std::nullopt};
-        return {std::nullopt, "there is no screenshot scene named \"" + std::string(stem) + "\""};
+        return {std::nullopt, std::string(stem)};
     }
     return {};
+}
+
+// What the page says to an address asking for a scene there is none of:
+// which scenes there are, and where the game itself is.
+std::string unknown_scene_notice(std::string_view stem) {
+    std::string scenes;
+    for (const zobra::ShotScene& scene : zobra::shot_scenes) {
+        if (!scenes.empty()) scenes += ", ";
+        scenes += scene.stem;
+    }
+    std::string text = "Diese Adresse zeigt nichts: Eine Szene „";
+    text += stem;
+    text += "“ gibt es nicht.\n\nEs gibt die Szenen " + scenes +
+            " (zum Beispiel ?scene=02-blast).\nOhne ?scene= in der Adresse beginnt das "
+            "Spiel.\n\nThis address shows nothing: there is no scene \"";
+    text += stem;
+    text += "\". The scenes are the ones above; without ?scene= the game starts.";
+    return text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const SceneChoice choice = chosen_scene(argc, argv);
-    if (choice.error) {
-        zobra::report_error(*choice.error);
+    if (choice.unknown) {
+        zobra::report_error("there is no screenshot scene named \"" + *choice.unknown + "\"");
+        zobra::show_notice_on_page(unknown_scene_notice(*choice.unknown));
         return 1;
     }
     if (!choice.index) {

@@ -41,6 +41,10 @@ EM_JS(void, put_crash_text, (const char* text, int length), {
     console.error(message);
     if (typeof window.zobraShowCrash === 'function') window.zobraShowCrash(message);
 });
+
+EM_JS(void, put_notice_text, (const char* text, int length), {
+    if (typeof window.zobraShowNotice === 'function') window.zobraShowNotice(UTF8ToString(text, length));
+});
 // clang-format on
 
 }  // namespace
@@ -68,6 +72,10 @@ void page_log_start(std::string_view text) {
 
 void show_crash_on_page(std::string_view text) {
     put_crash_text(text.data(), static_cast<int>(text.size()));
+}
+
+void show_notice_on_page(std::string_view text) {
+    put_notice_text(text.data(), static_cast<int>(text.size()));
 }
 
 }  // namespace zobra

@@ -39,4 +39,8 @@ void page_log_start(std::string_view text);
 // Shows the text over the game on the page's panel and as a console error.
 void show_crash_on_page(std::string_view text);
 
+// Shows the text on the page's notice panel, which says why there is no game
+// to see and what to do about it.
+void show_notice_on_page(std::string_view text);
+
 }  // namespace zobra

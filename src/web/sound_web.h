@@ -1,9 +1,13 @@
 #pragma once
 // The sound in the browser: one Web Audio context at the output's own rate
-// and a ScriptProcessorNode whose callback runs the synthesiser here in the
-// module, its mono samples copied to every channel. The page has one thread,
-// so the callback runs between frames and never at the same time as the
-// game; the game steers it through the `SoundLink`, as on the desktop.
+// and an AudioWorklet that plays the synthesiser's mono samples on every
+// channel. The synthesiser itself runs here in the module on the page's one
+// thread, between frames and never at the same time as the game: it fills
+// blocks of samples a few ahead of what the worklet plays and sends them to
+// it through its message port. Browsers without AudioWorklet (and pages
+// served from an address the browser does not trust, where it has none) get
+// a ScriptProcessorNode instead, whose callback runs the synthesiser the
+// same way. The game steers it through the `SoundLink`, as on the desktop.
 // Browsers let a page make sound only after the player's first key, click or
 // touch: the sound starts there. Sound is optional: when it cannot start,
 // one line goes to the error stream and the game runs silently.
@@ -18,15 +22,23 @@
 
 namespace zobra {
 
-// Samples asked for per callback: about 43 ms at 48 kHz, enough to ride out
-// a busy frame on the page's one thread.
+// The worklet's blocks: about 21 ms at 48 kHz each, four of them filled
+// ahead, so that the sound lags the game by about 85 ms at most (no more
+// than the script processor's two buffers) and rides out a busy frame or
+// two on the page's one thread.
+inline constexpr std::size_t web_sound_block_frames = 1024;
+inline constexpr std::size_t web_sound_blocks_ahead = 4;
+
+// Samples asked for per callback by the script processor: about 43 ms at
+// 48 kHz, which it plays twice over.
 inline constexpr std::size_t web_sound_frames = 2048;
+static_assert(web_sound_block_frames <= web_sound_frames);
 
 struct WebSound {
     bool tried = false;
     SoundLink link;
     std::optional<SoundStream> stream;  // present while the sound plays
-    std::vector<float> samples;         // one callback's mono samples
+    std::vector<float> samples;         // one block's or callback's mono samples
 };
 
 // The first call opens the sound, with the music as `music_wanted` says,

@@ -31,7 +31,7 @@ test('every screenshot scene looks the same in the browser as on the desktop', a
   }
 });
 
-test('an address asking for an unknown scene gets an error and no picture', async () => {
+test('an address asking for an unknown scene gets an error, no picture and a notice naming the scenes', async () => {
   const browser = await Browser.open();
   try {
     await browser.page.goto(`${server.origin}/?scene=99-nothing`);
@@ -41,6 +41,16 @@ test('an address asking for an unknown scene gets an error and no picture', asyn
     ]);
     const frames = await browser.page.evaluate(() => document.getElementById('screen').dataset.frames);
     assert.equal(frames, undefined);
+    // The page says so in words, naming every scene there is.
+    const notice = await browser.page.evaluate(() => {
+      const panel = document.getElementById('notice');
+      return panel.hidden ? null : panel.textContent;
+    });
+    assert.ok(notice, 'a notice is shown');
+    assert.match(notice, /„99-nothing“ gibt es nicht/);
+    const named = notice.match(/Es gibt die Szenen ([^(]*) \(/)?.[1].split(', ');
+    assert.deepEqual(named, await desktopShotStems());
+    assert.match(notice, /Ohne \?scene= in der Adresse beginnt das Spiel/);
   } finally {
     await browser.close();
   }
