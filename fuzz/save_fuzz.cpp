@@ -37,11 +37,24 @@ bool within_bounds(const Progress& progress) {
     return true;
 }
 
-// A record the game could hold comes back from its own text; one beyond the
-// bounds (no play makes one) is refused when read, with a fault named.
+// A record the game could hold comes back from its own text, its players
+// on slots of their own; one beyond the bounds (no play makes one) is
+// refused when read, with a fault named.
 void require_round_trip_or_refusal(const Progress& progress) {
     if (within_bounds(progress)) {
-        require_round_trip(progress);
+        const std::variant<Progress, std::string> read = decode_progress(encode_progress(progress));
+        const Progress* back = std::get_if<Progress>(&read);
+        require(back != nullptr, "a record within the bounds reads back");
+        require(*back == with_slots_normalised(progress),
+                "a record reads back with its players on slots of their own");
+        require_round_trip(*back);
+        // Switching players never makes the record unreadable.
+        Progress played = *back;
+        for (std::uint64_t step = 0; step < player_slots; ++step) {
+            next_player(played);
+            set_name(played, "P");
+            require_round_trip(played);
+        }
         return;
     }
     const std::variant<Progress, std::string> read = decode_progress(encode_progress(progress));

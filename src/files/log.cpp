@@ -1,8 +1,5 @@
 #include "files/log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -10,19 +7,6 @@
 #include "files/exe_path.h"
 
 namespace zobra {
-
-namespace {
-
-// Writes all of `text`, giving up silently on an error.
-void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-}  // namespace
 
 DiagnosticLog::DiagnosticLog(std::function<std::optional<std::filesystem::path>()> locate)
     : locate_(std::move(locate)) {}
@@ -32,10 +16,10 @@ void DiagnosticLog::line(std::string_view text) {
     if (status_ == Status::NotYetOpened) {
         status_ = Status::Unavailable;
         if (std::optional<std::filesystem::path> path = locate_()) {
-            fd_ = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd_ >= 0) {
+            file_ = os::create_for_writing(*path);
+            if (file_.is_open()) {
                 status_ = Status::Open;
-                write_all(fd_, std::string(log_header) + '\n');
+                os::write_all(file_, std::string(log_header) + '\n');
             }
         }
         count_ = 1;
@@ -47,7 +31,7 @@ void DiagnosticLog::line(std::string_view text) {
         // One write per entry, so that a crash never leaves half a line.
         std::string entry(text);
         entry += '\n';
-        write_all(fd_, entry);
+        os::write_all(file_, entry);
     }
 }
 

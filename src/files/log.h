@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "files/os.h"
+
 namespace zobra {
 
 inline constexpr std::string_view log_file_name = "zobra-controller.txt";
@@ -34,7 +36,7 @@ class DiagnosticLog {
     std::mutex mutex_;
     std::function<std::optional<std::filesystem::path>()> locate_;
     Status status_ = Status::NotYetOpened;
-    int fd_ = -1;
+    os::OpenFile file_;
     std::uint32_t count_ = 0;
 };
 

@@ -1,10 +1,5 @@
 #include "files/save.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -14,12 +9,14 @@
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "files/log.h"
+#include "files/os.h"
 
 namespace zobra {
 
@@ -30,11 +27,13 @@ namespace fs = std::filesystem;
 constexpr std::array<std::string_view, 4> mode_names{"Solo", "Pair", "DuelSolo", "DuelPair"};
 constexpr std::array<std::string_view, 3> difficulty_names{"Easy", "Normal", "Hard"};
 
-// An environment variable counts as set even when it is empty.
-std::optional<std::string> env(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
+// A base folder from the environment counts only when it is an absolute
+// path: an empty or relative value is ignored, as the XDG rules say, rather
+// than saving into whatever folder the game was started from.
+std::optional<fs::path> base_folder(const char* name) {
+    std::optional<std::string> value = os::environment(name);
+    if (!value || value->empty() || !fs::path(*value).is_absolute()) return std::nullopt;
+    return fs::path(*value);
 }
 
 // Whole-file UTF-8 check with the usual rules: no overlong forms, no
@@ -113,9 +112,7 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
     bool key(string_t& name) override {
         Frame& frame = frames_.back();
         if (frame.kind == Frame::Skip) return true;
-        if (std::find(frame.keys.begin(), frame.keys.end(), name) != frame.keys.end())
-            return fail("key \"" + name + "\" appears twice");
-        frame.keys.push_back(name);
+        if (!frame.keys.insert(name).second) return fail("key \"" + name + "\" appears twice");
         const bool top = frame.kind == Frame::ProgressObject;
         const std::span<const std::string_view> names =
             top ? std::span<const std::string_view>(progress_keys) : profile_keys;
@@ -188,7 +185,9 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
         explicit Frame(Kind k) : kind(k) {}
         Kind kind;
         std::size_t values = 0;  // values read so far, in arrays
-        std::vector<std::string> keys;
+        // Keys seen in an object; a set, so that a save of a hundred
+        // thousand keys is checked as fast as it is parsed.
+        std::set<std::string, std::less<>> keys;
         Field pending = Field::Ignored;
         std::size_t depth = 1;  // nesting inside a skipped value
     };
@@ -420,9 +419,7 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
     bool close() {
         Frame& frame = frames_.back();
         if (frame.kind == Frame::Skip && --frame.depth > 0) return true;
-        const auto missing = [&](std::string_view key) {
-            return std::find(frame.keys.begin(), frame.keys.end(), key) == frame.keys.end();
-        };
+        const auto missing = [&](std::string_view key) { return !frame.keys.contains(key); };
         switch (frame.kind) {
             case Frame::ProgressObject:
                 for (std::string_view key : {"solved", "best"})
@@ -451,60 +448,14 @@ class ProgressReader final : public nlohmann::json_sax<nlohmann::json> {
     std::vector<Frame> frames_;
 };
 
-// Closes a descriptor when it goes out of scope.
-struct FileCloser {
-    int fd;
-    ~FileCloser() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-// What reading the save found: its text, or why there is none.
-struct ReadFault {
-    bool missing = false;  // nothing there, as on a first start
-    std::string fault;     // otherwise what stood in the way
-};
-
-// The whole file, when it is a regular file of at most `save_bytes_max`
-// bytes. It is opened without waiting, so that a pipe or a device named by
-// mistake is looked at and refused rather than waited on or read forever.
-std::variant<std::string, ReadFault> read_save(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return ReadFault{true, {}};
-        return ReadFault{false, std::strerror(errno)};
-    }
-    const FileCloser closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return ReadFault{false, std::strerror(errno)};
-    if (!S_ISREG(info.st_mode)) return ReadFault{false, "not a regular file"};
-    const std::string too_large =
-        "larger than " + std::to_string(save_bytes_max / 1024 / 1024) + " MiB";
-    if (static_cast<std::uintmax_t>(info.st_size) > save_bytes_max)
-        return ReadFault{false, too_large};
-    // The file may still grow while it is read; one byte past the limit
-    // is enough to know.
-    std::string text;
-    char chunk[4096];
-    while (text.size() <= save_bytes_max) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return ReadFault{false, std::strerror(errno)};
-        if (got == 0) return text;
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    return ReadFault{false, too_large};
-}
-
 // Follows `path` while it names a link, so that the save is written where
 // the link points and the link stays. Gives the system's error text when the
 // links go round in circles or one cannot be read.
 std::optional<std::string> follow_links(fs::path& path) {
     constexpr int hops_max = 40;  // as the system itself allows
     for (int hop = 0; hop < hops_max; ++hop) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
         std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error))) return std::nullopt;
         const fs::path target = fs::read_symlink(path, error);
         if (error) return error.message();
         path = target.is_absolute() ? target : path.parent_path() / target;
@@ -515,46 +466,10 @@ std::optional<std::string> follow_links(fs::path& path) {
 // Whether something other than a regular file stands at `path`, and what
 // to say about it. Only a regular file may be replaced by a save.
 std::optional<std::string> not_a_file(const fs::path& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return std::nullopt;
-    return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-}
-
-// Creates or truncates the file and writes all of `bytes`, flushed to the
-// disk so that the rename never publishes a file whose content is still in
-// flight. Gives the system's error text on failure. A link or a pipe left
-// where the temporary file goes is refused, not written through.
-std::optional<std::string> write_file(const fs::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return std::strerror(errno);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return "not a regular file";
-    }
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            const int error = written < 0 ? errno : EIO;
-            ::close(fd);
-            return std::strerror(error);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) return std::strerror(errno);
-    return std::nullopt;
-}
-
-// Makes a rename in `folder` last through a power cut; where the system
-// cannot, the save is still whole, only perhaps the older one.
-void sync_folder(const fs::path& folder) {
-    const int fd =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (!fs::exists(status) || fs::is_regular_file(status)) return std::nullopt;
+    return fs::is_directory(status) ? std::strerror(EISDIR) : "not a regular file";
 }
 
 // One line on the error stream and the same in the log.
@@ -563,17 +478,41 @@ void tell(const std::string& line) {
     log_line(line);
 }
 
+// The other players as play keeps them: each on its own slot of the eight,
+// none on the current player's. The current slot is taken modulo eight
+// (which keeps the player that comes next), and a player on a slot beyond
+// the eight, on the current one or on one an earlier player took moves to
+// the lowest free slot. Nobody is lost, and switching players can never
+// gather more others than a save may hold.
+void normalise_slots(Progress& progress) {
+    progress.slot %= player_slots;
+    std::array<bool, player_slots> taken{};
+    const auto at = [](std::uint64_t slot) { return static_cast<std::size_t>(slot); };
+    taken[at(progress.slot)] = true;
+    std::vector<Profile*> homeless;
+    for (Profile& other : progress.others) {
+        if (other.slot < player_slots && !taken[at(other.slot)])
+            taken[at(other.slot)] = true;
+        else
+            homeless.push_back(&other);
+    }
+    std::uint64_t free = 0;
+    for (Profile* other : homeless) {
+        while (taken[at(free)]) ++free;
+        other->slot = free;
+        taken[at(free)] = true;
+    }
+}
+
 }  // namespace
 
 std::optional<fs::path> save_path() {
-    if (std::optional<std::string> path = env("ZOBRA_SAVE")) return fs::path(*path);
-    std::optional<fs::path> base;
-    if (std::optional<std::string> xdg = env("XDG_DATA_HOME"))
-        base = *xdg;
-    else if (std::optional<std::string> appdata = env("APPDATA"))
-        base = *appdata;
-    else if (std::optional<std::string> home = env("HOME"))
-        base = fs::path(*home) / ".local/share";
+    if (std::optional<std::string> path = os::environment("ZOBRA_SAVE")) return fs::path(*path);
+    std::optional<fs::path> base = base_folder("XDG_DATA_HOME");
+    if (!base) base = base_folder("APPDATA");
+    if (!base) {
+        if (std::optional<fs::path> home = base_folder("HOME")) base = *home / ".local/share";
+    }
     if (!base) return std::nullopt;
     return *base / "zobra/save.json";
 }
@@ -613,7 +552,13 @@ std::variant<Progress, std::string> decode_progress(std::string_view text) {
         if (reader.fault.empty()) reader.fault = "the save is not a valid record";
         return reader.fault;
     }
+    normalise_slots(reader.progress);
     return std::move(reader.progress);
+}
+
+Progress with_slots_normalised(Progress progress) {
+    normalise_slots(progress);
+    return progress;
 }
 
 fs::path temporary_save_path(const fs::path& path) {
@@ -625,10 +570,20 @@ fs::path temporary_save_path(const fs::path& path) {
     return temporary;
 }
 
-fs::path broken_save_path(const fs::path& path) {
+fs::path unlocked_temporary_save_path(const fs::path& path, std::uint64_t process,
+                                      std::uint64_t attempt) {
+    if (!path.has_filename()) return path;
+    fs::path temporary = path;
+    temporary.replace_extension(std::to_string(process) + "-" + std::to_string(attempt) +
+                                ".json.tmp");
+    return temporary;
+}
+
+fs::path broken_save_path(const fs::path& path, unsigned number) {
     if (!path.has_filename()) return path;
     fs::path broken = path;
-    broken.replace_filename(path.stem().string() + ".broken" + path.extension().string());
+    const std::string mark = number < 2 ? ".broken" : ".broken." + std::to_string(number);
+    broken.replace_filename(path.stem().string() + mark + path.extension().string());
     return broken;
 }
 
@@ -640,9 +595,7 @@ fs::path save_lock_path(const fs::path& path) {
 
 SaveStore::SaveStore(std::optional<fs::path> path) : path_(std::move(path)) {}
 
-SaveStore::~SaveStore() {
-    if (lock_fd_ >= 0) ::close(lock_fd_);
-}
+SaveStore::~SaveStore() = default;
 
 void SaveStore::take_lock() {
     if (lock_ != Lock::NotTaken || !path_) return;
@@ -656,40 +609,68 @@ void SaveStore::take_lock() {
         fs::create_directories(target.parent_path(), error);
         if (error) return;
     }
-    const int fd = ::open(save_lock_path(target).c_str(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        lock_fd_ = fd;
-        lock_ = Lock::Held;
-        return;
+    os::LockAttempt attempt = os::lock_file(save_lock_path(target));
+    switch (attempt.state) {
+        case os::LockState::Held:
+            lock_file_ = std::move(attempt.file);
+            lock_ = Lock::Held;
+            return;
+        case os::LockState::HeldElsewhere:
+            lock_ = Lock::HeldElsewhere;
+            tell("another copy of the game holds the save " + path_->string() +
+                 ": this copy plays on without saving");
+            return;
+        case os::LockState::Unavailable:
+            // A lock file that is a folder or someone else's, or a file
+            // system without locks: copies cannot tell each other apart, so
+            // each saves on its own and no save of one can cut into another's.
+            lock_ = Lock::Unavailable;
+            tell("could not lock the save " + path_->string() + " (" + attempt.error +
+                 "): saving without a lock");
+            return;
     }
-    const int error = errno;
-    ::close(fd);
-    // A file system without locks cannot tell copies apart; this copy saves
-    // as if it were alone rather than never.
-    if (error != EWOULDBLOCK) return;
-    lock_ = Lock::HeldElsewhere;
-    tell("another copy of the game holds the save " + path_->string() +
-         ": this copy plays on without saving");
 }
 
 Progress SaveStore::load() {
     if (!path_) return Progress{};
     take_lock();
-    std::variant<std::string, ReadFault> read = read_save(*path_);
+    const os::ReadResult read = os::read_regular_file(*path_, save_bytes_max);
     std::string fault;
-    if (const ReadFault* problem = std::get_if<ReadFault>(&read)) {
-        if (problem->missing) return Progress{};
-        fault = problem->fault;
+    if (read.missing) return Progress{};
+    if (!read.text) {
+        fault = read.too_large
+                    ? "larger than " + std::to_string(save_bytes_max / 1024 / 1024) + " MiB"
+                    : read.error;
     } else {
-        std::variant<Progress, std::string> decoded = decode_progress(std::get<std::string>(read));
+        std::variant<Progress, std::string> decoded = decode_progress(*read.text);
         if (Progress* progress = std::get_if<Progress>(&decoded)) return std::move(*progress);
         fault = std::get<std::string>(decoded);
     }
-    report_error("save could not be read (" + fault + "): starting over");
+    tell("save could not be read (" + fault + "): starting over");
     move_aside_ = true;
+    started_over_ = true;
     return Progress{};
+}
+
+bool SaveStore::keep_unreadable(const fs::path& target) {
+    // The usual name replaces an older kept save; when something that no
+    // file can be renamed onto stands there, the next free numbered name.
+    std::error_code error;
+    for (unsigned number = 1; number <= broken_names_max; ++number) {
+        const fs::path broken = broken_save_path(target, number);
+        std::error_code ignored;
+        if (number > 1 && fs::exists(fs::symlink_status(broken, ignored))) continue;
+        error = os::replace_file(target, broken);
+        if (!error) {
+            tell("kept the save that could not be read: moved " + target.string() + " to " +
+                 broken.string());
+            return true;
+        }
+        if (error == std::errc::no_such_file_or_directory) return true;  // gone already
+    }
+    tell("could not keep the save that could not be read: " + target.string() + ": " +
+         error.message() + ": it is written over");
+    return false;
 }
 
 SaveOutcome SaveStore::save(const Progress& progress) {
@@ -700,7 +681,12 @@ SaveOutcome SaveStore::save(const Progress& progress) {
     }
     take_lock();
     if (lock_ == Lock::HeldElsewhere) return SaveOutcome::LeftToOtherCopy;
+    std::optional<fs::path> written;  // a temporary file to clean up on failure
     const auto failed = [&](const std::string& error) {
+        if (written) {
+            std::error_code ignored;
+            fs::remove(*written, ignored);
+        }
         report_error("could not save: " + path_->string() + ": " + error);
         return SaveOutcome::Failed;
     };
@@ -713,22 +699,33 @@ SaveOutcome SaveStore::save(const Progress& progress) {
         if (error) return failed(error.message());
     }
     if (std::optional<std::string> error = not_a_file(target)) return failed(*error);
-    const fs::path temporary = temporary_save_path(target);
-    if (std::optional<std::string> error = write_file(temporary, bytes)) return failed(*error);
+
+    // Without the lock, every write has a name of its own, so that two
+    // copies saving at once each publish a whole record. With it, the one
+    // temporary name is this copy's: whatever else stands there (a folder,
+    // a pipe, a link left by some accident) is cleared away first.
+    const bool unlocked = lock_ == Lock::Unavailable;
+    const fs::path temporary =
+        unlocked ? unlocked_temporary_save_path(target, os::process_id(), ++attempts_)
+                 : temporary_save_path(target);
+    if (!unlocked && not_a_file(temporary)) {
+        std::error_code error;
+        fs::remove_all(temporary, error);
+        if (error) return failed(error.message());
+    }
+    if (std::optional<std::string> error = os::write_synced(temporary, bytes, unlocked))
+        return failed(*error);
+    written = temporary;
 
     // The file this run could not read is kept, once, before anything is
     // written over it: whatever it held may still be worth rescuing.
     if (move_aside_) {
-        const fs::path broken = broken_save_path(target);
-        if (std::rename(target.c_str(), broken.c_str()) == 0)
-            tell("kept the save that could not be read: moved " + target.string() + " to " +
-                 broken.string());
-        else if (errno != ENOENT)
-            return failed(std::strerror(errno));
+        keep_unreadable(target);
         move_aside_ = false;
     }
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) return failed(std::strerror(errno));
-    sync_folder(target.parent_path());
+    if (std::error_code error = os::replace_file(temporary, target)) return failed(error.message());
+    os::sync_folder(target.parent_path());
+    started_over_ = false;
     return SaveOutcome::Written;
 }
 

@@ -13,6 +13,6 @@ FrameOutcome Game::update(const FrameInput& input, Instant now) {
     return session.update(input, timer.take(now));
 }
 
-void Game::draw() { draw_view(canvas, session, sprites, {.save_failed = save_failed}); }
+void Game::draw() { draw_view(canvas, session, sprites, notices); }
 
 }  // namespace zobra

@@ -1,9 +1,9 @@
 #pragma once
 // The game as a platform runs it, one frame at a time: the session and the
 // picture it paints, the frame clock, and what the platform reports back
-// (a save that failed). A platform gathers the frame's input, calls
-// `update`, plays the outcome's sounds, saves and leaves as asked, then
-// calls `draw` and shows the canvas. The desktop and the web do the same.
+// (a save that failed, a progress that could not be read). A platform gathers the frame's input,
+// calls `update`, plays the outcome's sounds, saves and leaves as asked, then calls `draw` and
+// shows the canvas. The desktop and the web do the same.
 
 #include "art/canvas.h"
 #include "art/sprites.h"
@@ -11,6 +11,7 @@
 #include "game/frame_clock.h"
 #include "game/input.h"
 #include "game/session.h"
+#include "game/view.h"
 
 namespace zobra {
 
@@ -19,7 +20,7 @@ struct Game {
     Canvas canvas;
     SpriteSet sprites;
     FrameTimer timer;
-    bool save_failed = false;  // the last save did not reach the disk: the title says so
+    ShellNotices notices;  // what the platform has to tell about the save: the title says so
 
     // The progress as loaded, the sprites built, the clock started at `start`.
     Game(Progress progress, Instant start);

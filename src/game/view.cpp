@@ -609,6 +609,14 @@ void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites)
 
 }  // namespace
 
+std::optional<std::string_view> notice_text(const ShellNotices& notices) {
+    if (notices.save_failed) return "SPEICHERN GEHT NICHT";
+    if (notices.second_copy) return "ZWEITE KOPIE: SPEICHERT NICHT";
+    if (notices.started_over) return "SPIELSTAND NEU BEGONNEN";
+    if (notices.save_unlocked) return "SPIELSTAND NICHT GESPERRT";
+    return std::nullopt;
+}
+
 void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites,
                const ShellNotices& notices) {
     if (shows_arena(session.screen)) {
@@ -617,9 +625,8 @@ void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites,
     }
     draw_title(canvas, session, sprites);
     // On the steel strip along the bottom, where nothing else is written.
-    if (notices.save_failed)
-        draw_text_centred(canvas, screen_height - tile_pixels / 2, "SPEICHERN GEHT NICHT", warning,
-                          1);
+    if (const std::optional<std::string_view> text = notice_text(notices))
+        draw_text_centred(canvas, screen_height - tile_pixels / 2, *text, warning, 1);
 }
 
 }  // namespace zobra

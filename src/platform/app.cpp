@@ -247,7 +247,11 @@ void run_frame(App& app) {
 
     // Every change is written in the frame it happened in; there is no
     // saving at exit.
-    if (outcome.save) app.game.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    ShellNotices& notices = app.game.notices;
+    if (outcome.save) notices.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    notices.second_copy = app.save.left_to_other_copy();
+    notices.started_over = app.save.started_over();
+    notices.save_unlocked = app.save.unlocked();
     keep_replays(app, outcome.replays);
     if (outcome.leave) {
         log_start("leaving by the title");

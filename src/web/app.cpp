@@ -111,7 +111,10 @@ void run_frame(PageApp& app, Instant now) {
 
     // Every change is written in the frame it happened in; a page may be
     // closed at any moment.
-    if (outcome.save) app.game.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    ShellNotices& notices = app.game.notices;
+    if (outcome.save) notices.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    notices.second_copy = app.save.left_to_other_copy();
+    notices.started_over = app.save.started_over();
     if (outcome.leave) title_stays(app);
     app.game.draw();
     show_on_page(app.game.canvas);

@@ -7,6 +7,19 @@
 
 namespace zobra {
 
+namespace {
+
+// The first `bytes` of a text, cut before a letter that would not fit
+// whole, so that what is kept is still valid text.
+std::string head_of(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
 Progress WebSaveStore::load() {
     const TextStorage::Read read = storage_.read(web_save_key);
     std::string fault;
@@ -23,6 +36,10 @@ Progress WebSaveStore::load() {
         fault = std::get<std::string>(decoded);
         keep_aside_ = true;
     }
+    // The first part of the value stays at hand, in case the storage has
+    // no room to copy all of it aside.
+    if (keep_aside_) unread_head_ = head_of(*read.text, save_bytes_max);
+    started_over_ = true;
     report_error("save could not be read (" + fault + "): starting over");
     return Progress{};
 }
@@ -34,19 +51,39 @@ SaveOutcome WebSaveStore::save(const Progress& progress) {
         return SaveOutcome::Failed;
     };
     const std::string text = encode_progress(progress);
+    const std::string from(web_save_key);
+    const std::string to(web_broken_save_key);
 
     // The value this page could not read is kept, once, before anything is
-    // written over it: whatever it held may still be worth rescuing. When
-    // it cannot be kept, nothing is written over it either.
+    // written over it: whatever it held may still be worth rescuing. A value
+    // too large for the storage to hold twice is kept in part, its first
+    // mebibyte; where even that finds no room, it is written once the save
+    // has freed the room the old value took.
+    bool keep_after_saving = false;
     if (keep_aside_) {
-        if (std::optional<std::string> error = storage_.copy(web_save_key, web_broken_save_key))
-            return failed(web_broken_save_key, *error);
         keep_aside_ = false;
-        report_error("kept the save that could not be read: moved " + std::string(web_save_key) +
-                     " to " + std::string(web_broken_save_key));
+        if (!storage_.copy(web_save_key, web_broken_save_key)) {
+            report_error("kept the save that could not be read: moved " + from + " to " + to);
+        } else if (!storage_.write(web_broken_save_key, unread_head_)) {
+            report_error("kept the first " + std::to_string(unread_head_.size()) +
+                         " bytes of the save that could not be read: moved " + from + " to " + to);
+        } else {
+            keep_after_saving = true;
+        }
     }
-    if (std::optional<std::string> error = storage_.write(web_save_key, text))
+    if (std::optional<std::string> error = storage_.write(web_save_key, text)) {
+        if (keep_after_saving) keep_aside_ = true;  // the old value is still there
         return failed(web_save_key, *error);
+    }
+    if (keep_after_saving) {
+        if (std::optional<std::string> error = storage_.write(web_broken_save_key, unread_head_))
+            report_error("could not keep the save that could not be read: " + to + ": " + *error);
+        else
+            report_error("kept the first " + std::to_string(unread_head_.size()) +
+                         " bytes of the save that could not be read: moved " + from + " to " + to);
+    }
+    unread_head_.clear();
+    started_over_ = false;
     return SaveOutcome::Written;
 }
 

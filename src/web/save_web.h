@@ -10,6 +10,8 @@
 // Nothing the player has saved is lost to the game itself:
 // - a value that could not be read stays as it is until the first save,
 //   which first copies it to "zobra.save.broken" (replacing an older one);
+//   where the storage has no room for a copy, its first mebibyte is kept,
+//   and a save is never held up by it;
 // - only the first page of the game on a storage writes it: the page learns
 //   from the browser whether another page already holds the save, and then
 //   plays on without saving, as a second copy of the desktop game does.
@@ -67,11 +69,16 @@ class WebSaveStore {
     // page says so once and saves nothing from now on.
     void held_elsewhere();
     bool left_to_other_copy() const { return held_elsewhere_; }
+    // Whether the stored value could not be read and nothing has been
+    // saved since: the player started over.
+    bool started_over() const { return started_over_; }
 
   private:
     TextStorage& storage_;
     bool held_elsewhere_ = false;
     bool keep_aside_ = false;  // the stored text could not be read
+    bool started_over_ = false;
+    std::string unread_head_;  // the first mebibyte of that text, until it is kept
 };
 
 }  // namespace zobra

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -125,6 +126,72 @@ TEST(InterruptedSave,
     EXPECT_FALSE(fs::exists(temporary));
     std::printf("kill test: %d kills, %d with a save, %d left a temporary file\n", rounds,
                 with_save, with_temporary);
+}
+
+// Two copies of the game on one save whose lock cannot be taken (the lock
+// file is a folder, as one left by a mistake or owned by another user would
+// be): both save, each through temporary files of its own, so that the save
+// read at any moment while they race is one whole record of one of them,
+// and once they are done nothing of theirs is left beside it.
+TEST(UnlockedSave, TwoCopiesSavingAtOnceWithoutTheLockOnlyEverPublishWholeRecords) {
+    char pattern[] = "/tmp/zobra-unlocked-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    const fs::path save = dir / "save.json";
+    fs::create_directory(save_lock_path(save));
+
+    constexpr std::uint64_t saves_each = 400;
+    pid_t copies[2] = {};
+    for (std::uint64_t copy = 0; copy < 2; ++copy) {
+        copies[copy] = fork();
+        ASSERT_GE(copies[copy], 0);
+        if (copies[copy] == 0) {
+            // The notice goes to a file of the copy's own, out of the way.
+            if (!std::freopen((dir / ("errors-" + std::to_string(copy))).c_str(), "w", stderr))
+                _exit(3);
+            SaveStore store(save);
+            store.load();
+            if (!store.unlocked()) _exit(2);
+            for (std::uint64_t k = 0; k < saves_each; ++k)
+                if (store.save(record(1 + copy * saves_each + k)) != SaveOutcome::Written) _exit(1);
+            std::fflush(stderr);
+            _exit(0);
+        }
+    }
+    // Reads the save as often as it can while both copies run (a bounded
+    // number of times, and never after both have ended).
+    int reads = 0, running = 2;
+    std::string broken;
+    for (int look = 0; look < 1'000'000 && running > 0 && broken.empty(); ++look) {
+        for (pid_t& copy : copies) {
+            int status = 0;
+            if (copy > 0 && waitpid(copy, &status, WNOHANG) == copy) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+                copy = 0;
+                --running;
+            }
+        }
+        if (!fs::exists(save)) continue;
+        const std::string text = read_file(save);
+        ++reads;
+        const std::variant<Progress, std::string> decoded = decode_progress(text);
+        const Progress* stored = std::get_if<Progress>(&decoded);
+        if (stored == nullptr || *stored != record(stored->solved)) broken = text;
+    }
+    for (pid_t copy : copies)
+        if (copy > 0) {
+            kill(copy, SIGKILL);
+            waitpid(copy, nullptr, 0);
+        }
+    EXPECT_EQ(broken, "") << "a save read while two copies wrote was no whole record";
+    EXPECT_EQ(running, 0);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(read_file(dir / "errors-0").rfind("could not lock the save " + save.string(), 0), 0u)
+        << read_file(dir / "errors-0");
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
 }
 
 }  // namespace

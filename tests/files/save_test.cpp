@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <optional>
@@ -155,10 +156,21 @@ TEST_F(SaveFile, ThePlaceComesFromZobraSaveThenXdgThenAppDataThenHome) {
     setenv("ZOBRA_SAVE", "/games/progress.dat", 1);
     EXPECT_EQ(save_path(), fs::path("/games/progress.dat"));
 
-    // Set but empty still counts.
+    // An empty or relative folder is ignored, as the XDG rules say, and the
+    // next place is taken; a set but empty ZOBRA_SAVE still counts.
     unsetenv("ZOBRA_SAVE");
-    setenv("XDG_DATA_HOME", "", 1);
-    EXPECT_EQ(save_path(), fs::path("zobra/save.json"));
+    for (const char* ignored : {"", "relative", "./here", "~/data"}) {
+        setenv("XDG_DATA_HOME", ignored, 1);
+        EXPECT_EQ(save_path(), fs::path("/appdata/zobra/save.json")) << ignored;
+        setenv("APPDATA", ignored, 1);
+        EXPECT_EQ(save_path(), fs::path("/home/d/.local/share/zobra/save.json")) << ignored;
+        setenv("HOME", ignored, 1);
+        EXPECT_EQ(save_path(), std::nullopt) << ignored;
+        setenv("HOME", "/home/d", 1);
+        setenv("APPDATA", "/appdata/", 1);
+    }
+    setenv("ZOBRA_SAVE", "", 1);
+    EXPECT_EQ(save_path(), fs::path(""));
 }
 
 TEST_F(SaveFile, WithNoPlaceTheGameStartsFreshAndSavingSaysSo) {
@@ -229,21 +241,28 @@ TEST_F(SaveFile, AnUnwritablePlaceGivesOneMessageAndLosesNothing) {
         ::testing::internal::GetCapturedStderr(),
         "could not save: " + (dir / "blocker/zobra/save.json").string() + ": Not a directory\n");
 
-    // The old save stays whole when the temporary file cannot be written.
+    // The temporary name is the game's own: a folder, a pipe or a link left
+    // there is cleared away and the save goes through, the link's target
+    // untouched.
     Progress progress;
-    progress.solved = 9;
     use_save(dir / "save.json");
-    save_progress(progress);
-    fs::create_directory(dir / "save.json.tmp");
-    progress.solved = 10;
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(save_progress(progress), SaveOutcome::Failed);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "could not save: " + (dir / "save.json").string() + ": Is a directory\n");
-    EXPECT_EQ(load_progress().solved, 9u);
-    fs::remove(dir / "save.json.tmp");
-    save_progress(progress);
-    EXPECT_EQ(load_progress().solved, 10u);
+    write_file(dir / "elsewhere", "keep me");
+    const std::function<void(const fs::path&)> stale[] = {
+        [](const fs::path& at) { fs::create_directories(at / "inside"); },
+        [](const fs::path& at) { ASSERT_EQ(mkfifo(at.c_str(), 0600), 0); },
+        [&](const fs::path& at) { fs::create_symlink(dir / "elsewhere", at); },
+        [&](const fs::path& at) { fs::create_symlink(dir / "nowhere", at); },
+    };
+    for (const auto& make : stale) {
+        make(dir / "save.json.tmp");
+        ++progress.solved;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(save_progress(progress), SaveOutcome::Written);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(load_progress(), progress);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "save.json.tmp")));
+    }
+    EXPECT_EQ(read_file(dir / "elsewhere"), "keep me");
 }
 
 TEST_F(SaveFile, ASaveThatDoesNotParseIsReportedAndLeftAloneUntilTheNextSave) {
@@ -260,10 +279,13 @@ TEST_F(SaveFile, ASaveThatDoesNotParseIsReportedAndLeftAloneUntilTheNextSave) {
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
     EXPECT_EQ(loaded, Progress{});
     EXPECT_EQ(read_file(dir / "save.json"), broken);
+    // The title tells the player so until a save has gone through.
+    EXPECT_TRUE(store.started_over());
 
     // The first save keeps the broken bytes beside it and says so once.
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(store.save(loaded), SaveOutcome::Written);
+    EXPECT_FALSE(store.started_over());
     loaded.solved = 1;
     EXPECT_EQ(store.save(loaded), SaveOutcome::Written);
     errors = ::testing::internal::GetCapturedStderr();
@@ -293,29 +315,34 @@ TEST_F(SaveFile, AnUnreadableSaveIsKeptBesideTheFileALinkNames) {
     EXPECT_FALSE(fs::exists(dir / "save.broken.json"));
 }
 
-TEST_F(SaveFile, ABrokenSaveThatCannotBeMovedAsideIsNotWrittenOver) {
+TEST_F(SaveFile, ABrokenSaveWhoseNameIsBlockedIsKeptUnderTheNextFreeNameAndSavingGoesOn) {
     use_save(dir / "save.json");
-    write_file(dir / "save.json", "[");
-    // Something that no file can be renamed onto: a folder with a file in it.
+    // Something that no file can be renamed onto: a folder with a file in
+    // it, at the usual name and at the first numbered one.
     fs::create_directories(dir / "save.broken.json/inside");
-    SaveStore store(save_path());
-    ::testing::internal::CaptureStderr();
-    store.load();
-    const SaveOutcome outcome = store.save(Progress{});
-    const std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(outcome, SaveOutcome::Failed);
-    EXPECT_NE(errors.find("\ncould not save: " + (dir / "save.json").string() + ": "),
-              std::string::npos)
-        << errors;
-    EXPECT_EQ(read_file(dir / "save.json"), "[");
-
-    // Once there is room, the next change saves and keeps the old bytes.
-    fs::remove_all(dir / "save.broken.json");
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(store.save(Progress{}), SaveOutcome::Written);
-    EXPECT_TRUE(::testing::internal::GetCapturedStderr().starts_with("kept the save"));
-    EXPECT_EQ(read_file(dir / "save.broken.json"), "[");
-    EXPECT_EQ(read_file(dir / "save.json"), first_save);
+    fs::create_directories(dir / "save.broken.2.json/inside");
+    // A numbered name is only ever a free one: a second broken save goes to
+    // the next.
+    const std::pair<const char*, const char*> kept[] = {{"[", "save.broken.3.json"},
+                                                        {"{", "save.broken.4.json"}};
+    for (const auto& [text, name] : kept) {
+        write_file(dir / "save.json", text);
+        SaveStore store(save_path());
+        ::testing::internal::CaptureStderr();
+        store.load();
+        EXPECT_EQ(store.save(Progress{}), SaveOutcome::Written);
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(errors.find("kept the save that could not be read: moved " +
+                              (dir / "save.json").string() + " to " + (dir / name).string() + "\n"),
+                  std::string::npos)
+            << errors;
+        EXPECT_EQ(read_file(dir / "save.json"), first_save);
+    }
+    EXPECT_EQ(read_file(dir / "save.broken.3.json"), "[");
+    EXPECT_EQ(read_file(dir / "save.broken.4.json"), "{");
+    // Nothing else is left behind.
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
 }
 
 TEST_F(SaveFile, OnlyTheFirstCopyOnASaveWritesItAndTheSecondSaysSoOnce) {
@@ -615,7 +642,9 @@ TEST_F(SaveFile, NumbersOutsideTheirRangeRejectTheWholeFile) {
             loaded),
         "");
     EXPECT_EQ(loaded.solved, UINT64_MAX);
-    EXPECT_EQ(loaded.slot, UINT64_MAX);
+    // The slot is taken within the eight, keeping the player that comes
+    // next (slot 0, as from 18446744073709551615 + 1).
+    EXPECT_EQ(loaded.slot, UINT64_MAX % player_slots);
     EXPECT_EQ(loaded.best, std::vector<std::uint32_t>{UINT32_MAX});
 }
 
@@ -707,6 +736,64 @@ TEST(SaveDecoding, TheFaultNamesWhatIsWrong) {
     EXPECT_EQ(fault(R"({"solved":0,"best":[],"mode":"Duo"})"),
               "\"mode\" must be one of Solo, Pair, DuelSolo, DuelPair");
     EXPECT_NE(fault("{\"solved\":0,"), "");
+}
+
+// Whatever the reader accepts, play keeps writing readable: seven other
+// players on any slots (repeated, beyond the eight, on the current one, with
+// a current slot beyond the eight) are put on slots of their own, and then
+// switching players round the ring again and again, naming each one so
+// that nobody is forgotten, always writes a record that reads back as it is.
+TEST(SaveSlots, EveryRecordTheReaderAcceptsStaysReadableThroughAnyPlay) {
+    const auto others = [](std::initializer_list<std::uint64_t> slots) {
+        std::string text;
+        for (std::uint64_t slot : slots)
+            text += std::string(text.empty() ? "" : ",") + "[" + std::to_string(slot) + ",\"P" +
+                    std::to_string(slot) + "\",1,[]]";
+        return "[" + text + "]";
+    };
+    const std::string cases[] = {
+        R"({"solved":0,"best":[],"others":)" + others({2, 3, 4, 5, 6, 7, 7}) + "}",
+        R"({"solved":0,"best":[],"others":)" + others({100, 101, 102, 103, 104, 105, 106}) + "}",
+        R"({"solved":0,"best":[],"slot":3,"others":)" + others({3, 3, 3, 0, 0, 9, 1}) + "}",
+        R"({"solved":0,"best":[],"slot":18446744073709551615,"others":)" +
+            others({0, 1, 2, 3, 4, 6, 7}) + "}",
+        R"({"solved":0,"best":[],"slot":12,"others":)" + others({12, 4, 20}) + "}",
+    };
+    for (const std::string& text : cases) {
+        const std::variant<Progress, std::string> read = decode_progress(text);
+        ASSERT_TRUE(std::holds_alternative<Progress>(read)) << text;
+        Progress progress = std::get<Progress>(read);
+        // Nobody is lost, and normalising again changes nothing.
+        EXPECT_EQ(progress.others.size(),
+                  static_cast<std::size_t>((std::count(text.begin(), text.end(), '[') - 2) / 2));
+        EXPECT_EQ(with_slots_normalised(progress), progress) << text;
+        for (int step = 0; step < 3 * static_cast<int>(player_slots); ++step) {
+            next_player(progress);
+            set_name(progress, "N" + std::to_string(step));
+            const std::string written = encode_progress(progress);
+            const std::variant<Progress, std::string> again = decode_progress(written);
+            ASSERT_TRUE(std::holds_alternative<Progress>(again))
+                << text << "\nstep " << step << " wrote " << written << "\n"
+                << std::get<std::string>(again);
+            ASSERT_EQ(std::get<Progress>(again), progress) << written;
+        }
+    }
+}
+
+// A save made of a hundred thousand keys (no game writes one, but a file
+// may hold anything) is read by the rules in one pass: distinct unknown keys
+// are skipped and the record loads; one repeated at the end refuses it.
+TEST(SaveDecoding, AHundredThousandKeysAreCheckedForRepetitionInOnePass) {
+    constexpr int keys = 100'000;
+    std::string text = R"({"solved":3,"best":[])";
+    text.reserve(keys * 10);
+    for (int i = 0; i < keys; ++i) text += ",\"k" + std::to_string(i) + "\":0";
+    const std::variant<Progress, std::string> distinct = decode_progress(text + "}");
+    ASSERT_TRUE(std::holds_alternative<Progress>(distinct)) << std::get<std::string>(distinct);
+    EXPECT_EQ(std::get<Progress>(distinct).solved, 3u);
+    const std::variant<Progress, std::string> repeated = decode_progress(text + ",\"k7\":1}");
+    ASSERT_TRUE(std::holds_alternative<std::string>(repeated));
+    EXPECT_EQ(std::get<std::string>(repeated), "key \"k7\" appears twice");
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "art/font.h"
 #include "core/levels.h"
+#include "game/layout.h"
 #include "support/panic_error.h"
 
 namespace zobra {
@@ -627,25 +630,44 @@ TEST_F(View, TheWallBehindTheTitleFollowsTheSpritesItIsBuiltFrom) {
     EXPECT_TRUE(canvases_equal(plain, again));
 }
 
-TEST_F(View, AFailedSaveIsToldAlongTheBottomOfTheTitleAndNowhereElse) {
-    for (Screen screen : {Screen::Title, Screen::Naming}) {
-        session.screen = screen;
+// The notices about the save share the one line of the steel strip along
+// the bottom of the title: each fits it, and the most pressing one shows.
+TEST_F(View, ANoticeAboutTheSaveIsToldAlongTheBottomOfTheTitleAndNowhereElse) {
+    const struct {
+        ShellNotices notices;
+        std::string_view text;
+    } cases[] = {
+        {{.save_failed = true, .second_copy = true, .started_over = true, .save_unlocked = true},
+         "SPEICHERN GEHT NICHT"},
+        {{.second_copy = true, .started_over = true, .save_unlocked = true},
+         "ZWEITE KOPIE: SPEICHERT NICHT"},
+        {{.started_over = true, .save_unlocked = true}, "SPIELSTAND NEU BEGONNEN"},
+        {{.save_unlocked = true}, "SPIELSTAND NICHT GESPERRT"},
+    };
+    EXPECT_EQ(notice_text({}), std::nullopt);
+    for (const auto& c : cases) {
+        EXPECT_EQ(notice_text(c.notices), c.text);
+        // Within the strip, with a tile's margin at each end.
+        EXPECT_LE(text_width(c.text), canvas_width - 2 * tile_pixels) << c.text;
+        for (Screen screen : {Screen::Title, Screen::Naming}) {
+            session.screen = screen;
+            paint();
+            const Canvas plain = canvas;
+            draw_view(canvas, session, sprites(), c.notices);
+            EXPECT_TRUE(inked(canvas, centred_x(c.text, 1), 192, c.text, warning)) << c.text;
+            // Only the steel strip along the bottom changes.
+            const std::size_t strip = 192 * canvas_width * 4;
+            EXPECT_TRUE(std::equal(plain.pixels.begin(), plain.pixels.begin() + strip,
+                                   canvas.pixels.begin()));
+            EXPECT_FALSE(canvases_equal(plain, canvas));
+        }
+        session.start_level(0);
         paint();
-        const Canvas plain = canvas;
-        draw_view(canvas, session, sprites(), {.save_failed = true});
-        EXPECT_TRUE(inked(canvas, centred_x("SPEICHERN GEHT NICHT", 1), 192, "SPEICHERN GEHT NICHT",
-                          warning));
-        // Only the steel strip along the bottom changes.
-        const std::size_t strip = 192 * canvas_width * 4;
-        EXPECT_TRUE(
-            std::equal(plain.pixels.begin(), plain.pixels.begin() + strip, canvas.pixels.begin()));
-        EXPECT_FALSE(canvases_equal(plain, canvas));
+        const Canvas play = canvas;
+        draw_view(canvas, session, sprites(), c.notices);
+        EXPECT_TRUE(canvases_equal(play, canvas));
+        session.screen = Screen::Title;
     }
-    session.start_level(0);
-    paint();
-    const Canvas play = canvas;
-    draw_view(canvas, session, sprites(), {.save_failed = true});
-    EXPECT_TRUE(canvases_equal(play, canvas));
 }
 
 TEST_F(View, ImpossibleChoicesStopTheGame) {

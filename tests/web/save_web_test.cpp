@@ -22,6 +22,19 @@ class MemoryStorage final : public TextStorage {
     std::optional<std::string> write_error;
     int writes = 0;
 
+    // Like the browser's quota: the texts together may hold at most this many
+    // bytes.
+    std::optional<std::size_t> capacity;
+
+    // Whether `text` may be stored under `key` within the capacity.
+    bool fits(std::string_view key, std::string_view text) const {
+        if (!capacity) return true;
+        std::size_t total = text.size();
+        for (const auto& [other, value] : values)
+            if (other != key) total += value.size();
+        return total <= *capacity;
+    }
+
     Read read(std::string_view key) override {
         if (read_error) return {std::nullopt, read_error};
         const auto found = values.find(key);
@@ -30,6 +43,7 @@ class MemoryStorage final : public TextStorage {
     }
     std::optional<std::string> write(std::string_view key, std::string_view text) override {
         if (write_error) return write_error;
+        if (!fits(key, text)) return "QuotaExceededError: full";
         ++writes;
         values[std::string(key)] = std::string(text);
         return std::nullopt;
@@ -37,7 +51,9 @@ class MemoryStorage final : public TextStorage {
     std::optional<std::string> copy(std::string_view from, std::string_view to) override {
         if (write_error) return write_error;
         const auto found = values.find(from);
-        if (found != values.end()) values[std::string(to)] = found->second;
+        if (found == values.end()) return std::nullopt;
+        if (!fits(to, found->second)) return "QuotaExceededError: full";
+        values[std::string(to)] = found->second;
         return std::nullopt;
     }
 };
@@ -127,7 +143,7 @@ TEST(WebSave, AStorageThatRefusesIsReportedAndNothingUnreadableIsWrittenOver) {
 
     storage.write_error = "QuotaExceededError: full";
     EXPECT_EQ(told([&] { EXPECT_EQ(store.save(Progress{}), SaveOutcome::Failed); }),
-              "could not save: zobra.save.broken: QuotaExceededError: full\n");
+              "could not save: zobra.save: QuotaExceededError: full\n");
     EXPECT_EQ(storage.values.at("zobra.save"), "{");
 
     // Once the storage takes it, the unreadable value is still kept first.
@@ -170,6 +186,39 @@ TEST(WebSave, ASecondPageOfTheGameSaysSoOnceAndSavesNothing) {
     EXPECT_EQ(told([&] { EXPECT_EQ(store.save(Progress{}), SaveOutcome::LeftToOtherCopy); }), "");
     EXPECT_EQ(storage.writes, 0);
     EXPECT_TRUE(storage.values.empty());
+}
+
+// A value too large for the storage to hold twice (over half the quota)
+// never stops the saving: its first mebibyte is kept aside, before the save
+// where there is room for it and after it where only the save frees the
+// room; the player is told, and the title's notice lasts until then.
+TEST(WebSave, AnUnreadableValueTooLargeToCopyIsKeptInPartAndSavingGoesOn) {
+    const std::string huge = "{\"name\":\"" + std::string(3 * save_bytes_max, 'A');
+    const std::string head = huge.substr(0, save_bytes_max);
+    const std::string kept_head = "kept the first " + std::to_string(save_bytes_max) +
+                                  " bytes of the save that could not be read: moved zobra.save to "
+                                  "zobra.save.broken\n";
+    for (const std::size_t capacity : {5 * save_bytes_max, 3 * save_bytes_max + 1000}) {
+        MemoryStorage storage;
+        storage.values["zobra.save"] = huge;
+        storage.capacity = capacity;
+        WebSaveStore store(storage);
+        told([&] { store.load(); });
+        EXPECT_TRUE(store.started_over());
+        EXPECT_EQ(told([&] { EXPECT_EQ(store.save(Progress{}), SaveOutcome::Written); }),
+                  kept_head);
+        EXPECT_FALSE(store.started_over());
+        EXPECT_EQ(storage.values.at("zobra.save"), new_player_text);
+        EXPECT_EQ(storage.values.at("zobra.save.broken"), head);
+    }
+    // A head is cut before a letter that would not fit whole.
+    MemoryStorage storage;
+    storage.values["zobra.save"] = std::string(save_bytes_max - 1, '[') + "\xC3\xA4]";
+    storage.capacity = save_bytes_max * 3 / 2;
+    WebSaveStore store(storage);
+    told([&] { store.load(); });
+    told([&] { store.save(Progress{}); });
+    EXPECT_EQ(storage.values.at("zobra.save.broken"), std::string(save_bytes_max - 1, '['));
 }
 
 }  // namespace
