@@ -1,8 +1,11 @@
 #include "files/log.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -21,6 +24,16 @@ void write_all(int fd, std::string_view text) {
         text.remove_prefix(static_cast<std::size_t>(written));
     }
 }
+
+// How long the crash path waits for the log's lock: another thread may be
+// writing an entry, or the crashed thread itself may hold it.
+constexpr int crash_lock_tries = 100;
+constexpr long crash_lock_pause_ns = 5'000'000;
+
+constexpr std::size_t crash_entry_parts = 8;
+
+// The process's log once it exists; the crash path must not create it.
+std::atomic<DiagnosticLog*> process_log_made{nullptr};
 
 }  // namespace
 
@@ -51,11 +64,43 @@ void DiagnosticLog::line(std::string_view text) {
     }
 }
 
+void DiagnosticLog::line_from_crash(std::initializer_list<std::string_view> parts) {
+    bool locked = mutex_.try_lock();
+    for (int i = 1; !locked && i < crash_lock_tries; ++i) {
+        const timespec pause{0, crash_lock_pause_ns};
+        ::nanosleep(&pause, nullptr);
+        locked = mutex_.try_lock();
+    }
+    if (!locked) return;
+    std::lock_guard lock(mutex_, std::adopt_lock);
+    if (status_ == Status::NotYetOpened) return;
+    if (count_ < UINT32_MAX) ++count_;
+    if (count_ > log_max_entries || status_ != Status::Open) return;
+
+    // One write for the whole entry, as `line` does.
+    iovec pieces[crash_entry_parts + 1];
+    int used = 0;
+    for (std::string_view part : parts) {
+        if (used == static_cast<int>(crash_entry_parts)) break;
+        pieces[used++] = {const_cast<char*>(part.data()), part.size()};
+    }
+    static char line_feed = '\n';
+    pieces[used++] = {&line_feed, 1};
+    [[maybe_unused]] ssize_t ignored = ::writev(fd_, pieces, used);
+}
+
 void log_line(std::string_view text) {
     // Never destroyed: other threads may still log while the process ends.
-    static DiagnosticLog* process_log =
-        new DiagnosticLog([] { return diagnostics_file(log_file_name); });
+    static DiagnosticLog* process_log = [] {
+        auto* made = new DiagnosticLog([] { return diagnostics_file(log_file_name); });
+        process_log_made.store(made);
+        return made;
+    }();
     process_log->line(text);
+}
+
+void log_line_from_crash(std::initializer_list<std::string_view> parts) {
+    if (DiagnosticLog* log = process_log_made.load()) log->line_from_crash(parts);
 }
 
 void log_start(std::string_view text) {
