@@ -8,9 +8,15 @@ namespace zobra {
 
 namespace {
 std::atomic<PanicHandler> installed_handler{nullptr};
-}
+std::atomic<CrashAttachment> installed_attachment{nullptr};
+static_assert(std::atomic<CrashAttachment>::is_always_lock_free);
+}  // namespace
 
 void set_panic_handler(PanicHandler handler) { installed_handler.store(handler); }
+
+void set_crash_attachment(CrashAttachment attachment) { installed_attachment.store(attachment); }
+
+CrashAttachment crash_attachment() { return installed_attachment.load(); }
 
 std::string panic_description(std::string_view message, const SourcePosition& where) {
     std::string text = "panicked at ";

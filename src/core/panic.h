@@ -4,6 +4,7 @@
 // description to the installed handler (the crash report in the program, an
 // exception in tests), which never comes back.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #if __has_include(<source_location>)
@@ -40,6 +41,17 @@ using PanicHandler = void (*)(const std::string& description);
 
 // Installs the handler every later panic goes to, on any thread.
 void set_panic_handler(PanicHandler handler);
+
+// Receives text for the crash report file; safe to call from a signal handler.
+using CrashTextSink = void (*)(void* context, const char* text, std::size_t size);
+// Writes extra text into the crash report through the sink; it must not
+// allocate, lock or throw (it may run in a signal handler).
+using CrashAttachment = void (*)(CrashTextSink sink, void* context);
+// Sets (or with nullptr removes) the attachment; any thread, lock-free. The
+// crash report file then holds the report, two line feeds and whatever the
+// attachment writes; the error box and the log do not show it.
+void set_crash_attachment(CrashAttachment attachment);
+CrashAttachment crash_attachment();
 
 // "panicked at FILE:LINE:COLUMN", then ":\n" and the message when there is one.
 std::string panic_description(std::string_view message, const SourcePosition& where);

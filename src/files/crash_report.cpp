@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
+
 namespace zobra {
 
 namespace {
@@ -31,17 +33,40 @@ constexpr std::string_view arch_name = "wasm32";
 constexpr std::string_view arch_name = "unknown";
 #endif
 
+// Joins string views at compile time, so that the crash path finds its
+// fixed text ready.
+template <const std::string_view&... parts>
+struct Joined {
+    static constexpr std::size_t size = (parts.size() + ...);
+    static constexpr std::array<char, size> text = [] {
+        std::array<char, size> joined{};
+        std::size_t at = 0;
+        for (std::string_view part : {parts...})
+            for (char c : part) joined[at++] = c;
+        return joined;
+    }();
+    static constexpr std::string_view view{text.data(), size};
+};
+
+constexpr std::string_view opening_start = "Zobra ";
+constexpr std::string_view opening_end = " konnte nicht weiterlaufen.\n\n";
+constexpr std::string_view closing_start = "\n\nSystem: ";
+constexpr std::string_view space = " ";
+
 }  // namespace
 
+std::string_view crash_report_opening() {
+    return Joined<opening_start, version, opening_end>::view;
+}
+
+std::string_view crash_report_closing() {
+    return Joined<closing_start, os_name, space, arch_name>::view;
+}
+
 std::string crash_report_text(std::string_view description) {
-    std::string text = "Zobra ";
-    text += version;
-    text += " konnte nicht weiterlaufen.\n\n";
+    std::string text(crash_report_opening());
     text += description;
-    text += "\n\nSystem: ";
-    text += os_name;
-    text += ' ';
-    text += arch_name;
+    text += crash_report_closing();
     return text;
 }
 
@@ -67,7 +92,7 @@ std::string crash_message(std::string_view report,
                           const std::optional<std::filesystem::path>& saved_at) {
     std::string text(report);
     if (saved_at) {
-        text += "\n\nGespeichert in ";
+        text += crash_saved_at;
         text += saved_at->string();
     }
     return text;

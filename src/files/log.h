@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -30,6 +31,12 @@ class DiagnosticLog {
     // this is the run's first entry.
     void line(std::string_view text);
 
+    // The crash path's entry: the parts and a line feed as one entry,
+    // without allocating. The crashed thread itself may hold the lock, so
+    // this waits only briefly for it and gives up then; a log that is not
+    // open yet stays closed (opening it allocates). Safe in a signal handler.
+    void line_from_crash(std::initializer_list<std::string_view> parts);
+
   private:
     enum class Status { NotYetOpened, Open, Unavailable };
 
@@ -44,6 +51,8 @@ class DiagnosticLog {
 void log_line(std::string_view text);
 // `log_line` of "start: " + text.
 void log_start(std::string_view text);
+// `line_from_crash` of the process's log, when it has been written to.
+void log_line_from_crash(std::initializer_list<std::string_view> parts);
 
 // A non-fatal failure (no sound, no gamepads, a save that failed): one line
 // on the error stream.

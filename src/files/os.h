@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,14 @@ void sync_folder(const std::filesystem::path& folder);
 
 // Creates or truncates a file for appending entries; not open on failure.
 OpenFile create_for_writing(const std::filesystem::path& path);
+
+// Writes the parts and then `end` in one call, without allocating: safe in
+// a signal handler. At most eight parts are taken.
+void write_gathered(const OpenFile& file, std::initializer_list<std::string_view> parts,
+                    std::string_view end);
+
+// Sleeps this long; safe in a signal handler.
+void pause_nanoseconds(long nanoseconds);
 // Writes all of `text`; false when the system refused part of it.
 bool write_all(const OpenFile& file, std::string_view text);
 

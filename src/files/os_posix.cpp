@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -150,6 +152,24 @@ void sync_folder(const fs::path& folder) {
 OpenFile create_for_writing(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return fd < 0 ? OpenFile() : OpenFile(fd);
+}
+
+void write_gathered(const OpenFile& file, std::initializer_list<std::string_view> parts,
+                    std::string_view end) {
+    constexpr std::size_t parts_max = 8;
+    iovec pieces[parts_max + 1];
+    int used = 0;
+    for (std::string_view part : parts) {
+        if (used == static_cast<int>(parts_max)) break;
+        pieces[used++] = {const_cast<char*>(part.data()), part.size()};
+    }
+    pieces[used++] = {const_cast<char*>(end.data()), end.size()};
+    [[maybe_unused]] const ssize_t ignored = ::writev(fd_of(file), pieces, used);
+}
+
+void pause_nanoseconds(long nanoseconds) {
+    const timespec pause{0, nanoseconds};
+    ::nanosleep(&pause, nullptr);
 }
 
 bool write_all(const OpenFile& file, std::string_view text) {

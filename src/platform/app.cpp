@@ -26,6 +26,7 @@
 #include "platform/audio.h"
 #include "platform/input_sdl.h"
 #include "platform/platform.h"
+#include "platform/window_size.h"
 #include "procon/procon.h"
 
 namespace zobra {
@@ -64,6 +65,8 @@ struct App {
     bool redraw_requested = false;
     bool exit_requested = false;
     bool first_frame_logged = false;
+    // Fullscreen was switched: SDL's idea of the window's size may be wrong.
+    bool fullscreen_asked = false;
     // What the surface shows: only the parts of the canvas that changed are
     // scaled into it, and only those are sent to the window.
     ScreenPicture picture;
@@ -153,10 +156,23 @@ void present(App& app) {
     app.surface = surface;
     app.surface_pixels = surface->pixels;
 
-    const auto w = static_cast<std::uint32_t>(surface->w);
-    const auto h = static_cast<std::uint32_t>(surface->h);
+    // After a request to switch fullscreen on or off SDL reports the size it
+    // asked for, granted or not (without a window manager it never is): the
+    // picture is drawn for the size the window really has, into the
+    // surface's top left.
+    auto w = static_cast<std::uint32_t>(surface->w);
+    auto h = static_cast<std::uint32_t>(surface->h);
+    if (app.fullscreen_asked) {
+        if (const std::optional<WindowSize> real = real_window_size(app.window)) {
+            w = std::min(w, static_cast<std::uint32_t>(std::max(real->w, 0)));
+            h = std::min(h, static_cast<std::uint32_t>(std::max(real->h, 0)));
+        }
+        if (w == 0 || h == 0) return;
+    }
     const bool direct = surface->format->format == SDL_PIXELFORMAT_XRGB8888 &&
-                        surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface);
+                        surface->pitch == surface->w * 4 && !SDL_MUSTLOCK(surface) &&
+                        w == static_cast<std::uint32_t>(surface->w) &&
+                        h == static_cast<std::uint32_t>(surface->h);
     std::span<const PixelRect> changed;
     if (direct) {
         auto* pixels = static_cast<std::uint32_t*>(surface->pixels);
@@ -169,8 +185,8 @@ void present(App& app) {
             for (const PixelRect& r : changed)
                 SDL_ConvertPixels(static_cast<int>(r.w), static_cast<int>(r.h),
                                   SDL_PIXELFORMAT_XRGB8888,
-                                  app.staging.data() + std::size_t{r.y} * w + r.x, surface->w * 4,
-                                  surface->format->format,
+                                  app.staging.data() + std::size_t{r.y} * w + r.x,
+                                  static_cast<int>(w) * 4, surface->format->format,
                                   static_cast<std::uint8_t*>(surface->pixels) +
                                       static_cast<std::ptrdiff_t>(r.y) * surface->pitch +
                                       static_cast<std::ptrdiff_t>(r.x) * bytes,
@@ -300,7 +316,10 @@ void handle_event(App& app, const SDL_Event& event) {
     // F11 and Alt+Enter belong to the window, not to the game: Enter with Alt
     // held would otherwise start a level or light a charge.
     if (is_fullscreen_key(event)) {
-        if (event.type == SDL_KEYDOWN && event.key.repeat == 0) toggle_fullscreen(app.window);
+        if (event.type == SDL_KEYDOWN && event.key.repeat == 0) {
+            toggle_fullscreen(app.window);
+            app.fullscreen_asked = true;
+        }
         return;
     }
     feed_event(app.input, event, touch_space(app.window));

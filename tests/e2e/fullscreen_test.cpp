@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "e2e/process.h"
 
 namespace zobra::e2e {
@@ -89,6 +91,32 @@ TEST(GameWindow, F11AndAltEnterSwitchFullscreenWithBarsAndNeverReachTheGame) {
     press_keys(x.display(), window->id, {"Escape"});
     EXPECT_TRUE(game.wait(30s).exited);
     EXPECT_EQ(game.error_output(), "");
+}
+
+TEST(GameWindow, FullscreenRefusedForWantOfAWindowManagerKeepsThePictureWhole) {
+    // No window manager: the request changes nothing on the server, though
+    // SDL reports the screen's size from then on.
+    Xvfb x;
+    GameFolder folder;
+    std::map<std::string, std::string> env = x.environment();
+    env["ZOBRA_SAVE"] = (folder.path() / "save.json").string();
+    Process game(folder.executable(), env, folder.path());
+    std::optional<WindowInfo> window = find_window(x.display(), "Zobra", 30s);
+    ASSERT_TRUE(window) << game.error_output();
+    ASSERT_TRUE(eventually(
+        [&] { return logged(folder, "start: first frame on its way to the screen"); }, 30s));
+
+    // The title's gold "Z" at three window pixels a canvas pixel, as before
+    // the request, and not the top bar of a picture sized for the screen.
+    for (const char* key : {"F11", "alt+Return"}) {
+        press_keys(x.display(), window->id, {key});
+        std::this_thread::sleep_for(500ms);
+        const Picture picture = screenshot(x.display(), window->id);
+        ASSERT_EQ(picture.width, 960) << key;
+        EXPECT_EQ(picture.at(3 * 102 + 1, 61), 0xFACC30u) << key;
+    }
+    press_keys(x.display(), window->id, {"Escape"});
+    EXPECT_TRUE(game.wait(30s).exited);
 }
 
 }  // namespace

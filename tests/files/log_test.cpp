@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -88,6 +90,33 @@ TEST(DiagnosticLog, IsSilentlyUnavailableWhenTheFileCannotBeCreated) {
     DiagnosticLog no_folder([&] { return std::optional(blocked); });
     no_folder.line("lost");
     EXPECT_FALSE(fs::exists(blocked));
+}
+
+TEST(DiagnosticLog, TheCrashEntryGivesUpOnALockThatIsNotReleased) {
+    // A thread that crashed while writing an entry never releases the lock:
+    // here the first entry is held up while it asks where the file goes.
+    TempDir dir;
+    const fs::path file = dir.path / "zobra-controller.txt";
+    std::atomic<bool> asked{false};
+    std::atomic<bool> release{false};
+    DiagnosticLog log([&] {
+        asked = true;
+        while (!release) std::this_thread::yield();
+        return std::optional(file);
+    });
+    log.line_from_crash({"lost: ", "the log is not open yet"});
+    std::thread holder([&] { log.line("start: started"); });
+    while (!asked) std::this_thread::yield();
+    const auto before = std::chrono::steady_clock::now();
+    log.line_from_crash({"lost: ", "the lock stays taken"});
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    release = true;
+    holder.join();
+
+    log.line_from_crash({"start: stopped: ", "panicked at x:1:2:", "\nwhy"});
+    EXPECT_EQ(lines_of(file),
+              (std::vector<std::string>{"Zobra build 5", "start: started",
+                                        "start: stopped: panicked at x:1:2:", "why"}));
 }
 
 TEST(CrashReport, TextNamesTheVersionTheErrorAndTheSystem) {
