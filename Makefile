@@ -22,8 +22,8 @@ SOAK_ROUNDS ?= 5000
 export UBSAN_OPTIONS := print_stacktrace=1
 export TSAN_OPTIONS := halt_on_error=1 second_deadlock_stack=1
 
-.PHONY: all deps configure build run test test-web web golden bench measure shots clean \
-	sanitize sanitize-address sanitize-thread fuzz soak
+.PHONY: all deps configure build run test test-web web golden bench bench-check measure \
+	shots clean sanitize sanitize-address sanitize-thread fuzz soak
 
 all: build
 
@@ -82,6 +82,14 @@ bench: deps
 	@[ -f $(BENCH_BUILD)/build.ninja ] || cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOBRA_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
 	@for b in $(BENCH_BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
+
+# Builds every benchmark program in the test build and runs each benchmark
+# once for a moment, so that none of them can stop building or running
+# unnoticed (CI runs it); the figures are meaningless, `make bench` gives
+# the real ones.
+bench-check: configure
+	cmake --build $(BUILD) -j $(JOBS) --target benches
+	@./scripts/bench-check.sh $(BUILD)
 
 # Starts the real game under a private Xvfb: the time to its first picture,
 # and for the title, play and a duel at 960 × 600 and 1920 × 1080 its CPU,
