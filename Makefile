@@ -16,14 +16,14 @@ TSAN_BUILD := build-tsan
 SANITIZE_CXX ?= clang++-14
 CHECK_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
-THREAD_TESTS := files_tests procon_tests platform_tests
+THREAD_TESTS := files_tests pads_tests procon_tests platform_tests
 FUZZ_SECONDS ?= 60
 SOAK_ROUNDS ?= 5000
 export UBSAN_OPTIONS := print_stacktrace=1
 export TSAN_OPTIONS := halt_on_error=1 second_deadlock_stack=1
 
-.PHONY: all deps configure build run test test-web web golden bench measure shots clean \
-	sanitize sanitize-address sanitize-thread fuzz soak
+.PHONY: all deps configure build run test test-web web golden bench bench-check lint measure \
+	shots clean sanitize sanitize-address sanitize-thread fuzz soak
 
 all: build
 
@@ -83,6 +83,21 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target benches
 	@for b in $(BENCH_BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; done
 
+# Builds every benchmark program in the test build and runs each benchmark
+# once for a moment, so that none of them can stop building or running
+# unnoticed (CI runs it); the figures are meaningless, `make bench` gives
+# the real ones.
+bench-check: configure
+	cmake --build $(BUILD) -j $(JOBS) --target benches
+	@./scripts/bench-check.sh $(BUILD)
+
+# The source checks CI runs before it builds anything: every C++ file
+# formatted by .clang-format, then clang-tidy with the checks in .clang-tidy
+# over every source file in src/ (only configuring build/, for its
+# compile_commands.json). scripts/lint.sh says more.
+lint: configure
+	@./scripts/lint.sh $(BUILD) $(JOBS)
+
 # Starts the real game under a private Xvfb: the time to its first picture,
 # and for the title, play and a duel at 960 × 600 and 1920 × 1080 its CPU,
 # memory and frames shown a second (scripts/measure-window.sh says more).
@@ -116,7 +131,7 @@ $(TSAN_BUILD)/build.ninja: | deps
 
 sanitize-thread: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(THREAD_TESTS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|procon|platform)$$'
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|pads|procon|platform)$$'
 
 # Runs each fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
 fuzz: $(ASAN_BUILD)/build.ninja

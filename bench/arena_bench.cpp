@@ -30,21 +30,23 @@ Arena busy_arena() {
                 a.set_tile(x, y, Tile::brick(r < 8 ? static_cast<Hidden>(r % 4) : Hidden::Nothing));
             else if (r < 32)
                 a.set_tile(x, y, Tile::dirt());
-            else if (r < 52)
-                a.creatures.push_back({.x = x,
-                                       .y = y,
-                                       .prev_x = x,
-                                       .prev_y = y,
-                                       .heading = static_cast<Dir>(r % 4),
-                                       .kind = static_cast<CreatureKind>(r % 3)});
-            else
+            else if (r < 52) {
+                Creature creature;
+                creature.place({x, y});
+                creature.heading = static_cast<Dir>(r % 4);
+                creature.kind = static_cast<CreatureKind>(r % 3);
+                a.creatures.push_back(creature);
+            } else
                 open.push_back({x, y});
         }
     const std::array<Cell, 4> corners = {Cell{1, 1}, Cell{25, 13}, Cell{25, 1}, Cell{1, 13}};
     for (const Cell c : corners) {
         a.set_tile(c.x, c.y, Tile::empty());
-        a.diggers.push_back(
-            {.x = c.x, .y = c.y, .prev_x = c.x, .prev_y = c.y, .max_charges = 8, .reach = 3});
+        Digger digger;
+        digger.place(c);
+        digger.max_charges = 8;
+        digger.reach = 3;
+        a.diggers.push_back(digger);
     }
     // Thirty-two charges on the open cells, one going off every few ticks
     // through the whole scene.

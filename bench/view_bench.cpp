@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/levels.h"
-#include "game/screen.h"
+#include "game/scaler.h"
 #include "game/session.h"
 #include "game/view.h"
 

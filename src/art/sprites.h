@@ -67,7 +67,7 @@ struct SpriteKey {
 };
 
 // How each creature kind looks: its sprite, and whether its frames follow
-// the clock (four of them, `creature_frame` gets the clock's count) or its
+// the clock (four of them, `creature_sprite` gets the clock's count) or its
 // steps (two). Indexed by `CreatureKind`, beside the kinds' rules in
 // core/arena.h.
 struct CreatureLook {

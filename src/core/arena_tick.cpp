@@ -49,7 +49,7 @@ bool creature_at(const Arena& a, std::int32_t x, std::int32_t y) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 3: fire burns down.
+// Step 1: fire burns down.
 
 void burn_down_fire(Arena& a) {
     for (std::uint8_t& f : a.fire_left)
@@ -57,8 +57,8 @@ void burn_down_fire(Arena& a) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 4: the clock. Out of time, everybody still in a level dies; a duel
-// round just ends (step 13).
+// Step 2: the clock. Out of time, everybody still in a level dies; a duel
+// round just ends (step 10).
 
 void run_clock(Arena& a, Events& ev) {
     if (a.outcome != Outcome::Running || a.time_left == 0) return;
@@ -70,7 +70,7 @@ void run_clock(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 5: the duel's closing wall. In the last forty seconds a steel block
+// Step 3: the duel's closing wall. In the last forty seconds a steel block
 // lands every four ticks, in the order of `wall_block`.
 
 void close_duel_wall(Arena& a, Events& ev) {
@@ -91,7 +91,7 @@ void close_duel_wall(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 6: the diggers.
+// Step 4: the diggers.
 
 // A digger lights a charge where it stands (the target of its step when
 // walking), if it has one to spare and the cell is neither taken by a charge
@@ -175,7 +175,7 @@ void move_diggers(Arena& a, std::span<const DiggerInput> inputs, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 7: the creatures.
+// Step 5: the creatures.
 
 struct DirList {
     std::array<Dir, 4> dirs{};
@@ -279,7 +279,7 @@ void move_creatures(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 8: fuses burn.
+// Step 6: fuses burn.
 
 void burn_fuses(Arena& a) {
     for (Charge& c : a.charges)
@@ -287,7 +287,7 @@ void burn_fuses(Arena& a) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 9: explosions. A charge goes off when its fuse is out or fire reaches
+// Step 7: explosions. A charge goes off when its fuse is out or fire reaches
 // it; the scan restarts from the front after every blast, so charges caught
 // by a blast go off in the same tick, each blast shaped by the tiles the
 // previous ones left.
@@ -349,7 +349,7 @@ void explode_charges(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 10: contacts. A digger dies on a creature's cell, when it and a
+// Step 8: contacts. A digger dies on a creature's cell, when it and a
 // creature pass through each other mid-step, or in fire; otherwise it
 // escapes from the hatch once no creature is left. Creatures burning this
 // very tick still count, so nobody escapes in the tick the last one dies.
@@ -375,7 +375,7 @@ void check_contacts(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 11: creatures in fire die and score their kind's points.
+// Step 9: creatures in fire die and score their kind's points.
 
 void burn_creatures(Arena& a, Events& ev) {
     std::uint32_t points = 0;
@@ -392,7 +392,7 @@ void burn_creatures(Arena& a, Events& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// Step 13: the end checks.
+// Step 10: the end checks.
 
 // The hatch opens once the creatures are gone; a level that never had any
 // starts with it open, without fanfare.

@@ -40,22 +40,6 @@ void remove_dir(std::vector<Dir>& stack, Dir dir) {
     stack.erase(std::remove(stack.begin(), stack.end(), dir), stack.end());
 }
 
-const char* dir_name(Dir dir) {
-    switch (dir) {
-        case Dir::Up:
-            return "Up";
-        case Dir::Right:
-            return "Right";
-        case Dir::Down:
-            return "Down";
-        case Dir::Left:
-            return "Left";
-    }
-    return "?";
-}
-
-const char* flag(bool value) { return value ? "true" : "false"; }
-
 // A Pro Controller that our own driver already reads, seen a second time
 // through the gamepad library.
 bool looks_like_pro_controller(const Gamepad& pad) {
@@ -73,37 +57,6 @@ bool rises(bool now, bool before) { return now && !before; }
 double touch_distance(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
 
 }  // namespace
-
-std::string to_text(const PadState& pad) {
-    std::string text = "PadState { dir: ";
-    if (pad.dir) {
-        text += "Some(";
-        text += dir_name(*pad.dir);
-        text += ")";
-    } else {
-        text += "None";
-    }
-    text += ", face: ";
-    text += flag(pad.face);
-    text += ", start: ";
-    text += flag(pad.start);
-    text += ", select: ";
-    text += flag(pad.select);
-    text += ", drop: ";
-    text += flag(pad.drop);
-    text += " }";
-    return text;
-}
-
-void PadList::replace(std::vector<PadState> pads) {
-    std::lock_guard lock(mutex_);
-    pads_ = std::move(pads);
-}
-
-std::vector<PadState> PadList::copy() const {
-    std::lock_guard lock(mutex_);
-    return pads_;
-}
 
 void InputCollector::key_down(std::optional<Key> key, bool repeat) {
     if (key == Key::Backspace) ++backspaces;
@@ -161,14 +114,6 @@ void InputCollector::focus_lost() {
 }
 
 double swipe_threshold(double scale) { return swipe_logical_pixels * scale; }
-
-std::optional<Dir> stick_dir(float x, float y) {
-    const float ax = std::fabs(x);
-    const float ay = std::fabs(y);
-    if (std::max(ax, ay) < stick_threshold) return std::nullopt;
-    if (ax > ay) return x > 0.0f ? Dir::Right : Dir::Left;
-    return y > 0.0f ? Dir::Up : Dir::Down;
-}
 
 FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_controllers,
                              std::optional<std::span<const Gamepad>> gamepads,

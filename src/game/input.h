@@ -5,42 +5,15 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "core/arena.h"
+#include "pads/pads.h"
 
 namespace zobra {
-
-// The state of one pad (a gamepad or a Pro Controller) at one moment. A
-// missing pad is the default: no direction, no button down.
-struct PadState {
-    std::optional<Dir> dir;
-    bool face = false;    // one of the four face buttons
-    bool start = false;   // start, or plus on the Pro Controller
-    bool select = false;  // select, or minus on the Pro Controller
-    bool drop = false;    // a shoulder button or trigger
-    friend bool operator==(const PadState&, const PadState&) = default;
-};
-
-// "PadState { dir: Some(Left), face: true, start: false, select: false, drop: false }"
-std::string to_text(const PadState& pad);
-
-// The pads the Pro Controller driver has open, in its order. The driver
-// replaces the whole list after each reading pass; the game copies it once a
-// frame. Both hold the lock only for the copy.
-class PadList {
-  public:
-    void replace(std::vector<PadState> pads);
-    std::vector<PadState> copy() const;
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<PadState> pads_;
-};
 
 // How many pads the frame's list held and how many of them were Pro
 // Controllers; the title shows them.
@@ -106,7 +79,6 @@ enum class Key : std::uint8_t {
 };
 
 inline constexpr double swipe_logical_pixels = 14.0;
-inline constexpr float stick_threshold = 0.5f;
 inline constexpr std::size_t max_pads = 2;
 
 // One finger on the screen, in physical window pixels.
@@ -171,8 +143,5 @@ double swipe_threshold(double scale);
 FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_controllers,
                              std::optional<std::span<const Gamepad>> gamepads,
                              double swipe_threshold);
-
-// A gamepad's direction from its stick, axes in −1 … 1 with y upwards.
-std::optional<Dir> stick_dir(float x, float y);
 
 }  // namespace zobra

@@ -11,7 +11,7 @@
 #include "core/levels.h"
 #include "core/progress.h"
 #include "files/png.h"
-#include "game/screen.h"
+#include "game/scaler.h"
 #include "game/view.h"
 
 namespace zobra {

@@ -21,7 +21,7 @@
 #include "game/frame_clock.h"
 #include "game/game.h"
 #include "game/input.h"
-#include "game/screen.h"
+#include "game/scaler.h"
 #include "game/shots.h"
 #include "platform/audio.h"
 #include "platform/input_sdl.h"

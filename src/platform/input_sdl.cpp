@@ -266,6 +266,8 @@ void GamepadLibrary::handle_event(const SDL_Event& event) {
     }
 }
 
+// Reads SDL's state, but only a started library may ask it.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 std::vector<Gamepad> GamepadLibrary::gamepads() const {
     std::vector<Gamepad> pads;
     const int count = SDL_NumJoysticks();

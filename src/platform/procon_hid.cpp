@@ -21,6 +21,9 @@ namespace {
 std::string utf8(const wchar_t* wide) {
     std::string text;
     for (; wide != nullptr && *wide != L'\0'; ++wide) {
+        // wchar_t holds 32 bits here: a negative one becomes a value beyond
+        // U+10FFFF and is replaced like any other.
+        // NOLINTNEXTLINE(bugprone-signed-char-misuse)
         auto c = static_cast<std::uint32_t>(*wide);
         if (c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff)) c = 0xfffd;
         if (c < 0x80) {

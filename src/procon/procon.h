@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "game/input.h"
+#include "pads/pads.h"
 
 namespace zobra {
 

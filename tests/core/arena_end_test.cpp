@@ -337,7 +337,7 @@ TEST(ClosingWall, ABlockCrushesTheDiggerAndTheChargeOnItsCellAndPutsOutTheFire) 
     a.diggers[2].charges_out = 1;
     a.fire_left[a.index(1, 1)] = 5;
     a.time_left = 797;
-    // The fire would set the charge off in step 9; the wall comes first.
+    // The fire would set the charge off in step 7; the wall comes first.
     EXPECT_EQ(checked_tick(a), (std::vector<Event>{Event::WallClosed, Event::DiggerDied}));
     EXPECT_EQ(a.tile(1, 1), Tile::steel());
     EXPECT_EQ(a.fire(1, 1), 0);

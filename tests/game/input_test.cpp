@@ -24,23 +24,6 @@ FrameInput frame(InputCollector& input, std::vector<PadState> pro = {},
 void press(InputCollector& input, Key key) { input.key_down(key, false); }
 void release(InputCollector& input, Key key) { input.key_up(key, false); }
 
-TEST(PadStateText, ReadsLikeARecordWithEveryFieldInOrder) {
-    EXPECT_EQ(to_text(PadState{Dir::Left, true, false, false, false}),
-              "PadState { dir: Some(Left), face: true, start: false, select: false, drop: false }");
-    EXPECT_EQ(to_text(PadState{}),
-              "PadState { dir: None, face: false, start: false, select: false, drop: false }");
-    EXPECT_EQ(to_text(PadState{Dir::Up, false, true, true, true}),
-              "PadState { dir: Some(Up), face: false, start: true, select: true, drop: true }");
-}
-
-TEST(PadListHandOver, TheGameCopiesWhatTheDriverLastReplaced) {
-    PadList list;
-    EXPECT_TRUE(list.copy().empty());
-    list.replace({PadState{Dir::Down}, PadState{}});
-    list.replace({PadState{Dir::Right}});
-    EXPECT_EQ(list.copy(), std::vector<PadState>{PadState{Dir::Right}});
-}
-
 TEST(KeyboardDirections, ReleasingTheLaterKeyGivesBackTheEarlierDirection) {
     InputCollector input;
     press(input, Key::ArrowLeft);
@@ -495,16 +478,6 @@ TEST(Pads, APadDirectionOverridesTheKeysAndCountsAsPressedWhenItChanges) {
     EXPECT_EQ(f.held_dir[0], Dir::Left);  // the key still held shows again
     EXPECT_EQ(f.pressed_dir[0], std::nullopt);
     EXPECT_EQ(pad_frame(PadState{Dir::Up}).pressed_dir[0], Dir::Up);
-}
-
-TEST(Pads, TheStickPointsOnlyPastHalfWay) {
-    EXPECT_EQ(stick_dir(0.3f, 0.4f), std::nullopt);
-    EXPECT_EQ(stick_dir(0.6f, -0.7f), Dir::Down);
-    EXPECT_EQ(stick_dir(0.5f, 0.0f), Dir::Right);
-    EXPECT_EQ(stick_dir(-0.8f, 0.1f), Dir::Left);
-    EXPECT_EQ(stick_dir(0.0f, 0.49f), std::nullopt);
-    EXPECT_EQ(stick_dir(-0.5f, 0.5f), Dir::Up);  // a diagonal goes up or down
-    EXPECT_EQ(stick_dir(0.5f, -0.5f), Dir::Down);
 }
 
 TEST(TypedNames, EveryFrameTakesTheTypedTextAndBackspacesWithRepeats) {

@@ -7,7 +7,7 @@
 
 #include "art/font.h"
 #include "files/png.h"
-#include "game/screen.h"
+#include "game/scaler.h"
 #include "game/view.h"
 #include "support/golden.h"
 #include "support/png_reader.h"

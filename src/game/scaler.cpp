@@ -1,4 +1,4 @@
-#include "game/screen.h"
+#include "game/scaler.h"
 
 #include <algorithm>
 #include <cmath>

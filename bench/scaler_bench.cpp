@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "art/canvas.h"
-#include "game/screen.h"
+#include "game/scaler.h"
 
 namespace {
 
