@@ -1,6 +1,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -236,6 +237,23 @@ void window_changed(App& app, std::uint8_t what) {
     }
 }
 
+// The session whose match a crash report carries as a replay, written
+// from the recorder's encoded bytes without allocating.
+std::atomic<const Session*> session_for_crash{nullptr};
+
+void attach_replay(CrashTextSink sink, void* context) {
+    if (const Session* session = session_for_crash.load())
+        session->recorder.write_crash_text(sink, context);
+}
+
+// ZOBRA_TEST_CRASH_TICK=N makes the game stop on an internal error once a
+// match being played reaches tick N: the end-to-end tests' way to a crash.
+std::optional<std::uint32_t> test_crash_tick() {
+    const char* text = std::getenv("ZOBRA_TEST_CRASH_TICK");
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
+}
+
 // Keeps the replays of the matches that ended beside the save; a replay
 // shown from a file keeps nothing.
 void keep_replays(App& app, const std::vector<FinishedReplay>& replays) {
@@ -269,6 +287,10 @@ void run_frame(App& app) {
     notices.started_over = app.save.started_over();
     notices.save_unlocked = app.save.unlocked();
     keep_replays(app, outcome.replays);
+    static const std::optional<std::uint32_t> crash_tick = test_crash_tick();
+    if (crash_tick && app.game.session.recorder.recording() &&
+        app.game.session.match.ticks >= *crash_tick)
+        panic("a crash was asked for at tick " + std::to_string(*crash_tick));
     if (outcome.leave) {
         log_start("leaving by the title");
         app.exit_requested = true;
@@ -436,6 +458,8 @@ void run() {
     // Held for the whole run: the process ends without tearing anything down.
     App& app = *new App(save, std::move(progress), start, std::move(gamepads));
     if (shown) app.game.session.start_playback(std::move(*shown));
+    session_for_crash.store(&app.game.session);
+    set_crash_attachment(&attach_replay);
 
     log_start("game set up, reaching for the window system");
     reach_window_system();

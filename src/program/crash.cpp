@@ -76,8 +76,18 @@ bool write_all(int fd, std::string_view text) {
     return true;
 }
 
-void write_to_fd(void* context, const char* text, std::size_t size) {
-    write_all(*static_cast<int*>(context), std::string_view(text, size));
+// Where the attachment writes: the report file, two line feeds before its
+// first text, so that an attachment with nothing to say leaves no trace.
+struct AttachmentTarget {
+    int fd = -1;
+    bool started = false;
+};
+
+void write_attachment(void* context, const char* text, std::size_t size) {
+    auto* target = static_cast<AttachmentTarget*>(context);
+    if (!target->started) write_all(target->fd, "\n\n");
+    target->started = true;
+    write_all(target->fd, std::string_view(text, size));
 }
 
 // Text built in place, cut short when it fills the buffer.
@@ -191,8 +201,8 @@ bool write_report(std::string_view description, void* const* frames, int frame_c
     const bool written = write_all(fd, crash_report_opening()) && write_all(fd, description) &&
                          write_all(fd, crash_report_closing());
     if (CrashAttachment attachment = crash_attachment()) {
-        write_all(fd, "\n\n");
-        attachment(&write_to_fd, &fd);
+        AttachmentTarget target{fd};
+        attachment(&write_attachment, &target);
     }
     if (frame_count > 0) {
         write_all(fd, "\n\nBacktrace:\n");

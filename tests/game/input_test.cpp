@@ -150,6 +150,7 @@ std::string text(const FrameInput& f) {
     flag(f.next_player, "next-player");
     flag(f.rename, "rename");
     flag(f.open_all, "open-all");
+    flag(f.fast, "fast");
     for (std::size_t slot = 0; slot < 2; ++slot) {
         const std::string n = std::to_string(slot + 1);
         dir(f.held_dir[slot], "held-" + n);
@@ -208,6 +209,7 @@ const std::vector<KeyRow> keyboard = {
     {Key::KeyN, "N", sets({&FrameInput::rename})},
     {Key::F9, "F9", sets({&FrameInput::open_all})},
     {Key::Backspace, "Backspace", {}},  // it edits names only
+    {Key::KeyF, "F", sets({&FrameInput::fast})},
 };
 
 TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilReleased) {
@@ -218,9 +220,10 @@ TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilRelea
         InputCollector input;
         press(input, key);
         EXPECT_EQ(text(frame(input)), text(pressed));
-        // Held on, only the direction remains; let go, nothing does.
+        // Held on, only the direction and fast remain; let go, nothing does.
         FrameInput held;
         held.held_dir = pressed.held_dir;
+        held.fast = pressed.fast;
         EXPECT_EQ(text(frame(input)), text(held));
         release(input, key);
         EXPECT_EQ(text(frame(input)), text(FrameInput{}));

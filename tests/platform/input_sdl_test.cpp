@@ -135,6 +135,7 @@ TEST_F(SdlInput, EachBoundKeyHasExactlyOnePositionAndEveryOtherPositionIsOther) 
     const std::vector<std::pair<SDL_Scancode, Key>> bound = {
         {SDL_SCANCODE_A, Key::KeyA},
         {SDL_SCANCODE_D, Key::KeyD},
+        {SDL_SCANCODE_F, Key::KeyF},
         {SDL_SCANCODE_M, Key::KeyM},
         {SDL_SCANCODE_N, Key::KeyN},
         {SDL_SCANCODE_P, Key::KeyP},
