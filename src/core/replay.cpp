@@ -469,6 +469,17 @@ ReplayCheck check_replay(const Replay& replay) {
     return result;
 }
 
+std::vector<std::uint64_t> hash_stream(const Replay& replay) {
+    std::vector<std::uint64_t> hashes;
+    Match match(replay.setup);
+    for (std::size_t i = 0; i < replay.inputs.size(); ++i) {
+        match.advance(replay.inputs[i]);
+        if ((i + 1) % ticks_per_second == 0) hashes.push_back(state_hash(match));
+    }
+    hashes.push_back(state_hash(match));
+    return hashes;
+}
+
 std::string hash_text(std::uint64_t hash) {
     std::string text(16, '0');
     for (std::size_t i = 0; i < 16; ++i) text[15 - i] = "0123456789abcdef"[(hash >> (4 * i)) & 15u];

@@ -97,6 +97,10 @@ struct ReplayCheck {
 // Plays the replay headless, as fast as it goes.
 ReplayCheck check_replay(const Replay& replay);
 
+// The whole state hash after every 20th tick, and after the last: the
+// replay's hash stream, to hold one platform's play against another's.
+std::vector<std::uint64_t> hash_stream(const Replay& replay);
+
 // A hash as sixteen lower-case hexadecimal digits.
 std::string hash_text(std::uint64_t hash);
 
