@@ -113,13 +113,18 @@ std::optional<std::string> keep_replay(const std::filesystem::path& folder,
     std::filesystem::create_directories(folder, code);
     if (code) return "could not create " + folder.string() + ": " + code.message();
 
-    // A second match ending in the same second gets a letter after the
-    // time ("191501b-…"), so that names still sort in the order played.
+    // A later match ending in the same second gets letters after the time
+    // ("191501b-…", … "191501z-…", "191501zb-…"), so that names still sort
+    // in the order played.
     const std::string name = replay_file_name(setup, when);
     const std::size_t time_end = name.find('-', 9);
     std::filesystem::path path = folder / name;
-    for (char letter = 'b'; std::filesystem::exists(path, code) && letter <= 'z'; ++letter)
-        path = folder / (name.substr(0, time_end) + letter + name.substr(time_end));
+    for (std::size_t n = 1; std::filesystem::exists(path, code); ++n) {
+        if (n > 1000) return "no free name for " + name + " in " + folder.string();
+        const std::string letters =
+            std::string((n - 1) / 25, 'z') + static_cast<char>('b' + (n - 1) % 25);
+        path = folder / (name.substr(0, time_end) + letters + name.substr(time_end));
+    }
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -672,5 +672,41 @@ TEST(SessionCamera, TwoPlayersAreFollowedAtTheirMiddleAndBotsAreNot) {
     EXPECT_EQ(camera_target(session), (CameraPos{320.0f + 8.0f - 160.0f, 320.0f + 8.0f - 88.0f}));
 }
 
+// A duel played from the keys, with its rounds confirmed, then left: the
+// replay it leaves shows the same match again, tick for tick, and F plays
+// it faster without changing it.
+TEST(SessionReplay, AMatchPlayedFromTheKeysIsKeptAndShownAgainAlike) {
+    Progress progress;
+    progress.mode = Mode::DuelSolo;
+    Session session(progress);
+    session.update(confirm, frame_dt);
+    std::vector<FinishedReplay> kept;
+    const FrameInput fast = input_with([](FrameInput& f) { f.fast = true; });
+    for (int frame = 0; frame < 3000 && session.screen != Screen::Title; ++frame) {
+        const FrameInput& input = frame % 40 == 0  ? space
+                                  : frame % 7 == 0 ? pressed(static_cast<Dir>(frame / 7 % 4))
+                                  : frame % 3 == 0 ? confirm
+                                                   : fast;
+        FrameOutcome out = session.update(input, frame_dt);
+        for (FinishedReplay& replay : out.replays) kept.push_back(std::move(replay));
+    }
+    for (FinishedReplay& replay : session.update(back, frame_dt).replays)
+        kept.push_back(std::move(replay));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_GT(session.match.duel_round, 0u);
+
+    auto decoded = decode_replay(kept[0].bytes);
+    ASSERT_TRUE(std::holds_alternative<Replay>(decoded)) << std::get<std::string>(decoded);
+    Session shown(Progress{});
+    shown.start_playback(std::get<Replay>(decoded));
+    for (int frame = 0; frame < 100000 && !shown.playback->done(); ++frame) {
+        const FrameOutcome out = shown.update(frame % 2 ? fast : nothing, frame_dt);
+        EXPECT_TRUE(out.replays.empty() && !out.save);
+    }
+    EXPECT_TRUE(shown.playback->matched);
+    EXPECT_EQ(shown.match, session.match);
+    EXPECT_TRUE(shown.update(back, frame_dt).leave);
+}
+
 }  // namespace
 }  // namespace zobra
