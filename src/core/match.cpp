@@ -26,7 +26,7 @@ Arena first_arena(const MatchSetup& setup) {
 
 }  // namespace
 
-Match::Match(const MatchSetup& start) : setup(start), arena(first_arena(start)) {}
+Match::Match(const MatchSetup& setup) : setup(setup), arena(first_arena(setup)) {}
 
 bool Match::duel_decided() const {
     return std::any_of(duel_wins.begin(), duel_wins.end(),
