@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "core/panic.h"
 
@@ -179,6 +182,34 @@ std::vector<std::uint8_t> encode_png(std::uint32_t width, std::uint32_t height,
 std::vector<std::uint8_t> encode_png_alpha(std::uint32_t width, std::uint32_t height,
                                            std::span<const std::uint32_t> pixels) {
     return encode(width, height, pixels, true);
+}
+
+std::optional<std::string> write_png_file(const std::filesystem::path& path, std::uint32_t width,
+                                          std::uint32_t height,
+                                          std::span<const std::uint32_t> pixels) {
+    const std::vector<std::uint8_t> bytes = encode_png(width, height, pixels);
+    auto failure = [&](const char* what, int error) {
+        return std::string(what) + " " + path.string() + ": " +
+               std::generic_category().message(error);
+    };
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return failure("could not open", errno);
+    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+    const int write_error = errno;
+    if (written != bytes.size()) {
+        std::fclose(file);
+        return failure("could not write", write_error);
+    }
+    if (std::fclose(file) != 0) return failure("could not write", errno);
+    return std::nullopt;
+}
+
+std::optional<std::string> make_picture_folder(const std::filesystem::path& path) {
+    if (path.empty()) return std::nullopt;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) return "could not create " + path.string() + ": " + error.message();
+    return std::nullopt;
 }
 
 }  // namespace zobra

@@ -1,10 +1,6 @@
 #include "game/shots.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <system_error>
 
 #include "core/arena.h"
 #include "core/bot.h"
@@ -55,34 +51,6 @@ void advance_to_blast(Session& session) {
             return;
         computer_step(session);
     }
-}
-
-// Errors as the description of the failed operation and the system's reason.
-std::string failure(const std::string& what, const std::filesystem::path& path, int error) {
-    return what + " " + path.string() + ": " + std::generic_category().message(error);
-}
-
-std::optional<std::string> create_folder(const std::filesystem::path& path) {
-    if (path.empty()) return std::nullopt;  // an empty name is the current folder
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) return "could not create " + path.string() + ": " + error.message();
-    return std::nullopt;
-}
-
-// Writes the bytes in one call, replacing any file of that name.
-std::optional<std::string> write_bytes(const std::filesystem::path& path,
-                                       const std::vector<std::uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return failure("could not open", path, errno);
-    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
-    const int write_error = errno;
-    if (written != bytes.size()) {
-        std::fclose(file);
-        return failure("could not write", path, write_error);
-    }
-    if (std::fclose(file) != 0) return failure("could not write", path, errno);
-    return std::nullopt;
 }
 
 std::filesystem::path png_path(const std::filesystem::path& folder, std::string_view stem) {
@@ -203,7 +171,7 @@ std::vector<std::uint32_t> sheet_picture(const Sprite& sprite, const Sprite& flo
 }
 
 std::optional<std::string> run_shots(const std::filesystem::path& directory, std::ostream& out) {
-    if (auto error = create_folder(directory)) return error;
+    if (auto error = make_picture_folder(directory)) return error;
 
     // A fresh default player: the save file is neither read nor written.
     Session session{Progress{}};
@@ -217,18 +185,17 @@ std::optional<std::string> run_shots(const std::filesystem::path& directory, std
         draw_view(canvas, session, sprites);
         present_scaled(canvas.pixels, picture, shot_width, shot_height);
         const std::filesystem::path path = png_path(directory, scene.stem);
-        if (auto error = write_bytes(path, encode_png(shot_width, shot_height, picture)))
-            return error;
+        if (auto error = write_png_file(path, shot_width, shot_height, picture)) return error;
         out << path.string() << '\n' << std::flush;
     }
 
     const std::filesystem::path sheet_dir = directory / sheet_folder;
-    if (auto error = create_folder(sheet_dir)) return error;
+    if (auto error = make_picture_folder(sheet_dir)) return error;
     const Sprite floor = build_sprite(SpriteKey::floor());
     for (const SheetEntry& entry : sprite_sheet()) {
         const std::vector<std::uint32_t> enlarged = sheet_picture(build_sprite(entry.key), floor);
-        if (auto error = write_bytes(png_path(sheet_dir, entry.stem),
-                                     encode_png(sheet_side, sheet_side, enlarged)))
+        if (auto error =
+                write_png_file(png_path(sheet_dir, entry.stem), sheet_side, sheet_side, enlarged))
             return error;
     }
     return std::nullopt;
