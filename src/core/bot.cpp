@@ -1,6 +1,7 @@
 #include "core/bot.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cstdlib>
 
 namespace zobra {
@@ -16,6 +17,10 @@ constexpr uint32_t wall_last_block = 198;
 // What goals are worth. A goal's score is its worth over its arrival plus
 // `goal_wait_ticks`, so that near goals count for more without the nearest
 // one outweighing everything.
+// Goals are ranked by a float division, which every target the game builds
+// for rounds alike only when floats are evaluated in their own precision
+// (not in x87's wider registers): replays depend on it.
+static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must round to float");
 constexpr float goal_wait_ticks = 8.0f;
 constexpr float item_worth = 8.0f;
 constexpr float hatch_worth = 1000.0f;

@@ -250,8 +250,10 @@ std::vector<std::uint8_t> encode_replay(const Replay& replay) {
             ++j;
         w.varint(run_token(packed, static_cast<std::uint32_t>(j - i), bits));
         i = j;
-        if (i % ticks_per_second == 0 && check < replay.checks.size())
-            w.fixed(replay.checks[check++], 4);
+        // A replay made by hand without its checks gets zeros, which its
+        // reader then finds wrong instead of misreading the bytes after.
+        if (i % ticks_per_second == 0)
+            w.fixed(check < replay.checks.size() ? replay.checks[check++] : 0u, 4);
     }
     write_end(w, replay.ending, replay.won, static_cast<std::uint32_t>(replay.inputs.size()),
               replay.score, replay.end_hash);
@@ -304,7 +306,8 @@ std::variant<Replay, std::string> decode_replay(std::span<const std::uint8_t> by
         const std::uint8_t flags = r.byte();
         const std::uint8_t charges = r.byte();
         const std::uint8_t reach = r.byte();
-        if (flags > 3) return std::string("holds a broken carried item");
+        if (flags > 3 || ((flags & 1u) != 0 && (charges > item_cap || reach > item_cap)))
+            return std::string("holds a broken carried item");
         if (flags & 1u) c = Carry{(flags & 2u) != 0, charges, reach};
     }
     replay.seed = r.fixed(8);
@@ -451,6 +454,12 @@ ReplayCheck check_replay(const Replay& replay) {
     }
     std::size_t check = 0;
     for (std::size_t i = 0; i < replay.inputs.size(); ++i) {
+        if (result.match.phase == MatchPhase::Over) {
+            // Input past the match's end: no recorder writes that.
+            result.matched = false;
+            result.first_bad_tick = static_cast<std::uint32_t>(i);
+            break;
+        }
         result.match.advance(replay.inputs[i]);
         const std::size_t done = i + 1;
         if (done % ticks_per_second != 0 || check >= replay.checks.size()) continue;

@@ -230,6 +230,7 @@ void Session::start_playback(Replay replay) {
 
 void Session::leave_play() {
     finish_recording(ReplayEnding::Left);
+    playback.reset();
     screen = Screen::Title;
 }
 
@@ -303,6 +304,12 @@ void Session::run_tick(const TickInput& input, FrameOutcome& out) {
             (state_hash(match) & 0xFFFFFFFFu) != p.replay.checks[p.check++] && p.matched) {
             p.matched = false;
             p.first_bad_tick = match.ticks;
+        }
+        if (match.phase == MatchPhase::Over && !p.done()) {
+            // Input past the match's end, which no recorder writes.
+            p.next = p.replay.inputs.size();
+            if (p.matched) p.first_bad_tick = match.ticks;
+            p.matched = false;
         }
         if (p.done() && p.replay.ending != ReplayEnding::Crashed && p.matched &&
             state_hash(match) != p.replay.end_hash) {

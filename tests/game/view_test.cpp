@@ -243,7 +243,8 @@ TEST_F(View, FireDarkensAsItBurnsOut) {
     const std::array<std::pair<std::uint8_t, std::uint8_t>, 5> left_and_stage = {
         {{9, 0}, {8, 0}, {6, 1}, {3, 2}, {1, 3}}};
     for (std::size_t k = 0; k < left_and_stage.size(); ++k)
-        session.match.arena.fire_left[session.match.arena.index(static_cast<std::int32_t>(2 + k), 8)] =
+        session.match.arena
+            .fire_left[session.match.arena.index(static_cast<std::int32_t>(2 + k), 8)] =
             left_and_stage[k].first;
     paint();
     for (std::size_t k = 0; k < left_and_stage.size(); ++k)
