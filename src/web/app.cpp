@@ -3,24 +3,29 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/panic.h"
 #include "files/crash_report.h"
+#include "files/log.h"
 #include "game/frame_clock.h"
 #include "game/game.h"
 #include "game/input.h"
 #include "web/input_web.h"
 #include "web/local_storage.h"
 #include "web/page.h"
+#include "web/replay_web.h"
 #include "web/save_web.h"
 #include "web/sound_web.h"
 
@@ -74,6 +79,9 @@ struct PageApp {
     bool first_frame_shown = false;
     bool told_title_stays = false;
     bool stopped = false;
+    bool never_saves = false;  // a replay from the address is shown
+    std::optional<std::uint32_t> crash_tick;
+    std::optional<ReplayState> replay_shown;  // as the canvas element says it
 };
 
 PageApp* running_page = nullptr;
@@ -112,12 +120,31 @@ void run_frame(PageApp& app, Instant now) {
     // Every change is written in the frame it happened in; a page may be
     // closed at any moment.
     ShellNotices& notices = app.game.notices;
-    if (outcome.save) notices.save_failed = app.save.save(progress) == SaveOutcome::Failed;
+    if (app.crash_tick && app.game.session.recorder.recording() &&
+        app.game.session.match.ticks >= *app.crash_tick)
+        panic("a crash was asked for at tick " + std::to_string(*app.crash_tick));
+    if (outcome.leave && app.game.session.playback) {
+        // Back leaves a replay for the title, on the desktop by ending the
+        // program: the page loads again without it, the player's own game.
+        app.stopped = true;
+        page_log("leaving the replay: the page loads again without it");
+        leave_replay_page();
+        return;
+    }
+    if (outcome.save && !app.never_saves)
+        notices.save_failed = app.save.save(progress) == SaveOutcome::Failed;
     notices.second_copy = app.save.left_to_other_copy();
     notices.started_over = app.save.started_over();
     if (outcome.leave) title_stays(app);
     app.game.draw();
     show_on_page(app.game.canvas);
+    if (const std::optional<Playback>& playback = app.game.session.playback) {
+        const ReplayState state = replay_state(*playback);
+        if (state != app.replay_shown) {
+            app.replay_shown = state;
+            show_replay_state(state);
+        }
+    }
     if (!app.first_frame_shown) {
         app.first_frame_shown = true;
         page_log_start("first frame on its way to the screen");
@@ -145,14 +172,36 @@ EM_BOOL on_animation_frame(double, void* data) {
         handling = true;
         if (running_page != nullptr) running_page->stopped = true;
         stop_web_sound();
-        show_crash_on_page(crash_report_text(description));
+        const std::string report = crash_report_text(description);
+        show_crash_on_page(report);
+        if (running_page != nullptr)
+            offer_crash_replay(report, running_page->game.session.recorder);
     }
     std::abort();
 }
 
 }  // namespace
 
-void run_page() {
+// A replay file dropped on the page (index.html hands over its bytes): shown
+// in place of whatever was up, as one from the address is; a file that is
+// no replay this game plays leaves the game as it was and says why.
+extern "C" EMSCRIPTEN_KEEPALIVE void zobra_show_dropped_replay(const std::uint8_t* bytes, int size,
+                                                               const char* name) {
+    PageApp* app = running_page;
+    if (app == nullptr || app->stopped) return;
+    std::variant<Replay, std::string> replay =
+        decode_replay({bytes, static_cast<std::size_t>(std::max(size, 0))});
+    if (auto* message = std::get_if<std::string>(&replay)) {
+        const std::string line = "replay " + std::string(name) + " " + *message;
+        report_error(line);
+        show_notice_on_page(replay_notice(line, true), true);
+        return;
+    }
+    page_log("showing the dropped replay " + std::string(name));
+    app->game.session.start_playback(std::move(std::get<Replay>(replay)));
+}
+
+void run_page(PageStart start_as) {
     set_panic_handler(stop_on_panic);
     page_log_start("loading the save and drawing the sprites");
     const Instant start = Clock::now();
@@ -160,10 +209,17 @@ void run_page() {
     auto& storage = *new LocalStorage();
     auto& save = *new WebSaveStore(storage);
     Progress progress = save.load();
-    claim_save(save);
+    // A replay shown from the address leaves the save to the player's pages.
+    if (!start_as.replay) claim_save(save);
 
     PageApp& app = *new PageApp(save, std::move(progress), start);
     running_page = &app;
+    app.crash_tick = start_as.crash_tick;
+    if (start_as.replay) {
+        app.never_saves = true;
+        page_log_start("showing the replay from the address");
+        app.game.session.start_playback(std::move(*start_as.replay));
+    }
     app.input.gesture = [&app] { wake_sound(app); };
     if (const std::optional<std::string> error = listen_to_page(app.input))
         panic("the page can be played on: " + *error);

@@ -7,11 +7,21 @@
 // sets it up, so that every scene the browser draws can be held against the
 // desktop's picture. The page passes each query parameter to main as one
 // "name=value" argument.
+//
+// With ?replay=URL (a file of the page's own site, such as
+// ?replay=replays/duel1.zrp) the page shows that replay, as the desktop
+// does with ZOBRA_REPLAY=FILE; index.html has fetched it before the game
+// starts. ?crash-tick=N stops a recorded match at tick N on an internal
+// error, for the crash panel's tests.
 
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "art/canvas.h"
 #include "art/sprites.h"
@@ -22,10 +32,30 @@
 #include "game/view.h"
 #include "web/app.h"
 #include "web/page.h"
+#include "web/replay_web.h"
 
 namespace {
 
 constexpr std::string_view scene_argument = "scene=";
+constexpr std::string_view replay_argument = "replay=";
+constexpr std::string_view crash_tick_argument = "crash-tick=";
+
+// The value of the first "name=value" argument starting with `name`.
+std::optional<std::string_view> argument_value(int argc, char** argv, std::string_view name) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument.starts_with(name)) return argument.substr(name.size());
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> crash_tick(int argc, char** argv) {
+    const std::optional<std::string_view> text = argument_value(argc, argv, crash_tick_argument);
+    std::uint32_t tick = 0;
+    if (!text || std::from_chars(text->data(), text->data() + text->size(), tick).ec != std::errc{})
+        return std::nullopt;
+    return tick;
+}
 
 // The scene the address asks for: none for the title, the script's index
 // for a known stem, and for an unknown one the stem asked for.
@@ -75,7 +105,17 @@ int main(int argc, char** argv) {
     }
     if (!choice.index) {
         zobra::page_log_start("started");
-        zobra::run_page();
+        zobra::PageStart start{std::nullopt, crash_tick(argc, argv)};
+        if (const auto url = argument_value(argc, argv, replay_argument)) {
+            std::variant<zobra::Replay, std::string> replay = zobra::fetched_replay(*url);
+            if (const auto* error = std::get_if<std::string>(&replay)) {
+                zobra::report_error(*error);
+                zobra::show_notice_on_page(zobra::replay_notice(*error, false));
+                return 1;
+            }
+            start.replay = std::move(std::get<zobra::Replay>(replay));
+        }
+        zobra::run_page(std::move(start));
         return 0;
     }
 

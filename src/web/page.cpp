@@ -42,8 +42,9 @@ EM_JS(void, put_crash_text, (const char* text, int length), {
     if (typeof window.zobraShowCrash === 'function') window.zobraShowCrash(message);
 });
 
-EM_JS(void, put_notice_text, (const char* text, int length), {
-    if (typeof window.zobraShowNotice === 'function') window.zobraShowNotice(UTF8ToString(text, length));
+EM_JS(void, put_notice_text, (const char* text, int length, int passing), {
+    if (typeof window.zobraShowNotice === 'function')
+        window.zobraShowNotice(UTF8ToString(text, length), passing !== 0);
 });
 // clang-format on
 
@@ -74,8 +75,8 @@ void show_crash_on_page(std::string_view text) {
     put_crash_text(text.data(), static_cast<int>(text.size()));
 }
 
-void show_notice_on_page(std::string_view text) {
-    put_notice_text(text.data(), static_cast<int>(text.size()));
+void show_notice_on_page(std::string_view text, bool passing) {
+    put_notice_text(text.data(), static_cast<int>(text.size()), passing ? 1 : 0);
 }
 
 }  // namespace zobra

@@ -40,7 +40,8 @@ void page_log_start(std::string_view text);
 void show_crash_on_page(std::string_view text);
 
 // Shows the text on the page's notice panel, which says why there is no game
-// to see and what to do about it.
-void show_notice_on_page(std::string_view text);
+// to see and what to do about it; a `passing` one (about a file dropped on
+// the running game) goes at a click.
+void show_notice_on_page(std::string_view text, bool passing = false);
 
 }  // namespace zobra

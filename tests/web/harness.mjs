@@ -41,10 +41,22 @@ const contentTypes = {
 };
 
 // Serves the files of `dir` on 127.0.0.1 at a port the system picks. Only
-// files directly in the folder are served; anything else is a 404.
-export async function serveSite(dir = siteDir) {
+// files directly in the folder are served, and the test's own `extra`
+// files ({ 'replays/duel1.zrp': bytes or a file's path }); anything else is
+// a 404.
+export async function serveSite(dir = siteDir, extra = {}) {
   const server = createServer(async (request, response) => {
     const path = new URL(request.url, 'http://localhost').pathname;
+    const own = extra[decodeURIComponent(path.slice(1))];
+    if (own !== undefined) {
+      const body = typeof own === 'string' ? await readFile(own) : own;
+      response.writeHead(200, {
+        'Content-Type': 'application/octet-stream',
+        'Cache-Control': 'no-store',
+      });
+      response.end(body);
+      return;
+    }
     const name = path === '/' ? 'index.html' : normalize(decodeURIComponent(path.slice(1)));
     if (name.includes(sep) || name.startsWith('.')) {
       response.writeHead(404).end();
@@ -212,6 +224,36 @@ export class Browser {
       await this.advance(frameMs);
     }
     throw new Error(`${most} frames went by and ${what} did not happen`);
+  }
+
+  // What the page says of the replay it shows (the canvas's data-replay
+  // and data-replay-tick): { word: 'playing' | 'matched' | 'differs' |
+  // 'crashed', tick }, or null when it shows none.
+  async replayState() {
+    return this.page.evaluate(() => {
+      const { replay, replayTick } = document.getElementById('screen')?.dataset ?? {};
+      return replay === undefined ? null : { word: replay, tick: Number(replayTick) };
+    });
+  }
+
+  // Waits until the replay the page shows has come to its end (any word
+  // but 'playing'), F held so that it plays eight times as fast; returns
+  // its state.
+  async replayToEnd() {
+    await this.page.keyboard.down('KeyF');
+    try {
+      const ended = this.page.waitForFunction(
+        () => ['matched', 'differs', 'crashed'].includes(document.getElementById('screen')?.dataset.replay),
+        null,
+        { timeout: patience, polling: 50 },
+      );
+      const outcome = await Promise.race([ended.then(() => 'ended'), this.failed.then(() => 'failed')]);
+      ended.catch(() => {});
+      if (outcome === 'failed') this.checkNoProblems();
+    } finally {
+      await this.page.keyboard.up('KeyF');
+    }
+    return this.replayState();
   }
 
   // The number of pictures the page has shown.
