@@ -38,54 +38,54 @@ int32_t manhattan(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
 // A lit charge as the danger map sees it: where it lies, when it goes off
 // (brought forward by chain reactions) and the cells its blast covers, kept
 // as a range of a shared list of cell indexes.
-struct Bomb {
+struct ForeseenBlast {
     std::size_t cell = 0;
     uint32_t time = 0;
     std::size_t first = 0;
     std::size_t last = 0;
 };
 
-struct Bombs {
-    std::vector<Bomb> list;
+struct ForeseenBlasts {
+    std::vector<ForeseenBlast> list;
     std::vector<std::size_t> cells;
 };
 
-void add_bomb(Bombs& bombs, const Arena& arena, const Charge& charge) {
-    Bomb bomb;
-    bomb.cell = arena.index(charge.x, charge.y);
-    bomb.time = charge.fuse;
-    bomb.first = bombs.cells.size();
+void add_blast(ForeseenBlasts& blasts, const Arena& arena, const Charge& charge) {
+    ForeseenBlast blast;
+    blast.cell = arena.index(charge.x, charge.y);
+    blast.time = charge.fuse;
+    blast.first = blasts.cells.size();
     for (const auto& c : blast_cells(arena, charge.x, charge.y, charge.reach))
-        bombs.cells.push_back(arena.index(c.x, c.y));
-    bomb.last = bombs.cells.size();
-    bombs.list.push_back(bomb);
+        blasts.cells.push_back(arena.index(c.x, c.y));
+    blast.last = blasts.cells.size();
+    blasts.list.push_back(blast);
 }
 
-Bombs arena_bombs(const Arena& arena) {
-    Bombs bombs;
-    bombs.list.reserve(arena.charges.size() + 1);
-    for (const Charge& charge : arena.charges) add_bomb(bombs, arena, charge);
-    return bombs;
+ForeseenBlasts foreseen_blasts(const Arena& arena) {
+    ForeseenBlasts blasts;
+    blasts.list.reserve(arena.charges.size() + 1);
+    for (const Charge& charge : arena.charges) add_blast(blasts, arena, charge);
+    return blasts;
 }
 
-// Brings every bomb forward to the earliest blast that reaches it, however
+// Brings every blast forward to the earliest blast that reaches it, however
 // long the chain, then marks when the first blast reaches each cell. The
 // earliest time is the same whatever order the pairs are looked at in, so
-// the bombs lying on a cell are looked up instead of compared pair by pair.
-void predict_blasts(DangerMap& danger, Bombs bombs) {
+// the blasts lying on a cell are looked up instead of compared pair by pair.
+void predict_blasts(DangerMap& danger, ForeseenBlasts blasts) {
     std::vector<int32_t> lying_at(danger.blast_eta.size(), -1);
-    std::vector<int32_t> next(bombs.list.size(), -1);
-    for (std::size_t k = bombs.list.size(); k-- > 0;) {
-        next[k] = lying_at[bombs.list[k].cell];
-        lying_at[bombs.list[k].cell] = static_cast<int32_t>(k);
+    std::vector<int32_t> next(blasts.list.size(), -1);
+    for (std::size_t k = blasts.list.size(); k-- > 0;) {
+        next[k] = lying_at[blasts.list[k].cell];
+        lying_at[blasts.list[k].cell] = static_cast<int32_t>(k);
     }
     for (bool changed = true; changed;) {
         changed = false;
-        for (const Bomb& j : bombs.list) {
+        for (const ForeseenBlast& j : blasts.list) {
             for (std::size_t c = j.first; c < j.last; ++c) {
-                for (int32_t k = lying_at[bombs.cells[c]]; k >= 0;
+                for (int32_t k = lying_at[blasts.cells[c]]; k >= 0;
                      k = next[static_cast<std::size_t>(k)]) {
-                    Bomb& other = bombs.list[static_cast<std::size_t>(k)];
+                    ForeseenBlast& other = blasts.list[static_cast<std::size_t>(k)];
                     if (j.time < other.time) {
                         other.time = j.time;
                         changed = true;
@@ -94,10 +94,10 @@ void predict_blasts(DangerMap& danger, Bombs bombs) {
             }
         }
     }
-    for (const Bomb& bomb : bombs.list)
-        for (std::size_t c = bomb.first; c < bomb.last; ++c)
-            danger.blast_eta[bombs.cells[c]] =
-                std::min(danger.blast_eta[bombs.cells[c]], bomb.time);
+    for (const ForeseenBlast& blast : blasts.list)
+        for (std::size_t c = blast.first; c < blast.last; ++c)
+            danger.blast_eta[blasts.cells[c]] =
+                std::min(danger.blast_eta[blasts.cells[c]], blast.time);
 }
 
 // The closing wall's block k lands when the clock shows 800 − 4 (k + 1); a
@@ -129,15 +129,15 @@ DangerMap base_danger(const Arena& arena) {
 
 // The danger map with one more charge tried out: the same fire and wall,
 // the blasts foreseen anew.
-DangerMap with_trial(const DangerMap& danger, const Arena& arena, Bombs bombs,
+DangerMap with_trial(const DangerMap& danger, const Arena& arena, ForeseenBlasts blasts,
                      const Charge& trial) {
     DangerMap tried;
     tried.width = danger.width;
     tried.fire_now = danger.fire_now;
     tried.wall_eta = danger.wall_eta;
     tried.blast_eta.assign(danger.blast_eta.size(), no_tick);
-    add_bomb(bombs, arena, trial);
-    predict_blasts(tried, std::move(bombs));
+    add_blast(blasts, arena, trial);
+    predict_blasts(tried, std::move(blasts));
     return tried;
 }
 
@@ -227,7 +227,7 @@ struct Sight {
     uint32_t step;
     std::vector<uint8_t> haunted;
     std::vector<uint8_t> cost;
-    Bombs bombs;
+    ForeseenBlasts blasts;
     DangerMap danger;
     RouteMap routes;
 
@@ -238,9 +238,9 @@ struct Sight {
           step(digger.boots ? walk_step_ticks - 1u : walk_step_ticks),
           haunted(haunted_cells(a)),
           cost(footing(a, haunted)),
-          bombs(arena_bombs(a)) {
+          blasts(foreseen_blasts(a)) {
         danger = base_danger(a);
-        predict_blasts(danger, bombs);
+        predict_blasts(danger, blasts);
         routes = search_routes(a, danger, cost, digger.x, digger.y, 0, step);
     }
 
@@ -353,7 +353,7 @@ bool can_escape(const Sight& sight, const BotGoal& goal) {
         .fuse = static_cast<uint16_t>(std::min<uint32_t>(t + fuse_ticks, UINT16_MAX)),
         .reach = sight.digger.reach,
         .owner = static_cast<uint8_t>(sight.me)};
-    const DangerMap tried = with_trial(sight.danger, sight.arena, sight.bombs, trial);
+    const DangerMap tried = with_trial(sight.danger, sight.arena, sight.blasts, trial);
     const RouteMap escape =
         search_routes(sight.arena, tried, sight.cost, goal.x, goal.y, t + 1, sight.step);
     for (std::size_t c = 0; c < escape.arrival.size(); ++c) {
@@ -406,9 +406,9 @@ DiggerInput roam(const Sight& sight) {
 
 DangerMap danger_map(const Arena& arena, const std::optional<Charge>& trial) {
     DangerMap danger = base_danger(arena);
-    Bombs bombs = arena_bombs(arena);
-    if (trial) add_bomb(bombs, arena, *trial);
-    predict_blasts(danger, std::move(bombs));
+    ForeseenBlasts blasts = foreseen_blasts(arena);
+    if (trial) add_blast(blasts, arena, *trial);
+    predict_blasts(danger, std::move(blasts));
     return danger;
 }
 

@@ -125,9 +125,9 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     const std::vector<Key>& pressed = input.pressed_keys;
 
     // The keyboard.
-    frame.fire[0] = any_pressed(
+    frame.drop[0] = any_pressed(
         pressed, {Key::Space, Key::Enter, Key::NumpadEnter, Key::ControlRight, Key::ShiftRight});
-    frame.fire[1] = any_pressed(pressed, {Key::KeyQ, Key::ControlLeft, Key::ShiftLeft});
+    frame.drop[1] = any_pressed(pressed, {Key::KeyQ, Key::ControlLeft, Key::ShiftLeft});
     frame.confirm_typing =
         any_pressed(pressed, {Key::Enter, Key::NumpadEnter}) || input.click || input.tap;
     frame.confirm = frame.confirm_typing || any_pressed(pressed, {Key::Space});
@@ -167,9 +167,9 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     }
     input.last_swipe = swipe;
 
-    // A second finger landing fires.
+    // A second finger landing drops.
     const std::uint64_t touch_count = input.touches.size();
-    if (touch_count >= 2 && input.previous_touch_count < 2) frame.fire[0] = true;
+    if (touch_count >= 2 && input.previous_touch_count < 2) frame.drop[0] = true;
     input.previous_touch_count = touch_count;
 
     input.pressed_keys.clear();
@@ -202,7 +202,7 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
             frame.held_dir[slot] = pad.dir;
             if (pad.dir != prev.dir) frame.pressed_dir[slot] = pad.dir;
         }
-        if (rises(pad.drop, prev.drop) || rises(pad.face, prev.face)) frame.fire[slot] = true;
+        if (rises(pad.drop, prev.drop) || rises(pad.face, prev.face)) frame.drop[slot] = true;
         if (rises(pad.face, prev.face) || rises(pad.start, prev.start))
             frame.confirm = frame.confirm_typing = true;
         if (rises(pad.start, prev.start)) frame.pause = true;

@@ -26,7 +26,7 @@ struct PadCounts {
 // The input of one frame, for input slots 1 and 2 (index 0 and 1), with
 // everything else the session needs from the devices this frame.
 struct FrameInput {
-    std::array<bool, 2> fire{};
+    std::array<bool, 2> drop{};
     bool confirm = false;
     // Confirm on a screen that takes typing: every confirm but Space, which
     // a player typing a name may press without meaning to end it.

@@ -158,7 +158,7 @@ void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) 
     // end screen.
     for (std::size_t slot = 0; slot < 2; ++slot) {
         if (input.pressed_dir[slot]) latched_dir[slot] = input.pressed_dir[slot];
-        latched_fire[slot] = latched_fire[slot] || input.fire[slot];
+        latched_drop[slot] = latched_drop[slot] || input.drop[slot];
     }
     if (screen != Screen::Play) {
         end_timer += dt;
@@ -239,7 +239,7 @@ void Session::show_new_arena() {
     screen = Screen::Play;
     tick_time = 0.0f;
     latched_dir = {};
-    latched_fire = {};
+    latched_drop = {};
     latched_confirm = false;
     end_timer = 0.0f;
     camera = camera_target(*this);
@@ -270,7 +270,7 @@ std::optional<FinishedReplay> Session::end_recording() {
 // player 1, with two each slot its own player. A latched press wins over a
 // held key; the press is only used up by a digger that can still move.
 TickInput Session::tick_input(const FrameInput& input) {
-    const std::array<bool, 2> fires = std::exchange(latched_fire, {});
+    const std::array<bool, 2> drops = std::exchange(latched_drop, {});
     TickInput tick;
     tick.confirm = std::exchange(latched_confirm, false);
     const std::uint32_t humans = match.humans();
@@ -287,7 +287,7 @@ TickInput Session::tick_input(const FrameInput& input) {
                 if (!player.dir) player.dir = latched;
             }
             if (!player.dir) player.dir = input.held_dir[s];
-            player.drop = player.drop || fires[s];
+            player.drop = player.drop || drops[s];
         }
     }
     return tick;

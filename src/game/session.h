@@ -117,7 +117,7 @@ struct Session {
     float animation_time = 0.0f;  // all frame times added up
     float end_timer = 0.0f;       // since the outcome was decided
     float repeat_time = 0.0f;     // left or right held on the title
-    std::array<bool, 2> latched_fire{};
+    std::array<bool, 2> latched_drop{};
     std::array<std::optional<Dir>, 2> latched_dir{};
     bool latched_confirm = false;
     ReplayRecorder recorder;           // the match being played

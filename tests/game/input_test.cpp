@@ -78,7 +78,7 @@ TEST(KeyboardDirections, RepeatsTypeButAreNeitherPressesNorStackChanges) {
     const FrameInput f = frame(input);
     EXPECT_EQ(f.held_dir[0], std::nullopt);
     EXPECT_EQ(f.pressed_dir[0], std::nullopt);
-    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.drop[0]);
 }
 
 TEST(KeyboardDirections, LosingTheFocusLetsGoOfEveryKeyAndFinger) {
@@ -99,23 +99,23 @@ TEST(KeyboardMenuKeys, SpaceAndEnterBothFireAndConfirmButTheOtherFireKeysOnlyFir
     InputCollector input;
     press(input, Key::NumpadEnter);
     FrameInput f = frame(input);
-    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.drop[0]);
     EXPECT_TRUE(f.confirm);
     EXPECT_TRUE(f.confirm_typing);
-    EXPECT_FALSE(f.fire[1]);
+    EXPECT_FALSE(f.drop[1]);
 
     // Space confirms, but not where a name is typed.
     press(input, Key::Space);
     f = frame(input);
-    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.drop[0]);
     EXPECT_TRUE(f.confirm);
     EXPECT_FALSE(f.confirm_typing);
 
     press(input, Key::ShiftRight);
     press(input, Key::ControlLeft);
     f = frame(input);
-    EXPECT_TRUE(f.fire[0]);
-    EXPECT_TRUE(f.fire[1]);
+    EXPECT_TRUE(f.drop[0]);
+    EXPECT_TRUE(f.drop[1]);
     EXPECT_FALSE(f.confirm);
 
     // A press counts for one frame, held or not.
@@ -139,8 +139,8 @@ std::string text(const FrameInput& f) {
         constexpr const char* names[] = {"up", "right", "down", "left"};
         if (d) flag(true, name + " " + names[static_cast<int>(*d)]);
     };
-    flag(f.fire[0], "fire-1");
-    flag(f.fire[1], "fire-2");
+    flag(f.drop[0], "drop-1");
+    flag(f.drop[1], "drop-2");
     flag(f.confirm, "confirm");
     flag(f.confirm_typing, "confirm-typing");
     flag(f.restart, "restart");
@@ -159,11 +159,11 @@ std::string text(const FrameInput& f) {
     return out.empty() ? "nothing" : out;
 }
 
-// A frame with these flags set and these fire keys.
-FrameInput sets(std::initializer_list<bool FrameInput::*> flags, std::array<bool, 2> fire = {}) {
+// A frame with these flags set and these drop keys.
+FrameInput sets(std::initializer_list<bool FrameInput::*> flags, std::array<bool, 2> drop = {}) {
     FrameInput f;
     for (bool FrameInput::*flag : flags) f.*flag = true;
-    f.fire = fire;
+    f.drop = drop;
     return f;
 }
 
@@ -320,21 +320,21 @@ TEST(MouseAndTouch, AFingerRightAtTheThresholdIsMeasuredByTheRootOfItsSquares) {
 TEST(MouseAndTouch, ASecondFingerFiresOnceAndOnlyTheFirstSteers) {
     InputCollector input;
     input.touch_down(1, 0, 0);
-    EXPECT_FALSE(frame(input).fire[0]);
+    EXPECT_FALSE(frame(input).drop[0]);
     input.touch_down(2, 300, 300);
     input.touch_move(2, 300, 400);
     const FrameInput f = frame(input);
-    EXPECT_TRUE(f.fire[0]);
-    EXPECT_FALSE(f.fire[1]);
+    EXPECT_TRUE(f.drop[0]);
+    EXPECT_FALSE(f.drop[1]);
     EXPECT_EQ(f.held_dir[0], std::nullopt);
-    EXPECT_FALSE(frame(input).fire[0]);
+    EXPECT_FALSE(frame(input).drop[0]);
 
-    // Lifting and landing the second finger again fires again; the lift of
+    // Lifting and landing the second finger again drops again; the lift of
     // a moved finger is no tap.
     input.touch_up(2, no_window_threshold);
     EXPECT_FALSE(frame(input).confirm);
     input.touch_down(3, 10, 10);
-    EXPECT_TRUE(frame(input).fire[0]);
+    EXPECT_TRUE(frame(input).drop[0]);
 }
 
 TEST(MouseAndTouch, TheFirstFingerSteersEvenWhenLaterOnesMoveMore) {
@@ -359,12 +359,12 @@ TEST(MouseAndTouch, ACancelledTouchIsNoTapAndStopsSteering) {
     EXPECT_EQ(after.held_dir[0], std::nullopt);
 
     // A short touch taken away is no tap either, and the next finger to
-    // land is a first finger again, not a second one that fires.
+    // land is a first finger again, not a second one that drops.
     input.touch_down(2, 5, 5);
     input.touch_cancel(2);
     EXPECT_FALSE(frame(input).confirm);
     input.touch_down(3, 5, 5);
-    EXPECT_FALSE(frame(input).fire[0]);
+    EXPECT_FALSE(frame(input).drop[0]);
     input.touch_cancel(99);  // a finger never seen changes nothing
     EXPECT_EQ(input.touches.size(), 1u);
 }
@@ -439,24 +439,24 @@ TEST(Pads, ButtonsActWhenTheyRiseNotWhileHeld) {
         return build_frame_input(input, {}, std::vector<Gamepad>{gamepad("p", 1, 1, state)}, 14.0);
     };
     FrameInput f = pad_frame(pressing(&PadState::face));
-    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.drop[0]);
     EXPECT_TRUE(f.confirm);
     f = pad_frame(pressing(&PadState::face));
-    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.drop[0]);
     EXPECT_FALSE(f.confirm);
 
     f = pad_frame(pressing(&PadState::start));
     EXPECT_TRUE(f.confirm);
     EXPECT_TRUE(f.pause);
-    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.drop[0]);
     f = pad_frame(pressing(&PadState::start));
     EXPECT_FALSE(f.confirm);
     EXPECT_FALSE(f.pause);
 
     f = pad_frame(pressing(&PadState::drop));
-    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.drop[0]);
     EXPECT_FALSE(f.confirm);
-    EXPECT_FALSE(pad_frame(pressing(&PadState::drop)).fire[0]);
+    EXPECT_FALSE(pad_frame(pressing(&PadState::drop)).drop[0]);
 
     f = pad_frame(pressing(&PadState::select));
     EXPECT_TRUE(f.back);

@@ -497,7 +497,7 @@ Session in_room(Mode mode, std::size_t diggers = 1) {
     return session;
 }
 
-TEST(SessionSteps, InSoloBothKeyboardHalvesSteerPlayerOne) {
+TEST(SessionTicks, InSoloBothKeyboardHalvesSteerPlayerOne) {
     Session session = in_room(Mode::Solo);
     session.update(held(Dir::Right, 1), 0.05f);
     EXPECT_EQ(session.match.arena.diggers[0].x, 2);
@@ -510,7 +510,7 @@ TEST(SessionSteps, InSoloBothKeyboardHalvesSteerPlayerOne) {
     EXPECT_EQ(session.match.arena.diggers[0].x, 3);
 }
 
-TEST(SessionSteps, InPairEachHalfSteersItsOwnPlayer) {
+TEST(SessionTicks, InPairEachHalfSteersItsOwnPlayer) {
     Session session = in_room(Mode::Pair, 2);
     FrameInput both;
     both.held_dir = {Dir::Down, Dir::Right};
@@ -521,7 +521,7 @@ TEST(SessionSteps, InPairEachHalfSteersItsOwnPlayer) {
     EXPECT_EQ(session.match.arena.diggers[1].y, 5);
 }
 
-TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
+TEST(SessionTicks, APressShorterThanAFrameStillMovesAtTheNextTick) {
     Session session = in_room(Mode::Solo);
     FrameInput tap;
     tap.pressed_dir[0] = Dir::Down;  // pressed and released within the frame
@@ -534,11 +534,11 @@ TEST(SessionSteps, APressShorterThanAFrameStillMovesAtTheNextStep) {
     EXPECT_EQ(session.match.arena.diggers[0].y, 2);
 }
 
-TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
+TEST(SessionTicks, ADropPressInAFrameWithoutATickLightsAtTheNextTick) {
     Session session = in_room(Mode::Solo);
-    FrameInput fire;
-    fire.fire[1] = true;  // the second half's fire key steers player 1 in solo
-    session.update(fire, 0.03f);
+    FrameInput drop;
+    drop.drop[1] = true;  // the second half's drop key steers player 1 in solo
+    session.update(drop, 0.03f);
     EXPECT_TRUE(session.match.arena.charges.empty());
     EXPECT_EQ(events_of(session.update(nothing, 0.03f)), std::vector<Event>{Event::ChargeLit});
     ASSERT_EQ(session.match.arena.charges.size(), 1u);
@@ -546,7 +546,7 @@ TEST(SessionSteps, AFirePressInAFrameWithoutAStepLightsAtTheNextStep) {
     EXPECT_EQ(session.match.arena.charges.size(), 1u);  // the press was used up
 }
 
-TEST(SessionSteps, APressWinsOverAHeldKey) {
+TEST(SessionTicks, APressWinsOverAHeldKey) {
     Session session = in_room(Mode::Solo);
     FrameInput tap;
     tap.pressed_dir[0] = Dir::Down;
@@ -556,7 +556,7 @@ TEST(SessionSteps, APressWinsOverAHeldKey) {
     EXPECT_EQ(session.match.arena.diggers[0].x, 1);
 }
 
-TEST(SessionSteps, AFrameOfAFifthOfASecondRunsTwoStepsAndShortFramesCarryTheRest) {
+TEST(SessionTicks, AFrameOfAFifthOfASecondRunsTwoTicksAndShortFramesCarryTheRest) {
     Session session = in_room(Mode::Solo);
     session.update(nothing, 0.1f);
     EXPECT_EQ(session.match.arena.ticks, 2u);
@@ -574,7 +574,7 @@ TEST(SessionSteps, AFrameOfAFifthOfASecondRunsTwoStepsAndShortFramesCarryTheRest
     EXPECT_LT(slow.tick_time, tick_seconds);
 }
 
-TEST(SessionSteps, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
+TEST(SessionTicks, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
     Session session = in_room(Mode::Solo);
     Arena& arena = session.match.arena;
     for (std::int32_t x = 3; x <= 6; ++x) arena.set_tile(x, 1, Tile::brick(Hidden::Nothing));
@@ -586,7 +586,7 @@ TEST(SessionSteps, EachEventKindIsListedOnceAFrameInOrderOfFirstOccurrence) {
     EXPECT_EQ(session.match.arena.score, 5u);
 }
 
-TEST(SessionSteps, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
+TEST(SessionTicks, CreatureStepsAreHeardOnlyFromCreaturesNearTheView) {
     // A big arena: the camera sits at the top-left, a mite far to the right
     // is out of sight, a wisp near the digger is in it.
     Session session = in_room(Mode::Solo);

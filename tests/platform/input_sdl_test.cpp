@@ -124,7 +124,7 @@ TEST_F(SdlInput, KeysCountByTheirPositionNotByTheLetterTheyPrint) {
     key(SDL_KEYDOWN, SDL_SCANCODE_W, SDLK_z);
     key(SDL_KEYDOWN, SDL_SCANCODE_Y, SDLK_z);
     const FrameInput f = frame();
-    EXPECT_TRUE(f.fire[1]);
+    EXPECT_TRUE(f.drop[1]);
     EXPECT_EQ(f.held_dir[1], Dir::Up);
     EXPECT_EQ(f.pressed_dir[1], Dir::Up);
     EXPECT_EQ(key_for_scancode(SDL_SCANCODE_Y), Key::Other);
@@ -270,14 +270,14 @@ TEST_F(SdlInput, AnOrdinaryPadSteersAndFiresThroughSdl) {
     FrameInput f = frame();
     EXPECT_EQ(f.held_dir[0], Dir::Down);  // the D-pad is read up, right, down, left
     EXPECT_EQ(f.pressed_dir[0], Dir::Down);
-    EXPECT_TRUE(f.fire[0]);
+    EXPECT_TRUE(f.drop[0]);
     EXPECT_TRUE(f.confirm);
     EXPECT_EQ(last_counts.gamepads, 1u);
 
     // Held, the button does nothing more.
     pump();
     f = frame();
-    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.drop[0]);
     EXPECT_EQ(f.pressed_dir[0], std::nullopt);
 
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0);
@@ -291,19 +291,19 @@ TEST_F(SdlInput, AnOrdinaryPadSteersAndFiresThroughSdl) {
     EXPECT_TRUE(f.pause);
     EXPECT_TRUE(f.confirm);
     EXPECT_TRUE(f.back);
-    EXPECT_FALSE(f.fire[0]);
+    EXPECT_FALSE(f.drop[0]);
 
     // The triggers are axes in SDL; pulled past halfway they drop a charge.
     // (A virtual axis of v reads as a trigger of (v + 32768) / 2.)
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_TRIGGERRIGHT, 0);
     pump();
-    EXPECT_FALSE(frame().fire[0]);
+    EXPECT_FALSE(frame().drop[0]);
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_TRIGGERRIGHT, 1000);
     pump();
-    EXPECT_TRUE(frame().fire[0]);
+    EXPECT_TRUE(frame().drop[0]);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_LEFTSHOULDER, 1);
     pump();
-    EXPECT_FALSE(frame().fire[0]);
+    EXPECT_FALSE(frame().drop[0]);
 }
 
 TEST_F(SdlInput, ThePadStickCountsFromHalfWayWithUpwardsUp) {
