@@ -80,7 +80,7 @@ void Session::update_naming(const FrameInput& input, FrameOutcome& out) {
 }
 
 // Holding left or right walks through the levels: once at the press, then
-// after a pause one step every 0.06 s, at most one a frame.
+// after a pause one more every 0.06 s, at most one a frame.
 std::optional<Dir> Session::title_repeat(const FrameInput& input, float dt) {
     const std::optional<Dir> held = input.held_dir[0] ? input.held_dir[0] : input.held_dir[1];
     if (is_left_or_right(held))

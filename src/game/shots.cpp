@@ -14,29 +14,29 @@ namespace zobra {
 
 namespace {
 
-constexpr int max_blast_wait_steps = 400;
+constexpr int max_blast_wait_ticks = 400;
 constexpr std::uint8_t blast_fire_above = 4;  // fire this fresh means a blast has just gone off
 constexpr std::size_t last_level = level_count - 1;
 
-// Steps of the script --------------------------------------------------------
+// Ticks of the script --------------------------------------------------------
 
 // The script makes no sound and saves nothing: what a tick asks of the
 // shell is dropped.
-void step(Session& session, const DiggerInput& player1) {
+void tick(Session& session, const DiggerInput& player1) {
     FrameOutcome ignored;
     session.run_tick(TickInput{{player1, DiggerInput{}}}, ignored);
 }
 
 void idle_ticks(Session& session, int count) {
-    for (int k = 0; k < count; ++k) step(session, DiggerInput{});
+    for (int k = 0; k < count; ++k) tick(session, DiggerInput{});
 }
 
 // The computer plays the first digger; the second player, if any, stands.
-void computer_step(Session& session) { step(session, bot_decide(session.match.arena, 0)); }
+void computer_tick(Session& session) { tick(session, bot_decide(session.match.arena, 0)); }
 
-void computer_steps(Session& session, int most) {
+void computer_ticks(Session& session, int most) {
     for (int k = 0; k < most && session.match.arena.outcome == Outcome::Running; ++k)
-        computer_step(session);
+        computer_tick(session);
 }
 
 bool blast_burning(const Arena& arena) {
@@ -46,10 +46,10 @@ bool blast_burning(const Arena& arena) {
 
 // Plays on until fresh fire is on the grid, so that the picture shows a blast.
 void advance_to_blast(Session& session) {
-    for (int k = 0; k < max_blast_wait_steps; ++k) {
+    for (int k = 0; k < max_blast_wait_ticks; ++k) {
         if (blast_burning(session.match.arena) || session.match.arena.outcome != Outcome::Running)
             return;
-        computer_step(session);
+        computer_tick(session);
     }
 }
 
@@ -65,18 +65,18 @@ const std::array<ShotScene, 18> shot_scenes = {{
     {"02-blast",
      [](Session& s) {
          s.start_level(0);
-         computer_steps(s, 30);
+         computer_ticks(s, 30);
          advance_to_blast(s);
      }},
     {"03-later",
      [](Session& s) {
          s.start_level(0);
-         computer_steps(s, 420);
+         computer_ticks(s, 420);
      }},
     {"04-won",
      [](Session& s) {
          s.start_level(0);
-         computer_steps(s, 4000);
+         computer_ticks(s, 4000);
      }},
     {"05-time-up",
      [](Session& s) {
@@ -88,13 +88,13 @@ const std::array<ShotScene, 18> shot_scenes = {{
     {"06-wisps",
      [](Session& s) {
          s.start_level(3);
-         computer_steps(s, 200);
+         computer_ticks(s, 200);
      }},
     {"07-earth", [](Session& s) { s.start_level(4); }},
     {"08-middle",
      [](Session& s) {
          s.start_level(19);
-         computer_steps(s, 300);
+         computer_ticks(s, 300);
          advance_to_blast(s);
      }},
     {"09-large", [](Session& s) { s.start_level(last_level); }},
