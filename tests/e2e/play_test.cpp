@@ -7,10 +7,6 @@
 
 #include "e2e/process.h"
 
-// Xlib's macros (None, Status, Bool …) come last so that they clash with nothing.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace zobra::e2e {
 namespace {
 
@@ -20,47 +16,6 @@ constexpr std::uint32_t gold = 0xFACC30;
 constexpr std::uint32_t hud_background = 0x1A1430;
 constexpr std::uint32_t fuse_red = 0xCE3034;  // the middle stick of a lit charge
 constexpr std::uint32_t warning = 0xFF6060;
-
-// Grabs the window's picture straight from the X server, quicker than a
-// screenshot through ImageMagick.
-class Grabber {
-  public:
-    Grabber(const std::string& display, unsigned long window)
-        : display_(XOpenDisplay(display.c_str())), window_(window) {}
-    ~Grabber() {
-        if (display_ != nullptr) XCloseDisplay(display_);
-    }
-    Grabber(const Grabber&) = delete;
-    Grabber& operator=(const Grabber&) = delete;
-
-    // The window's pixels as 0xRRGGBB, or nothing when it cannot be read.
-    Picture grab() {
-        Picture picture;
-        if (display_ == nullptr) return picture;
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display_, window_, &attributes) == 0) return picture;
-        XImage* image = XGetImage(display_, window_, 0, 0, static_cast<unsigned>(attributes.width),
-                                  static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-        if (image == nullptr) return picture;
-        picture.width = attributes.width;
-        picture.height = attributes.height;
-        picture.rgb.resize(static_cast<std::size_t>(picture.width * picture.height) * 3);
-        std::size_t at = 0;
-        for (int y = 0; y < picture.height; ++y)
-            for (int x = 0; x < picture.width; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                picture.rgb[at++] = static_cast<std::uint8_t>((p & image->red_mask) >> 16);
-                picture.rgb[at++] = static_cast<std::uint8_t>((p & image->green_mask) >> 8);
-                picture.rgb[at++] = static_cast<std::uint8_t>(p & image->blue_mask);
-            }
-        XDestroyImage(image);
-        return picture;
-    }
-
-  private:
-    Display* display_;
-    unsigned long window_;
-};
 
 // The canvas pixel (x, y) as the 960 × 600 window shows it (a 3 × 3 block).
 std::uint32_t canvas_pixel(const Picture& picture, int x, int y) {

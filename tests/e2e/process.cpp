@@ -347,6 +347,36 @@ bool xdotool(const std::string& display, const std::vector<std::string>& argumen
     return r.ending.exited && r.ending.status == 0;
 }
 
+Grabber::Grabber(const std::string& display, unsigned long window)
+    : display_(XOpenDisplay(display.c_str())), window_(window) {}
+
+Grabber::~Grabber() {
+    if (display_ != nullptr) XCloseDisplay(display_);
+}
+
+Picture Grabber::grab() {
+    Picture picture;
+    if (display_ == nullptr) return picture;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window_, &attributes) == 0) return picture;
+    XImage* image = XGetImage(display_, window_, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image == nullptr) return picture;
+    picture.width = attributes.width;
+    picture.height = attributes.height;
+    picture.rgb.resize(static_cast<std::size_t>(picture.width * picture.height) * 3);
+    std::size_t at = 0;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const unsigned long p = XGetPixel(image, x, y);
+            picture.rgb[at++] = static_cast<std::uint8_t>((p & image->red_mask) >> 16);
+            picture.rgb[at++] = static_cast<std::uint8_t>((p & image->green_mask) >> 8);
+            picture.rgb[at++] = static_cast<std::uint8_t>(p & image->blue_mask);
+        }
+    XDestroyImage(image);
+    return picture;
+}
+
 void press_keys(const std::string& display, unsigned long window,
                 const std::vector<std::string>& keys) {
     std::vector<std::string> arguments{"windowfocus", "--sync",  std::to_string(window),
