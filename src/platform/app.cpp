@@ -434,7 +434,7 @@ void run() {
         std::variant<Replay, std::string> loaded = read_replay_file(file);
         if (const auto* error = std::get_if<std::string>(&loaded)) {
             report_error(*error);
-            std::_Exit(1);
+            std::_Exit(2);  // as the headless check does for a file it cannot play
         }
         shown = std::move(std::get<Replay>(loaded));
     }

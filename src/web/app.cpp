@@ -111,6 +111,7 @@ void run_frame(PageApp& app, Instant now) {
         build_frame_input(app.input.collector, {},
                           pads ? std::optional<std::span<const Gamepad>>(*pads) : std::nullopt,
                           swipe_threshold(page_pixel_scale()));
+    const bool showing_replay = app.game.session.playback.has_value();
     const FrameOutcome outcome = app.game.update(input, now);
     const Progress& progress = app.game.session.progress;
     // libc++ 14 makes no span of a range without data().
@@ -123,7 +124,7 @@ void run_frame(PageApp& app, Instant now) {
     if (app.crash_tick && app.game.session.recorder.recording() &&
         app.game.session.match.ticks >= *app.crash_tick)
         panic("a crash was asked for at tick " + std::to_string(*app.crash_tick));
-    if (outcome.leave && app.game.session.playback) {
+    if (outcome.leave && showing_replay) {
         // Back leaves a replay for the title, on the desktop by ending the
         // program: the page loads again without it, the player's own game.
         app.stopped = true;
