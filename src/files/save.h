@@ -96,7 +96,7 @@ class SaveStore {
     void take_lock();
     // Moves the file that could not be read aside, under the first name that
     // takes it; says what became of it. False when it could not be kept.
-    bool keep_unreadable(const std::filesystem::path& target);
+    static bool keep_unreadable(const std::filesystem::path& target);
 
     std::optional<std::filesystem::path> path_;
     Lock lock_ = Lock::NotTaken;

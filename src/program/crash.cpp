@@ -24,8 +24,6 @@
 #include "files/log.h"
 #include "platform/platform.h"
 
-extern char** environ;
-
 namespace zobra {
 
 namespace {
