@@ -57,7 +57,7 @@ std::uint8_t dimmed_byte(std::uint8_t byte, std::uint32_t factor) {
 // when not, so that four of them can be tested and copied at once. Both
 // standard libraries the game is built with lay it out so; with any other
 // the pixels go one by one.
-bool optional_colour_is_packed() {
+[[maybe_unused]] bool optional_colour_is_packed() {
     static const bool packed = [] {
         const std::optional<Rgb> there = Rgb{1, 2, 3};
         const std::optional<Rgb> absent;
@@ -71,7 +71,7 @@ bool optional_colour_is_packed() {
 }
 
 // The four bytes of a pixel as one word, in the machine's byte order.
-std::uint32_t pixel_word(Rgb colour, std::uint8_t fourth) {
+[[maybe_unused]] std::uint32_t pixel_word(Rgb colour, std::uint8_t fourth) {
     const std::uint8_t bytes[4] = {colour.r, colour.g, colour.b, fourth};
     std::uint32_t word;
     std::memcpy(&word, bytes, 4);

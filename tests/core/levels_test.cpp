@@ -158,8 +158,8 @@ TEST(LevelBuilder, LevelOneIsAlwaysThisPicture) {
     // clang-format on
     EXPECT_EQ(arena_picture(arena), expected);
     const std::vector<Creature> creatures{
-        {6, 5, 6, 5, 0, 1, Dir::Right, CreatureKind::Mite},
-        {4, 3, 4, 3, 0, 1, Dir::Right, CreatureKind::Mite},
+        {{6, 5, 6, 5, 0, 1}, Dir::Right, CreatureKind::Mite},
+        {{4, 3, 4, 3, 0, 1}, Dir::Right, CreatureKind::Mite},
     };
     EXPECT_EQ(arena.creatures, creatures);
     EXPECT_EQ(arena.rng.state, 0xD80DCD7831849571ULL);
