@@ -443,38 +443,39 @@ void ReplayRecorder::write_crash_text(void (*sink)(void*, const char*, std::size
 // ---------------------------------------------------------------------------
 // Playing headless.
 
+void ReplayVerdict::differs(std::size_t tick) {
+    if (!matched_) return;
+    matched_ = false;
+    first_bad_tick_ = static_cast<std::uint32_t>(tick);
+}
+
+bool ReplayVerdict::after_tick(const Replay& replay, std::size_t played, const Match& match) {
+    if (played % ticks_per_second == 0 && next_check_ < replay.checks.size() &&
+        static_cast<std::uint32_t>(state_hash(match)) != replay.checks[next_check_++])
+        differs(played);
+    const bool more = played < replay.inputs.size();
+    if (more && match.phase == MatchPhase::Over) {
+        differs(played);
+        return false;
+    }
+    if (!more && replay.ending != ReplayEnding::Crashed && state_hash(match) != replay.end_hash)
+        differs(played);
+    return more;
+}
+
 ReplayCheck check_replay(const Replay& replay) {
     ReplayCheck result;
     result.match = Match(replay.setup);
-    if (result.match.arena.rng.state != replay.seed) {
-        // Another catalogue grew another arena: nothing of it can agree.
-        result.matched = false;
-        result.end_hash = state_hash(result.match);
-        return result;
-    }
-    std::size_t check = 0;
-    for (std::size_t i = 0; i < replay.inputs.size(); ++i) {
-        if (result.match.phase == MatchPhase::Over) {
-            // Input past the match's end: no recorder writes that.
-            result.matched = false;
-            result.first_bad_tick = static_cast<std::uint32_t>(i);
-            break;
-        }
+    ReplayVerdict verdict;
+    // Another catalogue grew another arena: nothing of it can agree.
+    bool same_start = result.match.arena.rng.state == replay.seed;
+    for (std::size_t i = 0; same_start && i < replay.inputs.size(); ++i) {
         result.match.advance(replay.inputs[i]);
-        const std::size_t done = i + 1;
-        if (done % ticks_per_second != 0 || check >= replay.checks.size()) continue;
-        const auto low = static_cast<std::uint32_t>(state_hash(result.match) & 0xFFFFFFFFu);
-        if (low != replay.checks[check++] && result.matched) {
-            result.matched = false;
-            result.first_bad_tick = static_cast<std::uint32_t>(done);
-        }
+        if (!verdict.after_tick(replay, i + 1, result.match)) break;
     }
+    result.matched = same_start && verdict.matched();
+    result.first_bad_tick = verdict.first_bad_tick();
     result.end_hash = state_hash(result.match);
-    if (replay.ending != ReplayEnding::Crashed && result.end_hash != replay.end_hash &&
-        result.matched) {
-        result.matched = false;
-        result.first_bad_tick = static_cast<std::uint32_t>(replay.inputs.size());
-    }
     return result;
 }
 

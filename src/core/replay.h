@@ -86,6 +86,25 @@ class ReplayRecorder {
     bool recording_ = false;
 };
 
+// Holds a match played from a replay against the replay's checks, tick by
+// tick: the one judge for the headless check and the window alike.
+class ReplayVerdict {
+  public:
+    // After the replay's input number `played` (counting from 1) left the
+    // match so. False once there is nothing more to play: the input has run
+    // out, or the match is over with input still to come (which no recorder
+    // writes, and so counts as a disagreement).
+    bool after_tick(const Replay& replay, std::size_t played, const Match& match);
+    bool matched() const { return matched_; }
+    std::uint32_t first_bad_tick() const { return first_bad_tick_; }
+
+  private:
+    void differs(std::size_t tick);
+    std::uint32_t next_check_ = 0;
+    bool matched_ = true;
+    std::uint32_t first_bad_tick_ = 0;
+};
+
 // What playing a replay to its end found.
 struct ReplayCheck {
     bool matched = true;               // every check and the end hash agree

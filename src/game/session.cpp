@@ -224,7 +224,7 @@ void Session::start_playback(Replay replay) {
     else
         level_index = replay.setup.place;
     match = Match(replay.setup);
-    playback = Playback{std::move(replay)};
+    playback = Playback{std::move(replay), 0, {}};
     show_new_arena();
 }
 
@@ -298,25 +298,8 @@ void Session::run_tick(const TickInput& input, FrameOutcome& out) {
     const MatchPhase before = match.phase;
     const TickReport report = match.advance(input);
     recorder.record(input, match);
-    if (playback) {
-        Playback& p = *playback;
-        if (match.ticks % ticks_per_second == 0 && p.check < p.replay.checks.size() &&
-            (state_hash(match) & 0xFFFFFFFFu) != p.replay.checks[p.check++] && p.matched) {
-            p.matched = false;
-            p.first_bad_tick = match.ticks;
-        }
-        if (match.phase == MatchPhase::Over && !p.done()) {
-            // Input past the match's end, which no recorder writes.
-            p.next = p.replay.inputs.size();
-            if (p.matched) p.first_bad_tick = match.ticks;
-            p.matched = false;
-        }
-        if (p.done() && p.replay.ending != ReplayEnding::Crashed && p.matched &&
-            state_hash(match) != p.replay.end_hash) {
-            p.matched = false;
-            p.first_bad_tick = match.ticks;
-        }
-    }
+    if (playback && !playback->verdict.after_tick(playback->replay, playback->next, match))
+        playback->next = playback->replay.inputs.size();
     for (const Event event : report.events) {
         const bool is_step = event == Event::CreatureStep || event == Event::WispStep;
         if (is_step && !heard.contains(event)) continue;

@@ -92,9 +92,7 @@ struct CameraPos {
 struct Playback {
     Replay replay;
     std::size_t next = 0;   // the input of the next tick
-    std::size_t check = 0;  // the next check hash to compare
-    bool matched = true;    // every check so far agreed
-    std::uint32_t first_bad_tick = 0;
+    ReplayVerdict verdict;  // whether the match has come out as recorded so far
     bool done() const { return next >= replay.inputs.size(); }
 };
 

@@ -562,13 +562,14 @@ void draw_level_won_panel(Canvas& canvas, const Session& session) {
 // out as it was recorded.
 void draw_playback_line(Canvas& canvas, const Playback& playback) {
     std::string line = "WIEDERHOLUNG   F: SCHNELL";
-    if (!playback.matched)
-        line = "WIEDERHOLUNG WEICHT AB BEI TICK " + number(playback.first_bad_tick);
+    if (!playback.verdict.matched())
+        line = "WIEDERHOLUNG WEICHT AB BEI TICK " + number(playback.verdict.first_bad_tick());
     else if (playback.done() && playback.replay.ending == ReplayEnding::Crashed)
         line = "WIEDERHOLUNG BIS ZUM ABSTURZ: TICK " + number(playback.replay.inputs.size());
     else if (playback.done())
         line = "WIEDERHOLUNG ZU ENDE: ALLES STIMMT";
-    draw_text_centred(canvas, screen_height - 10, line, playback.matched ? gold : warning, 1);
+    draw_text_centred(canvas, screen_height - 10, line, playback.verdict.matched() ? gold : warning,
+                      1);
 }
 
 void draw_panel_of_screen(Canvas& canvas, const Session& session) {

@@ -98,7 +98,7 @@ std::string replay_notice(std::string_view message, bool dropped) {
 
 ReplayState replay_state(const Playback& playback) {
     std::string_view word = "playing";
-    if (!playback.matched)
+    if (!playback.verdict.matched())
         word = "differs";
     else if (playback.done())
         word = playback.replay.ending == ReplayEnding::Crashed ? "crashed" : "matched";

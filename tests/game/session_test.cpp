@@ -703,7 +703,7 @@ TEST(SessionReplay, AMatchPlayedFromTheKeysIsKeptAndShownAgainAlike) {
         const FrameOutcome out = shown.update(frame % 2 ? fast : nothing, frame_dt);
         EXPECT_TRUE(out.replays.empty() && !out.save);
     }
-    EXPECT_TRUE(shown.playback->matched);
+    EXPECT_TRUE(shown.playback->verdict.matched());
     EXPECT_EQ(shown.match, session.match);
     EXPECT_TRUE(shown.update(back, frame_dt).leave);
 }
