@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <system_error>
+
+#include "files/os.h"
 
 namespace zobra {
 
@@ -32,31 +31,20 @@ std::string two_digits(unsigned value) {
     return text.size() < 2 ? "0" + text : text;
 }
 
-std::optional<std::vector<std::uint8_t>> read_bytes(const std::filesystem::path& path,
-                                                    std::string& error) {
-    std::error_code code;
-    const auto status = std::filesystem::status(path, code);
-    if (code || !std::filesystem::exists(status)) {
-        error = "does not exist";
-        return std::nullopt;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        error = "is not a file";
-        return std::nullopt;
-    }
-    const auto size = std::filesystem::file_size(path, code);
-    if (code || size > replay_size_max) {
-        error = code ? "cannot be read" : "is larger than any replay (over 16 MiB)";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!in && !bytes.empty()) {
-        error = "cannot be read";
-        return std::nullopt;
-    }
-    return bytes;
+// The file's bytes, or nothing and why.
+std::optional<std::string> read_bytes(const std::filesystem::path& path, std::string& why) {
+    os::ReadResult read = os::read_regular_file(path, replay_size_max);
+    if (read.missing)
+        why = "does not exist";
+    else if (read.too_large)
+        why = "is larger than any replay (over 16 MiB)";
+    else
+        why = "cannot be read: " + read.error;
+    return std::move(read.text);
+}
+
+std::span<const std::uint8_t> bytes_of(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 }  // namespace
@@ -125,22 +113,18 @@ std::optional<std::string> keep_replay(const std::filesystem::path& folder,
             std::string((n - 1) / 25, 'z') + static_cast<char>('b' + (n - 1) % 25);
         path = folder / (name.substr(0, time_end) + letters + name.substr(time_end));
     }
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) return "could not write " + path.string();
-    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (auto error = os::write_synced(path, text, true))
+        return "could not write " + path.string() + ": " + *error;
 
     std::vector<std::pair<std::string, Replay>> replays;
     for (const auto& entry : std::filesystem::directory_iterator(folder, code)) {
         const std::string file = entry.path().filename().string();
         if (entry.path().extension() != replay_extension || !entry.is_regular_file(code)) continue;
-        std::string error;
-        const auto content = read_bytes(entry.path(), error);
-        if (!content) continue;
-        auto replay = decode_replay(*content, true);
+        std::string why;
+        const std::optional<std::string> text = read_bytes(entry.path(), why);
+        if (!text) continue;
+        auto replay = decode_replay(bytes_of(*text), true);
         if (auto* r = std::get_if<Replay>(&replay)) replays.emplace_back(file, std::move(*r));
     }
     std::sort(replays.begin(), replays.end(),
@@ -151,10 +135,10 @@ std::optional<std::string> keep_replay(const std::filesystem::path& folder,
 }
 
 std::variant<Replay, std::string> read_replay_file(const std::filesystem::path& path) {
-    std::string error;
-    const auto bytes = read_bytes(path, error);
+    std::string why;
+    const std::optional<std::string> text = read_bytes(path, why);
     std::variant<Replay, std::string> replay =
-        bytes ? decode_replay(*bytes) : std::variant<Replay, std::string>(error);
+        text ? decode_replay(bytes_of(*text)) : std::variant<Replay, std::string>(why);
     if (auto* message = std::get_if<std::string>(&replay))
         *message = "replay " + path.string() + " " + *message;
     return replay;

@@ -6,17 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <span>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/panic.h"
 #include "files/log.h"
+#include "files/os.h"
 #include "files/replay_store.h"
 #include "files/save.h"
 #include "game/frame_clock.h"
@@ -403,10 +402,9 @@ int check_replay_file(const char* file) {
 Progress read_progress_quietly() {
     const std::optional<std::filesystem::path> path = save_path();
     if (!path) return Progress{};
-    std::ifstream in(*path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::variant<Progress, std::string> progress = decode_progress(text.str());
+    const os::ReadResult read = os::read_regular_file(*path, save_bytes_max);
+    if (!read.text) return Progress{};
+    std::variant<Progress, std::string> progress = decode_progress(*read.text);
     if (Progress* p = std::get_if<Progress>(&progress)) return *p;
     return Progress{};
 }

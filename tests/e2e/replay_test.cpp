@@ -468,7 +468,7 @@ TEST(Replays, ACrashDuringPlayLeavesAReportThatPlaysBackToTheCrash) {
     EXPECT_EQ(read_file(folder.crash_file()), report) << "showing the replay crashed";
 }
 
-// Each broken file is refused with one line naming it and what is wrong,
+// A broken file is refused with one line naming it and what is wrong,
 // exit status 2, and no crash.
 TEST(Replays, BrokenFilesAreEachRefusedWithOneClearLine) {
     const RecordedLevel* level = recorded_level();
@@ -482,37 +482,16 @@ TEST(Replays, BrokenFilesAreEachRefusedWithOneClearLine) {
         std::vector<std::uint8_t> bytes;
         std::string says;
     };
-    std::vector<Case> cases;
-    for (const std::size_t length : {std::size_t{0}, std::size_t{5}})
-        cases.push_back({"cut-" + std::to_string(length),
-                         {good.begin(), good.begin() + length},
-                         "is not a replay"});
-    for (const std::size_t length : {std::size_t{9}, std::size_t{16}, std::size_t{40},
-                                     good.size() / 2, good.size() - 9, good.size() - 1})
-        cases.push_back({"cut-" + std::to_string(length),
-                         {good.begin(), good.begin() + length},
-                         "is cut short"});
-    std::vector<std::uint8_t> format = good;
-    format[8] = 7;
-    cases.push_back({"format", format, "is in replay format 7, this game reads format 1"});
-    std::vector<std::uint8_t> garbage(4000);
-    std::uint32_t state = 12345;
-    for (std::uint8_t& b : garbage) {
-        state = state * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(state >> 24);
-    }
-    cases.push_back({"garbage", garbage, "is not a replay"});
+    // What each broken byte says is the reader's own table (core's replay
+    // tests); here the game as a program: a real file cut short, a text
+    // without a replay in it, and a file far too large.
     const std::string text = "zobra crash report\nfatal signal SIGSEGV\nno replay here\n";
-    cases.push_back({"text", {text.begin(), text.end()}, "is not a replay"});
-    // The end: ending, won flag, the tick count (4 bytes), score, end hash.
-    std::vector<std::uint8_t> past = good;
-    for (std::size_t at = past.size() - 16; at < past.size() - 12 && past[at]-- == 0; ++at) {
-    }
-    cases.push_back({"past-end", past, "holds inputs past its end"});
-    std::vector<std::uint8_t> longer = good;
-    longer.push_back(0);
-    cases.push_back({"longer", longer, "has bytes past its end"});
-
+    const std::vector<Case> cases = {
+        {"cut",
+         {good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2)},
+         "is cut short"},
+        {"text", {text.begin(), text.end()}, "is not a replay"},
+    };
     std::vector<std::pair<fs::path, std::string>> files;
     for (const Case& c : cases) {
         const fs::path file = folder.path() / (c.name + ".zrp");
