@@ -12,9 +12,18 @@ namespace zobra {
 
 namespace {
 
+// A duel round's arena with the computer in every seat no person steers.
+Arena round_arena(const MatchSetup& setup, std::uint32_t round, std::uint8_t computer_seats) {
+    Arena arena = duel_arena(setup.place, 0, round);
+    const std::uint8_t people = people_seats(setup) & ~computer_seats;
+    for (std::size_t i = 0; i < arena.diggers.size(); ++i)
+        arena.diggers[i].bot = ((people >> i) & 1u) == 0;
+    return arena;
+}
+
 Arena first_arena(const MatchSetup& setup) {
     const std::uint32_t humans = mode_humans(setup.mode);
-    if (is_duel(setup.mode)) return duel_arena(setup.place, humans, 0);
+    if (is_duel(setup.mode)) return round_arena(setup, 0, 0);
     Arena arena =
         level_arena(level_catalogue()[setup.place % level_count], humans, setup.difficulty);
     for (std::size_t i = 0; i < setup.carry.size() && i < arena.diggers.size(); ++i) {
@@ -30,7 +39,16 @@ Arena first_arena(const MatchSetup& setup) {
 
 }  // namespace
 
+std::uint8_t people_seats(const MatchSetup& setup) {
+    if (setup.seats != 0) return setup.seats;
+    return static_cast<std::uint8_t>((1u << mode_humans(setup.mode)) - 1u);
+}
+
 Match::Match(const MatchSetup& setup) : setup(setup), arena(first_arena(setup)) {}
+
+std::uint32_t Match::humans() const {
+    return static_cast<std::uint32_t>(std::popcount(seats()));
+}
 
 bool Match::duel_decided() const {
     return std::any_of(duel_wins.begin(), duel_wins.end(),
@@ -39,8 +57,8 @@ bool Match::duel_decided() const {
 
 bool Match::humans_won() const {
     if (!duel()) return arena.outcome == Outcome::Finished;
-    for (std::uint32_t i = 0; i < humans() && i < duel_wins.size(); ++i)
-        if (duel_wins[i] >= duel_wins_to_end) return true;
+    for (std::size_t i = 0; i < duel_wins.size(); ++i)
+        if (((seats() >> i) & 1u) != 0 && duel_wins[i] >= duel_wins_to_end) return true;
     return false;
 }
 
@@ -62,12 +80,18 @@ TickReport Match::advance(const TickInput& input) {
     TickReport report;
     if (phase == MatchPhase::Over) return report;
     ++ticks;
+    const std::uint8_t taken = input.to_computer & seats() & ~computer_seats;
+    if (taken != 0) {
+        computer_seats |= taken;
+        for (std::size_t i = 0; i < arena.diggers.size(); ++i)
+            if (((taken >> i) & 1u) != 0) arena.diggers[i].bot = true;
+    }
     if (phase != MatchPhase::Running) {
         ++end_ticks;
         if (input.confirm && end_ticks >= end_guard_ticks) {
             if (phase == MatchPhase::RoundOver && !duel_decided()) {
                 ++duel_round;
-                arena = duel_arena(setup.place, humans(), duel_round);
+                arena = round_arena(setup, duel_round, computer_seats);
                 phase = MatchPhase::Running;
                 end_ticks = 0;
                 time_up = false;
@@ -246,6 +270,9 @@ std::uint64_t state_hash(const Match& m) {
     for (const std::optional<Carry>& c : m.carry) d.add(pack_carry(c));
     d.add(std::uint64_t{static_cast<std::uint8_t>(m.phase)} | std::uint64_t{m.time_up} << 8);
     d.add(std::uint64_t{m.ticks} << 32 | m.end_ticks);
+    // Only a duel between machines has seats of its own (and so keeps the
+    // hashes of every match on one machine as they were).
+    if (m.setup.seats != 0) d.add(std::uint64_t{m.setup.seats} | std::uint64_t{m.computer_seats} << 8);
     return d.finish();
 }
 

@@ -24,8 +24,10 @@ inline constexpr std::uint32_t duel_wins_to_end = 3;
 // Ticks after a level or round is decided before a confirm counts (half a
 // second).
 inline constexpr std::uint32_t end_guard_ticks = 10;
-// The human diggers a match may have: digger 0 and 1 on one machine.
+// The human diggers a match on one machine may have: digger 0 and 1.
 inline constexpr std::size_t max_humans = 2;
+// A duel's diggers, each in a seat that a person or the computer takes.
+inline constexpr std::size_t max_seats = 4;
 
 // What a digger takes into the next level after a win.
 struct Carry {
@@ -44,14 +46,23 @@ struct MatchSetup {
     Difficulty difficulty = Difficulty::Normal;
     std::uint8_t place = 0;
     Carried carry{};
+    // For a duel between machines, the seats people take (bit i for digger
+    // i); 0 for play on one machine, where the mode's first one or two
+    // diggers are the people's.
+    std::uint8_t seats = 0;
     friend bool operator==(const MatchSetup&, const MatchSetup&) = default;
 };
 
-// One tick's input: digger i's for each human digger i, and a confirm that
-// goes on from an end screen once the guard has passed.
+// The seats people take at the start of a match of this setup.
+std::uint8_t people_seats(const MatchSetup& setup);
+
+// One tick's input: digger i's for each human digger i, a confirm that
+// goes on from an end screen once the guard has passed, and the seats whose
+// people left, which the computer steers from this tick on.
 struct TickInput {
-    std::array<DiggerInput, max_humans> diggers{};
+    std::array<DiggerInput, max_seats> diggers{};
     bool confirm = false;
+    std::uint8_t to_computer = 0;
     friend bool operator==(const TickInput&, const TickInput&) = default;
 };
 
@@ -79,13 +90,16 @@ struct Match {
     std::uint32_t ticks = 0;      // ticks of the match so far
     std::uint32_t end_ticks = 0;  // ticks since the level or round was decided
     bool time_up = false;         // the clock of this arena ran out
+    std::uint8_t computer_seats = 0;  // people's seats the computer took over
 
     // A placeholder without an arena.
     Match() = default;
     // The first arena of the setup, with its carried items.
     explicit Match(const MatchSetup& setup);
 
-    std::uint32_t humans() const { return mode_humans(setup.mode); }
+    // The people's seats at the start, and how many there are.
+    std::uint8_t seats() const { return people_seats(setup); }
+    std::uint32_t humans() const;
     bool duel() const { return is_duel(setup.mode); }
     // The duel has a digger with three round wins.
     bool duel_decided() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <optional>
 
 namespace zobra {
@@ -12,32 +13,54 @@ constexpr std::array<std::uint8_t, 8> magic = {'Z', 'O', 'B', 'R', 'A', 'R', 'P'
 constexpr std::size_t text_field_max = 64;  // bytes of the version or the player's name
 
 // ---------------------------------------------------------------------------
-// Ticks as numbers: four bits a human digger (the direction, 0 for none or
-// 1 + `Dir`, and the drop flag above it), then the confirm flag.
+// Ticks as numbers: four bits a person's seat (the direction, 0 for none or
+// 1 + `Dir`, and the drop flag above it), then the confirm flag, then, in a
+// duel between machines, four bits for the seats the computer takes over.
 
-std::uint8_t input_bits(std::uint32_t humans) { return static_cast<std::uint8_t>(4 * humans + 1); }
+struct InputLayout {
+    std::uint8_t seats = 1;  // the people's seats, each a nibble in seat order
+    bool takeovers = false;  // the computer may take seats over
 
-std::uint32_t pack_input(const TickInput& input, std::uint32_t humans) {
+    explicit InputLayout(const MatchSetup& setup)
+        : seats(people_seats(setup)), takeovers(setup.seats != 0) {}
+    std::uint32_t people() const { return static_cast<std::uint32_t>(std::popcount(seats)); }
+    std::uint8_t bits() const {
+        return static_cast<std::uint8_t>(4 * people() + 1 + (takeovers ? max_seats : 0));
+    }
+};
+
+std::uint32_t pack_input(const TickInput& input, InputLayout layout) {
     std::uint32_t packed = 0;
-    for (std::uint32_t i = 0; i < humans && i < input.diggers.size(); ++i) {
+    std::uint32_t at = 0;
+    for (std::size_t i = 0; i < max_seats; ++i) {
+        if (((layout.seats >> i) & 1u) == 0) continue;
         const DiggerInput& d = input.diggers[i];
         const std::uint32_t dir = d.dir ? 1u + static_cast<std::uint32_t>(*d.dir) : 0u;
-        packed |= (dir | (d.drop ? 8u : 0u)) << (4 * i);
+        packed |= (dir | (d.drop ? 8u : 0u)) << at;
+        at += 4;
     }
-    if (input.confirm) packed |= 1u << (4 * humans);
+    if (input.confirm) packed |= 1u << at;
+    if (layout.takeovers) packed |= (std::uint32_t{input.to_computer} & layout.seats) << (at + 1);
     return packed;
 }
 
-std::optional<TickInput> unpack_input(std::uint32_t packed, std::uint32_t humans) {
+std::optional<TickInput> unpack_input(std::uint32_t packed, InputLayout layout) {
     TickInput input;
-    for (std::uint32_t i = 0; i < humans; ++i) {
-        const std::uint32_t nibble = (packed >> (4 * i)) & 15u;
+    std::uint32_t at = 0;
+    for (std::size_t i = 0; i < max_seats; ++i) {
+        if (((layout.seats >> i) & 1u) == 0) continue;
+        const std::uint32_t nibble = (packed >> at) & 15u;
+        at += 4;
         const std::uint32_t dir = nibble & 7u;
         if (dir > 4) return std::nullopt;
         if (dir != 0) input.diggers[i].dir = static_cast<Dir>(dir - 1);
         input.diggers[i].drop = (nibble & 8u) != 0;
     }
-    input.confirm = ((packed >> (4 * humans)) & 1u) != 0;
+    input.confirm = ((packed >> at) & 1u) != 0;
+    if (layout.takeovers) {
+        input.to_computer = static_cast<std::uint8_t>((packed >> (at + 1)) & 15u);
+        if ((input.to_computer & ~layout.seats) != 0) return std::nullopt;
+    }
     return input;
 }
 
@@ -111,13 +134,17 @@ class Reader {
 
 void write_header(Writer& w, const Replay& r) {
     for (const std::uint8_t m : magic) w.byte(m);
-    w.fixed(replay_format_version, 2);
+    // A match on one machine keeps the first format, which every replay
+    // of such a match before duels between machines was written in.
+    const bool seated = r.setup.seats != 0;
+    w.fixed(seated ? replay_format_version : replay_format_first, 2);
     w.text(r.version);
     w.fixed(r.rules, 8);
     w.byte(static_cast<std::uint8_t>(r.setup.mode));
     w.byte(static_cast<std::uint8_t>(r.setup.difficulty));
     w.byte(r.setup.place);
-    w.byte(static_cast<std::uint8_t>(mode_humans(r.setup.mode)));
+    w.byte(static_cast<std::uint8_t>(std::popcount(people_seats(r.setup))));
+    if (seated) w.byte(r.setup.seats);
     for (const std::optional<Carry>& c : r.setup.carry) {
         w.byte(c ? static_cast<std::uint8_t>(1u | (c->boots ? 2u : 0u)) : std::uint8_t{0});
         w.byte(c ? c->max_charges : std::uint8_t{0});
@@ -236,17 +263,17 @@ std::vector<std::uint8_t> encode_replay(const Replay& replay) {
     std::vector<std::uint8_t> out;
     Writer w(out);
     write_header(w, replay);
-    const std::uint32_t humans = mode_humans(replay.setup.mode);
-    const std::uint8_t bits = input_bits(humans);
+    const InputLayout layout(replay.setup);
+    const std::uint8_t bits = layout.bits();
     std::size_t check = 0;
     std::size_t i = 0;
     while (i < replay.inputs.size()) {
         // A run never crosses a check, which follows every 20th tick.
         const std::size_t second_end = (i / ticks_per_second + 1) * ticks_per_second;
-        const std::uint32_t packed = pack_input(replay.inputs[i], humans);
+        const std::uint32_t packed = pack_input(replay.inputs[i], layout);
         std::size_t j = i + 1;
         while (j < replay.inputs.size() && j < second_end &&
-               pack_input(replay.inputs[j], humans) == packed)
+               pack_input(replay.inputs[j], layout) == packed)
             ++j;
         w.varint(run_token(packed, static_cast<std::uint32_t>(j - i), bits));
         i = j;
@@ -279,8 +306,9 @@ std::variant<Replay, std::string> decode_replay(std::span<const std::uint8_t> by
     for (std::size_t i = 0; i < magic.size(); ++i) r.byte();
     const std::uint64_t format = r.fixed(2);
     if (r.failed()) return std::string("is cut short");
-    if (format != replay_format_version)
-        return "is in replay format " + std::to_string(format) + ", this game reads format " +
+    if (format != replay_format_first && format != replay_format_version)
+        return "is in replay format " + std::to_string(format) + ", this game reads formats " +
+               std::to_string(replay_format_first) + " and " +
                std::to_string(replay_format_version);
 
     Replay replay;
@@ -295,10 +323,14 @@ std::variant<Replay, std::string> decode_replay(std::span<const std::uint8_t> by
     const std::uint8_t difficulty = r.byte();
     replay.setup.place = r.byte();
     const std::uint8_t humans = r.byte();
+    if (format != replay_format_first) replay.setup.seats = r.byte();
     if (mode > 3 || difficulty > 2) return std::string("names an unknown mode or difficulty");
     replay.setup.mode = static_cast<Mode>(mode);
     replay.setup.difficulty = static_cast<Difficulty>(difficulty);
-    if (humans != mode_humans(replay.setup.mode))
+    if (format != replay_format_first &&
+        (!is_duel(replay.setup.mode) || replay.setup.seats == 0 || replay.setup.seats > 15))
+        return std::string("names seats no duel has");
+    if (humans != std::popcount(people_seats(replay.setup)))
         return std::string("names more or fewer players than its mode has");
     const std::uint64_t places = is_duel(replay.setup.mode) ? duel_place_count : level_count;
     if (replay.setup.place >= places) return std::string("names an unknown level or duel place");
@@ -314,7 +346,8 @@ std::variant<Replay, std::string> decode_replay(std::span<const std::uint8_t> by
     replay.player = r.text();
     if (r.failed()) return std::string("is cut short");
 
-    const std::uint8_t bits = input_bits(humans);
+    const InputLayout layout(replay.setup);
+    const std::uint8_t bits = layout.bits();
     for (;;) {
         const std::uint64_t token = r.varint();
         if (r.failed()) return std::string("is cut short");
@@ -322,7 +355,7 @@ std::variant<Replay, std::string> decode_replay(std::span<const std::uint8_t> by
         const std::uint64_t value = token - 1;
         const std::uint64_t length = (value >> bits) + 1;
         const std::optional<TickInput> input =
-            unpack_input(static_cast<std::uint32_t>(value & ((1u << bits) - 1)), humans);
+            unpack_input(static_cast<std::uint32_t>(value & ((1u << bits) - 1)), layout);
         const std::size_t done = replay.inputs.size();
         const std::size_t second_end = (done / ticks_per_second + 1) * ticks_per_second;
         if (!input || length > second_end - done) return std::string("holds broken input");
@@ -371,7 +404,7 @@ void ReplayRecorder::start(const Match& match, std::string_view player) {
     bytes_.reserve(64u << 10);  // an hour of play: a crash report never waits for it to grow
     Writer w(bytes_);
     write_header(w, header);
-    input_bits_ = input_bits(match.humans());
+    setup_ = match.setup;
     run_input_ = 0;
     run_length_ = 0;
     ticks_ = 0;
@@ -380,13 +413,13 @@ void ReplayRecorder::start(const Match& match, std::string_view player) {
 
 void ReplayRecorder::flush_run() {
     if (run_length_ == 0) return;
-    Writer(bytes_).varint(run_token(run_input_, run_length_, input_bits_));
+    Writer(bytes_).varint(run_token(run_input_, run_length_, InputLayout(setup_).bits()));
     run_length_ = 0;
 }
 
 void ReplayRecorder::record(const TickInput& input, const Match& after) {
     if (!recording_) return;
-    const std::uint32_t packed = pack_input(input, (input_bits_ - 1u) / 4u);
+    const std::uint32_t packed = pack_input(input, InputLayout(setup_));
     if (run_length_ > 0 && packed != run_input_) flush_run();
     run_input_ = packed;
     ++run_length_;
@@ -427,7 +460,7 @@ void ReplayRecorder::write_crash_text(void (*sink)(void*, const char*, std::size
         }
         tail[used++] = static_cast<std::uint8_t>(value);
     };
-    if (run_length_ > 0) put_varint(run_token(run_input_, run_length_, input_bits_));
+    if (run_length_ > 0) put_varint(run_token(run_input_, run_length_, InputLayout(setup_).bits()));
     put_varint(0);
     put(static_cast<std::uint8_t>(ReplayEnding::Crashed), 1);
     put(0, 1);

@@ -18,7 +18,10 @@
 namespace zobra {
 
 inline constexpr std::string_view game_version = "0.1.0";
-inline constexpr std::uint16_t replay_format_version = 1;
+// Format 2 adds the seats of a duel between machines; a match on one machine
+// is still written in format 1.
+inline constexpr std::uint16_t replay_format_first = 1;
+inline constexpr std::uint16_t replay_format_version = 2;
 inline constexpr std::size_t replay_size_max = 16u << 20;     // bytes of a replay file
 inline constexpr std::uint32_t replay_ticks_max = 20u << 20;  // about twelve days
 inline constexpr std::string_view replay_text_begin = "-----BEGIN ZOBRA REPLAY-----";
@@ -82,7 +85,7 @@ class ReplayRecorder {
     std::uint32_t run_input_ = 0;
     std::uint32_t run_length_ = 0;
     std::uint32_t ticks_ = 0;
-    std::uint8_t input_bits_ = 5;
+    MatchSetup setup_;  // says whose input a tick holds
     bool recording_ = false;
 };
 

@@ -29,6 +29,10 @@ Played play_random(std::uint64_t seed) {
     setup.difficulty = static_cast<Difficulty>(rng.below(3));
     setup.place = static_cast<std::uint8_t>(rng.below(is_duel(setup.mode) ? 5 : 40));
     if (!is_duel(setup.mode) && rng.below(2) == 0) setup.carry[0] = Carry{true, 2, 3};
+    // A duel between machines: any seats people take, and now and then one
+    // taken over by the computer.
+    if (is_duel(setup.mode) && rng.below(2) == 0)
+        setup.seats = static_cast<std::uint8_t>(1 + rng.below(15));
     Played played{Match(setup), Match(setup), {}, {}, rng.below(400)};
     ReplayRecorder recorder;
     recorder.start(played.end, "P" + std::to_string(seed));
@@ -43,6 +47,7 @@ Played play_random(std::uint64_t seed) {
         }
         for (DiggerInput& digger : input.diggers) digger.drop = rng.below(30) == 0;
         input.confirm = rng.below(20) == 0;
+        input.to_computer = rng.below(150) == 0 ? setup.seats & (1u << rng.below(4)) : 0;
         played.end.advance(input);
         recorder.record(input, played.end);
         if (t + 1 == played.halfway)
@@ -57,9 +62,16 @@ Played play_random(std::uint64_t seed) {
 }
 
 TEST(Replay, AnyRecordedMatchReadsBackAndPlaysToTheSameStateFromItsFileAndItsText) {
+    std::uint32_t taken_over = 0;
     for (std::uint64_t seed = 1; seed <= 300; ++seed) {
         SCOPED_TRACE(seed);
         const Played played = play_random(seed);
+        // A seat the computer took over stays the computer's, in later rounds too.
+        for (std::size_t i = 0; i < max_seats; ++i)
+            if ((played.end.computer_seats >> i) & 1u) {
+                EXPECT_TRUE(played.end.arena.diggers[i].bot);
+                ++taken_over;
+            }
         auto decoded = decode_replay(played.file);
         ASSERT_TRUE(std::holds_alternative<Replay>(decoded)) << std::get<std::string>(decoded);
         const Replay& replay = std::get<Replay>(decoded);
@@ -88,6 +100,7 @@ TEST(Replay, AnyRecordedMatchReadsBackAndPlaysToTheSameStateFromItsFileAndItsTex
             EXPECT_TRUE(check_replay(part).matched);
         }
     }
+    EXPECT_GT(taken_over, 5u);
 }
 
 TEST(Replay, ChangedInputOrAChangedCheckIsFoundAtTheFirstCheckAfterIt) {
@@ -134,7 +147,7 @@ TEST(Replay, EachBrokenFileGivesItsMessage) {
         {"garbage", std::vector<std::uint8_t>(300, 0x41), "is not a replay"},
         {"cut in the header", {good.begin(), good.begin() + 20}, "is cut short"},
         {"cut in the input", {good.begin(), good.end() - 30}, "is cut short"},
-        {"a newer format", changed(8, 2), "is in replay format 2, this game reads format 1"},
+        {"a newer format", changed(8, 3), "is in replay format 3, this game reads formats 1 and 2"},
         {"other rules", changed(rules_at, static_cast<std::uint8_t>(good[rules_at] ^ 1)),
          "was recorded under other rules (version 0.1.0 of the game): this game cannot play it"},
         {"an unknown mode", changed(rules_at + 8, 9), "names an unknown mode or difficulty"},
