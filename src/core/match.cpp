@@ -46,9 +46,7 @@ std::uint8_t people_seats(const MatchSetup& setup) {
 
 Match::Match(const MatchSetup& setup) : setup(setup), arena(first_arena(setup)) {}
 
-std::uint32_t Match::humans() const {
-    return static_cast<std::uint32_t>(std::popcount(seats()));
-}
+std::uint32_t Match::humans() const { return static_cast<std::uint32_t>(std::popcount(seats())); }
 
 bool Match::duel_decided() const {
     return std::any_of(duel_wins.begin(), duel_wins.end(),
@@ -272,7 +270,8 @@ std::uint64_t state_hash(const Match& m) {
     d.add(std::uint64_t{m.ticks} << 32 | m.end_ticks);
     // Only a duel between machines has seats of its own (and so keeps the
     // hashes of every match on one machine as they were).
-    if (m.setup.seats != 0) d.add(std::uint64_t{m.setup.seats} | std::uint64_t{m.computer_seats} << 8);
+    if (m.setup.seats != 0)
+        d.add(std::uint64_t{m.setup.seats} | std::uint64_t{m.computer_seats} << 8);
     return d.finish();
 }
 

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/arena.h"
@@ -87,9 +88,9 @@ struct Match {
     std::uint32_t duel_round = 0;
     Carried carry{};  // what the escaped diggers take along, once the level is won
     MatchPhase phase = MatchPhase::Running;
-    std::uint32_t ticks = 0;      // ticks of the match so far
-    std::uint32_t end_ticks = 0;  // ticks since the level or round was decided
-    bool time_up = false;         // the clock of this arena ran out
+    std::uint32_t ticks = 0;          // ticks of the match so far
+    std::uint32_t end_ticks = 0;      // ticks since the level or round was decided
+    bool time_up = false;             // the clock of this arena ran out
     std::uint8_t computer_seats = 0;  // people's seats the computer took over
 
     // A placeholder without an arena.
@@ -119,6 +120,12 @@ std::vector<DiggerInput> digger_inputs(const Arena& arena, const TickInput& inpu
 // canonical form: the same on every compiler and machine.
 std::uint64_t state_hash(const Arena& arena);
 std::uint64_t state_hash(const Match& match);
+
+// The match as bytes, for handing it whole to another machine, and back;
+// nothing for bytes that are not a whole match with every position on its
+// grid and every field in range.
+std::vector<std::uint8_t> encode_match(const Match& match);
+std::optional<Match> decode_match(std::span<const std::uint8_t> bytes);
 
 // A digest of the rule tables and constants (the catalogue, the duel places,
 // the creatures, the timings): a replay recorded under other rules has

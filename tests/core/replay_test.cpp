@@ -80,6 +80,8 @@ TEST(Replay, AnyRecordedMatchReadsBackAndPlaysToTheSameStateFromItsFileAndItsTex
 
         const ReplayCheck check = check_replay(replay);
         EXPECT_TRUE(check.matched);
+        // The match as bytes, as it goes to a machine that went astray.
+        EXPECT_EQ(decode_match(encode_match(played.end)), played.end);
         EXPECT_EQ(check.match, played.end);
         EXPECT_EQ(check.end_hash, state_hash(played.end));
 
