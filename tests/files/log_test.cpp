@@ -1,7 +1,6 @@
 #include "files/log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "files/crash_report.h"
+#include "files/os.h"
 
 namespace zobra {
 namespace {
@@ -20,8 +20,11 @@ namespace fs = std::filesystem;
 struct TempDir {
     fs::path path;
     TempDir() {
-        char pattern[] = "/tmp/zobra-log-XXXXXX";
-        path = mkdtemp(pattern);
+        static int made = 0;
+        path = fs::temp_directory_path() /
+               ("zobra-log-" + std::to_string(os::process_id()) + "-" + std::to_string(++made));
+        fs::remove_all(path);
+        fs::create_directories(path);
     }
     ~TempDir() { fs::remove_all(path); }
 };
