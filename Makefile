@@ -19,6 +19,7 @@ CHECK_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 THREAD_TESTS := files_tests pads_tests procon_tests platform_tests
 FUZZ_SECONDS ?= 60
 SOAK_ROUNDS ?= 5000
+NET_MATCHES ?= 1000
 export UBSAN_OPTIONS := print_stacktrace=1
 export TSAN_OPTIONS := halt_on_error=1 second_deadlock_stack=1
 
@@ -139,10 +140,14 @@ fuzz: $(ASAN_BUILD)/build.ninja
 	@./scripts/fuzz.sh $(ASAN_BUILD) $(FUZZ_SECONDS)
 
 # Thousands of duel rounds and every level played by the computer, the
-# rules' invariants checked after every tick (make soak SOAK_ROUNDS=20000).
-# The test run plays a short version of the same.
+# rules' invariants checked after every tick (make soak SOAK_ROUNDS=20000),
+# then a thousand whole online duels between the relay and two or three
+# rollback clients over impaired fake links (NET_MATCHES=…; a few minutes).
+# The test run plays a short version of each.
 soak: build
 	ZOBRA_SOAK_ROUNDS=$(SOAK_ROUNDS) ./$(BUILD)/tests/soak_tests
+	ZOBRA_NET_MATCHES=$(NET_MATCHES) ZOBRA_NET_TICKS=0 ./$(BUILD)/tests/net_tests \
+	   --gtest_filter='Rollback.*'
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) $(WEB_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) shots

@@ -72,7 +72,8 @@ class OnlineClient {
     void leave();
 
     // One frame: the input of this machine's players (the first for its
-    // first seat), runs every tick that has fallen due.
+    // first seat), runs every tick that has fallen due. A charge or confirm
+    // given in a frame that runs no tick waits for the next tick.
     ClientUpdate update(const std::array<DiggerInput, local_seats_max>& local, bool confirm,
                         Micros now);
 
@@ -91,6 +92,10 @@ class OnlineClient {
     bool end_matched() const;
     // Round trip to the relay as last measured, in microseconds.
     Micros round_trip() const;
+
+    // For tests: spoils the confirmed copy of the match as a bug or a flipped
+    // bit would, for the relay's hash check to find.
+    void spoil_for_test();
 
   private:
     struct Impl;

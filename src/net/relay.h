@@ -29,9 +29,13 @@ using Micros = std::uint64_t;  // a monotonic clock in microseconds
 struct RelayLimits {
     std::uint32_t clients_max = 8192;
     std::uint32_t rooms_max = 4096;
-    Micros quiet_drop = 3'000'000;    // a client silent this long in a match has left
-    Micros late_after = 150'000;      // a seat's input this late after its tick fell due is held
-    Micros lobby_idle = 600'000'000;  // a room not started after this long is closed
+    Micros quiet_drop = 3'000'000;     // a client silent this long in a match has left
+    Micros late_after = 150'000;       // a seat's input this late after its tick fell due is held
+    Micros lobby_idle = 600'000'000;   // a room not started after this long is closed
+    Micros hello_within = 10'000'000;  // a connection without a hello this long is closed
+    // A match still running after this many ticks ends there (an hour; tests
+    // shorten it), so that no room is kept forever.
+    std::uint32_t match_ticks_max = 72'000;
 };
 
 // A message for one client. Reliable ones (the lobby, the start, a state,
@@ -63,7 +67,9 @@ class Relay {
 
     // The messages to send, in order; the caller takes them all.
     std::vector<Outgoing>& outbox();
-    // Clients the relay wants disconnected (garbage, a refused hello).
+    // Clients the relay wants disconnected (garbage, a refused hello, a
+    // flood of requests, silence in a match). The relay has forgotten them
+    // already; what the outbox holds for them (a refusal) goes out first.
     std::vector<ClientId>& to_close();
 
     std::size_t clients() const;
