@@ -150,7 +150,8 @@ clean:
 # ---- Packaging -----------------------------------------------------------
 # `make package` makes the Debian package build-deb/zobra_<version>_amd64.deb
 # in a build folder of its own, laid out the way Debian installs a game
-# (prefix /usr, the executable in /usr/games) and built with Debian's
+# (prefix /usr, the executables in /usr/games, the relay's systemd unit in
+# /lib/systemd/system, where Debian 12 keeps units) and built with Debian's
 # hardening flags (but not its file-path mapping, which would put "./" before
 # the source positions of a crash report); `make package-check` runs lintian
 # on it, failing on errors.
@@ -165,7 +166,8 @@ package: deps
 	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(DEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=games -DBUILD_TESTING=OFF; }
+	    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=games -DBUILD_TESTING=OFF \
+	    -DZOBRA_SYSTEMD_UNIT_DIR=/lib/systemd/system; }
 	cmake --build $(DEB_BUILD) -j $(JOBS) --target package
 
 package-check: package
