@@ -10,18 +10,22 @@
 // "up" is from the games to the relay, "down" the way back; the options
 // without a direction set both. It prints "impair_proxy listening on
 // 127.0.0.1:PORT" once it listens and, when its time is up, a line per
-// direction with what it forwarded, lost and doubled. It binds and sends
+// direction with what it forwarded, lost and doubled (also when SIGTERM or
+// SIGINT ends it early). It binds and sends
 // only on 127.0.0.1: one socket for the games, and one towards the relay
 // for each game it has heard from, so that the relay tells them apart.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +42,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using zobra::Rng;
+
+std::atomic<bool> stop_requested{false};
+extern "C" void on_stop_signal(int /*signal*/) { stop_requested.store(true); }
 
 constexpr int exit_usage = 2;
 constexpr int exit_failed = 1;
@@ -136,7 +143,7 @@ class Proxy {
 
     void run(Clock::time_point end) {
         std::vector<pollfd> fds;
-        while (Clock::now() < end) {
+        while (Clock::now() < end && !stop_requested.load()) {
             fds.assign(1, pollfd{listener_, POLLIN, 0});
             for (const Flow& flow : flows_) fds.push_back(pollfd{flow.upstream, POLLIN, 0});
             Clock::time_point wake = end;
@@ -314,6 +321,11 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return exit_failed;
     }
+    struct sigaction action {};
+    action.sa_handler = &on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
     std::printf("impair_proxy listening on 127.0.0.1:%u\n",
                 static_cast<unsigned>(ntohs(bound.sin_port)));
     {
