@@ -218,8 +218,8 @@ TEST_F(Installed, ManualPageFormatsWithoutWarningsAndTellsWhereTheFilesGo) {
 // starts the installed program as a sandboxed throwaway user.
 TEST_F(Installed, RelayHasItsManualPageAndAServiceUnitThatStartsTheInstalledRelay) {
     const std::string page = formatted_page(usr() / "share/man/man6/zobra-relay.6", root());
-    const Result help = run_to_end({(usr() / bindir / "zobra-relay").string(), "--help"}, {},
-                                   root(), 60s);
+    const Result help =
+        run_to_end({(usr() / bindir / "zobra-relay").string(), "--help"}, {}, root(), 60s);
     ASSERT_EQ(help.ending.status, 0);
     const std::regex option("--[a-z-]+");
     for (auto it = std::sregex_iterator(help.out.begin(), help.out.end(), option);
