@@ -236,7 +236,10 @@ std::unique_ptr<RelayServer> RelayServer::open(const RelayServerOptions& options
                 std::to_string(options.port) + " (" + std::strerror(cause) + ")";
         return nullptr;
     }
-    host->maximumPacketSize = std::max<std::size_t>(options.packet_size_max, 1);
+    // ENet leaves a packet over its own limit unacknowledged, so that the
+    // sender retries it until its connection times out; the server's
+    // smaller limit for a client's packets drops them unread instead.
+    host->maximumPacketSize = net::message_size_max;
     host->maximumWaitingData = waiting_data_max;
     auto impl = std::make_unique<Impl>(options, limits, std::move(log));
     impl->host = std::move(host);
