@@ -46,11 +46,6 @@ net::Micros clock_now() {
 
 std::uint64_t clock_seed() { return clock_now() ^ static_cast<std::uint64_t>(getpid()) << 32; }
 
-void* as_data(net::ClientId id) { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)); }
-net::ClientId id_of(const ENetPeer* peer) {
-    return static_cast<net::ClientId>(reinterpret_cast<std::uintptr_t>(peer->data));
-}
-
 std::size_t list_size_up_to(ENetList* list, std::size_t limit) {
     std::size_t n = 0;
     for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list) && n <= limit;
@@ -59,8 +54,9 @@ std::size_t list_size_up_to(ENetList* list, std::size_t limit) {
     return n;
 }
 
-// One connection as the server keeps it.
+// One connection as the server keeps it; ENet's peer points back to it.
 struct Peer {
+    net::ClientId id = 0;
     ENetPeer* peer = nullptr;
     net::Micros connected_at = 0;
     net::Micros refilled_at = 0;
@@ -111,11 +107,12 @@ void RelayServer::Impl::handle(const ENetEvent& event, net::Micros now) {
             enet_packet_destroy(event.packet);
             break;
         case ENET_EVENT_TYPE_DISCONNECT: {
-            const auto found = peers.find(id_of(event.peer));
+            const Peer* p = static_cast<const Peer*>(event.peer->data);
             event.peer->data = nullptr;
-            if (found == peers.end()) break;
-            if (!found->second.refused) relay.disconnected(found->first, now);
-            peers.erase(found);
+            if (p == nullptr) break;
+            const net::ClientId id = p->id;
+            if (!p->refused) relay.disconnected(id, now);
+            peers.erase(id);
             break;
         }
         case ENET_EVENT_TYPE_NONE:
@@ -128,10 +125,11 @@ void RelayServer::Impl::connect(ENetPeer* peer, net::Micros now) {
     // even after the counter has gone round.
     while (next_id == 0 || peers.contains(next_id)) ++next_id;
     const net::ClientId id = next_id++;
-    peer->data = as_data(id);
     enet_peer_timeout(peer, 0, peer_timeout_min_ms, peer_timeout_max_ms);
     Peer& p = peers[id];
+    p.id = id;
     p.peer = peer;
+    peer->data = &p;  // a map's element stays where it is until erased
     p.connected_at = p.refilled_at = now;
     p.allowance = 2 * options.packets_per_second * allowance_unit;
     if (!relay.connected(id, now)) {
@@ -151,17 +149,15 @@ bool RelayServer::Impl::within_allowance(Peer& p, net::Micros now) const {
 }
 
 void RelayServer::Impl::receive(ENetPeer* peer, ENetPacket* packet, net::Micros now) {
-    const auto found = peers.find(id_of(peer));
-    if (found == peers.end()) return;
-    Peer& p = found->second;
+    if (peer->data == nullptr) return;
+    Peer& p = *static_cast<Peer*>(peer->data);
     if (p.closing || p.refused) return;
     // The size is checked before anything reads the bytes; an empty or
     // oversized packet is never a message, and the relay is spared it.
     if (packet->dataLength == 0 || packet->dataLength > options.packet_size_max) return;
     if (!within_allowance(p, now)) return;
     p.heard = true;
-    relay.received(found->first, std::span<const std::uint8_t>(packet->data, packet->dataLength),
-                   now);
+    relay.received(p.id, std::span<const std::uint8_t>(packet->data, packet->dataLength), now);
 }
 
 void RelayServer::Impl::sweep_silent(net::Micros now) {

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         std::string_view name = args[i];
         std::optional<std::string_view> value;
         if (const std::size_t equals = name.find('=');
-            name.starts_with("--") && equals != name.npos) {
+            name.starts_with("--") && equals != std::string_view::npos) {
             value = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
