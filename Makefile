@@ -16,7 +16,7 @@ TSAN_BUILD := build-tsan
 SANITIZE_CXX ?= clang++-14
 CHECK_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
-THREAD_TESTS := files_tests pads_tests procon_tests platform_tests
+THREAD_TESTS := files_tests pads_tests procon_tests platform_tests netio_tests
 FUZZ_SECONDS ?= 60
 SOAK_ROUNDS ?= 5000
 export UBSAN_OPTIONS := print_stacktrace=1
@@ -131,7 +131,7 @@ $(TSAN_BUILD)/build.ninja: | deps
 
 sanitize-thread: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(THREAD_TESTS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|pads|procon|platform)$$'
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|pads|procon|platform|netio)$$'
 
 # Runs each fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
 fuzz: $(ASAN_BUILD)/build.ninja
