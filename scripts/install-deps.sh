@@ -6,6 +6,10 @@
 #   install-deps.sh web      Emscripten, for the web page
 #   install-deps.sh browser  Chromium, for the web page's browser test
 #   install-deps.sh lintian  lintian, which checks the Debian package (CI runs it)
+#   install-deps.sh windows  mingw-w64, Wine and NSIS, for the Windows build; this
+#                            also adds a deb-src line for Debian's archive in
+#                            /etc/apt/sources.list.d/zobra-deb-src.sources, so
+#                            that SDL2 can be built from Debian's own source
 #
 # Node.js and npm are taken from the machine when it has them (whatever
 # package brought them); only a machine without them gets Debian's.
@@ -24,8 +28,11 @@ clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14" ;;
 web) packages="cmake ninja-build emscripten binaryen clang-14 lld-14 node-acorn nlohmann-json3-dev" ;;
 browser) packages="chromium" ;;
 lintian) packages="lintian" ;;
+windows) packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+mingw-w64-tools wine wine64 nsis nlohmann-json3-dev googletest dpkg-dev xz-utils xvfb xdotool
+imagemagick openbox" ;;
 *)
-    echo "install-deps.sh: unknown group '$1' (desktop, web, browser or lintian)" >&2
+    echo "install-deps.sh: unknown group '$1' (desktop, web, browser, lintian or windows)" >&2
     exit 2 ;;
 esac
 
@@ -39,11 +46,23 @@ if [ "${1:-desktop}" = web ] || [ "${1:-desktop}" = browser ]; then
     command -v node >/dev/null 2>&1 || missing="$missing nodejs"
     command -v npm >/dev/null 2>&1 || missing="$missing npm"
 fi
-[ -z "$missing" ] && exit 0
-
-echo "installing:$missing"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# `apt-get source libsdl2` needs Debian's source archive; the line for it
+# goes into a file of its own, naming the same suites as the binary one.
+deb_src=/etc/apt/sources.list.d/zobra-deb-src.sources
+new_source=""
+if [ "${1:-desktop}" = windows ] && ! grep -rqs "deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "adding Debian's source archive for apt-get source in $deb_src"
+    printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" \
+        "Suites: bookworm bookworm-updates" "Components: main" \
+        "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo tee "$deb_src" >/dev/null
+    new_source=yes
+fi
+[ -z "$missing" ] && [ -z "$new_source" ] && exit 0
+
+echo "installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
 # Other developers on a shared machine may be installing too: wait for their
 # apt run instead of failing on its lock.

@@ -6,7 +6,12 @@
 //
 //   make_icons FOLDER NAME SIZE...
 //
-// writes FOLDER/hicolor/SIZExSIZE/apps/NAME.png for every SIZE (16 or more).
+// writes FOLDER/hicolor/SIZExSIZE/apps/NAME.png for every SIZE (16 or more);
+//
+//   make_icons --ico FILE SIZE...
+//
+// writes the Windows icon file FILE holding the pictures at every SIZE (16
+// to 256), each stored as PNG, which Windows reads since Vista.
 
 #include <algorithm>
 #include <charconv>
@@ -85,27 +90,85 @@ bool write_icon(const fs::path& folder, std::string_view name, std::uint32_t siz
     return static_cast<bool>(out);
 }
 
+void put_u16(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(value >> 8 & 0xFF));
+}
+
+void put_u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    put_u16(out, value & 0xFFFF);
+    put_u16(out, value >> 16);
+}
+
+// An icon file: its header, one directory entry per picture (a side of 256
+// is written as 0), then the pictures in the same order.
+bool write_ico(const fs::path& file, const std::vector<std::uint32_t>& sizes) {
+    std::vector<std::vector<std::uint8_t>> pictures;
+    for (std::uint32_t size : sizes) pictures.push_back(encode_png_alpha(size, size, icon(size)));
+    constexpr std::uint32_t header_bytes = 6;
+    constexpr std::uint32_t entry_bytes = 16;
+    std::vector<std::uint8_t> out;
+    put_u16(out, 0);
+    put_u16(out, 1);
+    put_u16(out, static_cast<std::uint32_t>(sizes.size()));
+    auto offset = static_cast<std::uint32_t>(header_bytes + entry_bytes * sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const auto side = static_cast<std::uint8_t>(sizes[i] == 256 ? 0 : sizes[i]);
+        out.insert(out.end(), {side, side, 0, 0});
+        put_u16(out, 1);   // colour planes
+        put_u16(out, 32);  // bits per pixel
+        put_u32(out, static_cast<std::uint32_t>(pictures[i].size()));
+        put_u32(out, offset);
+        offset += static_cast<std::uint32_t>(pictures[i].size());
+    }
+    for (const std::vector<std::uint8_t>& picture : pictures)
+        out.insert(out.end(), picture.begin(), picture.end());
+    std::ofstream stream(file, std::ios::binary | std::ios::trunc);
+    stream.write(reinterpret_cast<const char*>(out.data()),
+                 static_cast<std::streamsize>(out.size()));
+    stream.close();
+    return static_cast<bool>(stream);
+}
+
+std::optional<std::uint32_t> icon_size(std::string_view text, std::uint32_t largest) {
+    std::uint32_t size = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    if (error != std::errc() || end != text.data() + text.size() || size < 16 || size > largest)
+        return std::nullopt;
+    return size;
+}
+
 }  // namespace
 }  // namespace zobra
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fputs("usage: make_icons FOLDER NAME SIZE...\n", stderr);
+        std::fputs("usage: make_icons FOLDER NAME SIZE... | make_icons --ico FILE SIZE...\n",
+                   stderr);
         return 2;
+    }
+    const bool ico = std::string_view(argv[1]) == "--ico";
+    const std::uint32_t largest = ico ? 256 : 4096;
+    std::vector<std::uint32_t> sizes;
+    for (int i = 3; i < argc; ++i) {
+        const std::optional<std::uint32_t> size = zobra::icon_size(argv[i], largest);
+        if (!size) {
+            std::fprintf(stderr, "make_icons: %s is no icon size (16 to %u)\n", argv[i], largest);
+            return 2;
+        }
+        sizes.push_back(*size);
+    }
+    if (ico) {
+        if (zobra::write_ico(argv[2], sizes)) return 0;
+        std::fprintf(stderr, "make_icons: cannot write %s\n", argv[2]);
+        return 1;
     }
     const std::filesystem::path folder = argv[1];
     const std::string_view name = argv[2];
-    for (int i = 3; i < argc; ++i) {
-        const std::string_view text = argv[i];
-        std::uint32_t size = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-        if (error != std::errc() || end != text.data() + text.size() || size < 16 || size > 4096) {
-            std::fprintf(stderr, "make_icons: %s is no icon size (16 to 4096)\n", argv[i]);
-            return 2;
-        }
+    for (std::uint32_t size : sizes) {
         if (!zobra::write_icon(folder, name, size)) {
             std::fprintf(stderr, "make_icons: cannot write the %u px icon into %s\n", size,
-                         folder.c_str());
+                         argv[1]);
             return 1;
         }
     }

@@ -1,9 +1,8 @@
 #include "files/crash_report.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
+
+#include "files/os.h"
 
 namespace zobra {
 
@@ -73,19 +72,8 @@ std::string crash_report_text(std::string_view description) {
 bool write_crash_report(const std::filesystem::path& path, std::string_view report) {
     // Plain system calls: this runs inside the crash handler, where the
     // library's own state may be what broke.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = true;
-    while (!report.empty()) {
-        ssize_t written = ::write(fd, report.data(), report.size());
-        if (written <= 0) {
-            ok = false;
-            break;
-        }
-        report.remove_prefix(static_cast<std::size_t>(written));
-    }
-    ::close(fd);
-    return ok;
+    const os::OpenFile file = os::create_for_writing(path);
+    return file.is_open() && os::write_all(file, report);
 }
 
 std::string crash_message(std::string_view report,
@@ -93,7 +81,7 @@ std::string crash_message(std::string_view report,
     std::string text(report);
     if (saved_at) {
         text += crash_saved_at;
-        text += saved_at->string();
+        text += os::utf8_of(*saved_at);
     }
     return text;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Where the game writes its diagnostic files, the log and the crash report:
 // beside the running executable, as in a build folder, or, when the
-// executable's folder cannot be written (an installed game in /usr/bin), in
-// the player's state folder.
+// executable's folder cannot be written (an installed game in /usr/bin or
+// C:\Program Files), in the player's state folder.
 
 #include <filesystem>
 #include <optional>
@@ -25,12 +25,13 @@ struct DiagnosticsPlace {
     bool executable_folder_writable = false;
     std::optional<std::string> xdg_state_home;  // as set in the environment
     std::optional<std::string> home;
+    std::optional<std::string> local_app_data;  // Windows' folder for it
 };
 
 // The executable's folder when it can be written; otherwise "zobra" inside
-// XDG_STATE_HOME, or inside HOME/.local/state when XDG_STATE_HOME is unset,
-// empty or relative (such a value is ignored, as the XDG rules say); nothing
-// when HOME is no absolute path either.
+// XDG_STATE_HOME, else inside LOCALAPPDATA, else inside HOME/.local/state,
+// each only when it is an absolute path (an unset, empty or relative value
+// is ignored, as the XDG rules say); nothing when none of them is.
 std::optional<std::filesystem::path> choose_diagnostics_folder(const DiagnosticsPlace& place);
 
 // `file_name` in the folder that `choose_diagnostics_folder` picks for this

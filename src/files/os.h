@@ -2,7 +2,12 @@
 // The few things the save and the diagnostic log ask of the operating
 // system, in one place: everything else in this folder is plain C++ and the
 // standard library. os_posix.cpp answers them on Linux (and in the browser's
-// POSIX emulation); a port to another system adds its own os_*.cpp.
+// POSIX emulation), os_windows.cpp on Windows.
+//
+// Text is UTF-8 everywhere in the game, names of files included. Windows
+// keeps paths in UTF-16 and reads a plain `char` string in the old code page,
+// so a path is made from text and turned back into text only through the two
+// functions below, never through path's `char` constructor or `string()`.
 
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +18,15 @@
 #include <system_error>
 
 namespace zobra::os {
+
+// The path that UTF-8 text names, and a path as UTF-8 text.
+inline std::filesystem::path path_from_utf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
 
 // A file the game keeps open: the log being written, the lock being held.
 // Closed when it goes; moving hands it on.
@@ -36,7 +50,8 @@ class OpenFile {
 
 // --- The process and its surroundings ---
 
-// An environment variable, which counts as set even when it is empty.
+// An environment variable as UTF-8, which counts as set even when it is
+// empty.
 std::optional<std::string> environment(const char* name);
 // A number that tells this process from any other running at the same time.
 std::uint64_t process_id();

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 
 #include "core/panic.h"
+#include "files/os.h"
 
 namespace zobra {
 
@@ -188,19 +187,9 @@ std::optional<std::string> write_png_file(const std::filesystem::path& path, std
                                           std::uint32_t height,
                                           std::span<const std::uint32_t> pixels) {
     const std::vector<std::uint8_t> bytes = encode_png(width, height, pixels);
-    auto failure = [&](const char* what, int error) {
-        return std::string(what) + " " + path.string() + ": " +
-               std::generic_category().message(error);
-    };
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return failure("could not open", errno);
-    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
-    const int write_error = errno;
-    if (written != bytes.size()) {
-        std::fclose(file);
-        return failure("could not write", write_error);
-    }
-    if (std::fclose(file) != 0) return failure("could not write", errno);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (std::optional<std::string> error = os::write_synced(path, text, false))
+        return "could not write " + os::utf8_of(path) + ": " + *error;
     return std::nullopt;
 }
 
@@ -208,7 +197,7 @@ std::optional<std::string> make_picture_folder(const std::filesystem::path& path
     if (path.empty()) return std::nullopt;
     std::error_code error;
     std::filesystem::create_directories(path, error);
-    if (error) return "could not create " + path.string() + ": " + error.message();
+    if (error) return "could not create " + os::utf8_of(path) + ": " + error.message();
     return std::nullopt;
 }
 

@@ -99,7 +99,7 @@ std::optional<std::string> keep_replay(const std::filesystem::path& folder,
                                        std::string_view player, std::time_t when) {
     std::error_code code;
     std::filesystem::create_directories(folder, code);
-    if (code) return "could not create " + folder.string() + ": " + code.message();
+    if (code) return "could not create " + os::utf8_of(folder) + ": " + code.message();
 
     // A later match ending in the same second gets letters after the time
     // ("191501b-…", … "191501z-…", "191501zb-…"), so that names still sort
@@ -108,18 +108,18 @@ std::optional<std::string> keep_replay(const std::filesystem::path& folder,
     const std::size_t time_end = name.find('-', 9);
     std::filesystem::path path = folder / name;
     for (std::size_t n = 1; std::filesystem::exists(path, code); ++n) {
-        if (n > 1000) return "no free name for " + name + " in " + folder.string();
+        if (n > 1000) return "no free name for " + name + " in " + os::utf8_of(folder);
         const std::string letters =
             std::string((n - 1) / 25, 'z') + static_cast<char>('b' + (n - 1) % 25);
         path = folder / (name.substr(0, time_end) + letters + name.substr(time_end));
     }
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (auto error = os::write_synced(path, text, true))
-        return "could not write " + path.string() + ": " + *error;
+        return "could not write " + os::utf8_of(path) + ": " + *error;
 
     std::vector<std::pair<std::string, Replay>> replays;
     for (const auto& entry : std::filesystem::directory_iterator(folder, code)) {
-        const std::string file = entry.path().filename().string();
+        const std::string file = os::utf8_of(entry.path().filename());
         if (entry.path().extension() != replay_extension || !entry.is_regular_file(code)) continue;
         std::string why;
         const std::optional<std::string> text = read_bytes(entry.path(), why);
@@ -140,7 +140,7 @@ std::variant<Replay, std::string> read_replay_file(const std::filesystem::path& 
     std::variant<Replay, std::string> replay =
         text ? decode_replay(bytes_of(*text)) : std::variant<Replay, std::string>(why);
     if (auto* message = std::get_if<std::string>(&replay))
-        *message = "replay " + path.string() + " " + *message;
+        *message = "replay " + os::utf8_of(path) + " " + *message;
     return replay;
 }
 

@@ -32,8 +32,10 @@ constexpr std::array<std::string_view, 3> difficulty_names{"Easy", "Normal", "Ha
 // than saving into whatever folder the game was started from.
 std::optional<fs::path> base_folder(const char* name) {
     std::optional<std::string> value = os::environment(name);
-    if (!value || value->empty() || !fs::path(*value).is_absolute()) return std::nullopt;
-    return fs::path(*value);
+    if (!value || value->empty()) return std::nullopt;
+    fs::path folder = os::path_from_utf8(*value);
+    if (!folder.is_absolute()) return std::nullopt;
+    return folder;
 }
 
 // Whole-file UTF-8 check with the usual rules: no overlong forms, no
@@ -507,7 +509,8 @@ void normalise_slots(Progress& progress) {
 }  // namespace
 
 std::optional<fs::path> save_path() {
-    if (std::optional<std::string> path = os::environment("ZOBRA_SAVE")) return fs::path(*path);
+    if (std::optional<std::string> path = os::environment("ZOBRA_SAVE"))
+        return os::path_from_utf8(*path);
     std::optional<fs::path> base = base_folder("XDG_DATA_HOME");
     if (!base) base = base_folder("APPDATA");
     if (!base) {
@@ -583,7 +586,9 @@ fs::path broken_save_path(const fs::path& path, unsigned number) {
     if (!path.has_filename()) return path;
     fs::path broken = path;
     const std::string mark = number < 2 ? ".broken" : ".broken." + std::to_string(number);
-    broken.replace_filename(path.stem().string() + mark + path.extension().string());
+    broken.replace_filename(path.stem());
+    broken += os::path_from_utf8(mark);
+    broken += path.extension();
     return broken;
 }
 
@@ -617,7 +622,7 @@ void SaveStore::take_lock() {
             return;
         case os::LockState::HeldElsewhere:
             lock_ = Lock::HeldElsewhere;
-            tell("another copy of the game holds the save " + path_->string() +
+            tell("another copy of the game holds the save " + os::utf8_of(*path_) +
                  ": this copy plays on without saving");
             return;
         case os::LockState::Unavailable:
@@ -625,7 +630,7 @@ void SaveStore::take_lock() {
             // system without locks: copies cannot tell each other apart, so
             // each saves on its own and no save of one can cut into another's.
             lock_ = Lock::Unavailable;
-            tell("could not lock the save " + path_->string() + " (" + attempt.error +
+            tell("could not lock the save " + os::utf8_of(*path_) + " (" + attempt.error +
                  "): saving without a lock");
             return;
     }
@@ -662,13 +667,13 @@ bool SaveStore::keep_unreadable(const fs::path& target) {
         if (number > 1 && fs::exists(fs::symlink_status(broken, ignored))) continue;
         error = os::replace_file(target, broken);
         if (!error) {
-            tell("kept the save that could not be read: moved " + target.string() + " to " +
-                 broken.string());
+            tell("kept the save that could not be read: moved " + os::utf8_of(target) + " to " +
+                 os::utf8_of(broken));
             return true;
         }
         if (error == std::errc::no_such_file_or_directory) return true;  // gone already
     }
-    tell("could not keep the save that could not be read: " + target.string() + ": " +
+    tell("could not keep the save that could not be read: " + os::utf8_of(target) + ": " +
          error.message() + ": it is written over");
     return false;
 }
@@ -687,7 +692,7 @@ SaveOutcome SaveStore::save(const Progress& progress) {
             std::error_code ignored;
             fs::remove(*written, ignored);
         }
-        report_error("could not save: " + path_->string() + ": " + error);
+        report_error("could not save: " + os::utf8_of(*path_) + ": " + error);
         return SaveOutcome::Failed;
     };
 

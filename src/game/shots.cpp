@@ -6,6 +6,7 @@
 #include "core/bot.h"
 #include "core/levels.h"
 #include "core/progress.h"
+#include "files/os.h"
 #include "files/png.h"
 #include "game/scaler.h"
 #include "game/view.h"
@@ -186,7 +187,7 @@ std::optional<std::string> run_shots(const std::filesystem::path& directory, std
         present_scaled(canvas.pixels, picture, shot_width, shot_height);
         const std::filesystem::path path = png_path(directory, scene.stem);
         if (auto error = write_png_file(path, shot_width, shot_height, picture)) return error;
-        out << path.string() << '\n' << std::flush;
+        out << os::utf8_of(path) << '\n' << std::flush;
     }
 
     const std::filesystem::path sheet_dir = directory / sheet_folder;

@@ -381,7 +381,7 @@ void event_loop(App& app) {
 // ZOBRA_REPLAY_CHECK: plays the replay headless and prints its end hash;
 // 0 when every check agreed, 1 with the first tick that did not, 2 when
 // the file is no replay this game can play.
-int check_replay_file(const char* file) {
+int check_replay_file(const std::filesystem::path& file) {
     std::variant<Replay, std::string> loaded = read_replay_file(file);
     if (const auto* error = std::get_if<std::string>(&loaded)) {
         report_error(*error);
@@ -419,17 +419,19 @@ bool show_error_box(const std::string& message) {
 void run() {
     // The screenshot mode needs no save, window, sound or pads: it writes its
     // pictures and the game ends normally.
-    if (const char* shots = std::getenv("ZOBRA_SHOTS")) {
-        if (const auto error = run_shots(shots, std::cout))
+    // Their folders and files are UTF-8 like every name the game handles.
+    if (const std::optional<std::string> shots = os::environment("ZOBRA_SHOTS")) {
+        if (const auto error = run_shots(os::path_from_utf8(*shots), std::cout))
             panic("the screenshots can be written: " + *error);
         return;
     }
 
     // A replay checked headless needs nothing else either.
-    if (const char* file = std::getenv("ZOBRA_REPLAY_CHECK")) std::_Exit(check_replay_file(file));
+    if (const std::optional<std::string> file = os::environment("ZOBRA_REPLAY_CHECK"))
+        std::_Exit(check_replay_file(os::path_from_utf8(*file)));
     std::optional<Replay> shown;
-    if (const char* file = std::getenv("ZOBRA_REPLAY")) {
-        std::variant<Replay, std::string> loaded = read_replay_file(file);
+    if (const std::optional<std::string> file = os::environment("ZOBRA_REPLAY")) {
+        std::variant<Replay, std::string> loaded = read_replay_file(os::path_from_utf8(*file));
         if (const auto* error = std::get_if<std::string>(&loaded)) {
             report_error(*error);
             std::_Exit(2);  // as the headless check does for a file it cannot play

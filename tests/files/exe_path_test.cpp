@@ -16,32 +16,38 @@ struct Case {
     std::optional<fs::path> folder;
 };
 
-TEST(DiagnosticsFolder, FollowsTheExecutableThenXdgStateHomeThenHome) {
+TEST(DiagnosticsFolder, FollowsTheExecutableThenXdgStateHomeThenLocalAppDataThenHome) {
     const std::optional<fs::path> build = fs::path("/home/ada/zobra/build");
     const std::optional<std::string> none;
     const Case cases[] = {
         {"a build folder keeps its files beside the game",
-         {build, true, "/home/ada/.state", "/home/ada"},
+         {build, true, "/home/ada/.state", "/home/ada", none},
          build},
         {"an installed game uses XDG_STATE_HOME",
-         {fs::path("/usr/bin"), false, "/home/ada/.state", "/home/ada"},
+         {fs::path("/usr/bin"), false, "/home/ada/.state", "/home/ada", none},
          fs::path("/home/ada/.state/zobra")},
         {"without XDG_STATE_HOME the state folder is under HOME",
-         {fs::path("/usr/bin"), false, none, "/home/ada"},
+         {fs::path("/usr/bin"), false, none, "/home/ada", none},
          fs::path("/home/ada/.local/state/zobra")},
         {"an empty XDG_STATE_HOME counts as unset",
-         {fs::path("/usr/bin"), false, "", "/home/ada"},
+         {fs::path("/usr/bin"), false, "", "/home/ada", none},
          fs::path("/home/ada/.local/state/zobra")},
         {"a relative XDG_STATE_HOME is ignored",
-         {fs::path("/usr/bin"), false, "state", "/home/ada"},
+         {fs::path("/usr/bin"), false, "state", "/home/ada", none},
          fs::path("/home/ada/.local/state/zobra")},
         {"an executable that cannot be found counts as not writable",
-         {std::nullopt, false, "/var/tmp/st", "/home/ada"},
+         {std::nullopt, false, "/var/tmp/st", "/home/ada", none},
          fs::path("/var/tmp/st/zobra")},
         {"no usable folder at all leaves the files unwritten",
-         {fs::path("/usr/bin"), false, "relative", "also-relative"},
+         {fs::path("/usr/bin"), false, "relative", "also-relative", none},
          std::nullopt},
-        {"nor does a missing HOME", {fs::path("/usr/bin"), false, none, none}, std::nullopt},
+        {"an installed game on Windows uses LOCALAPPDATA before HOME",
+         {fs::path("/usr/bin"), false, none, "/home/ada", "/home/ada/AppData/Local"},
+         fs::path("/home/ada/AppData/Local/zobra")},
+        {"XDG_STATE_HOME comes before LOCALAPPDATA",
+         {fs::path("/usr/bin"), false, "/home/ada/.state", none, "/home/ada/AppData/Local"},
+         fs::path("/home/ada/.state/zobra")},
+        {"nor does a missing HOME", {fs::path("/usr/bin"), false, none, none, none}, std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(choose_diagnostics_folder(c.place), c.folder) << c.what;
 }

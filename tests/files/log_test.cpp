@@ -1,7 +1,6 @@
 #include "files/log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "files/crash_report.h"
+#include "files/os.h"
 
 namespace zobra {
 namespace {
@@ -20,8 +20,11 @@ namespace fs = std::filesystem;
 struct TempDir {
     fs::path path;
     TempDir() {
-        char pattern[] = "/tmp/zobra-log-XXXXXX";
-        path = mkdtemp(pattern);
+        static int made = 0;
+        path = fs::temp_directory_path() /
+               ("zobra-log-" + std::to_string(os::process_id()) + "-" + std::to_string(++made));
+        fs::remove_all(path);
+        fs::create_directories(path);
     }
     ~TempDir() { fs::remove_all(path); }
 };
@@ -119,13 +122,20 @@ TEST(DiagnosticLog, TheCrashEntryGivesUpOnALockThatIsNotReleased) {
                                         "start: stopped: panicked at x:1:2:", "why"}));
 }
 
+// The system the tests were built for, as the report names it.
+#ifdef _WIN32
+constexpr const char* system_line = "System: windows x86_64";
+#else
+constexpr const char* system_line = "System: linux x86_64";
+#endif
+
 TEST(CrashReport, TextNamesTheVersionTheErrorAndTheSystem) {
     const std::string text =
         crash_report_text("panicked at src/sound/music.cpp:91:61:\nlead notes are note names");
-    EXPECT_EQ(text,
-              "Zobra 0.1.0 konnte nicht weiterlaufen.\n\n"
-              "panicked at src/sound/music.cpp:91:61:\nlead notes are note names\n\n"
-              "System: linux x86_64");
+    EXPECT_EQ(text, std::string("Zobra 0.1.0 konnte nicht weiterlaufen.\n\n"
+                                "panicked at src/sound/music.cpp:91:61:\nlead notes are note "
+                                "names\n\n") +
+                        system_line);
     EXPECT_EQ(crash_message(text, std::nullopt), text);
     EXPECT_EQ(crash_message(text, fs::path("/games/zobra-crash.txt")),
               text + "\n\nGespeichert in /games/zobra-crash.txt");

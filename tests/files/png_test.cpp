@@ -1,11 +1,11 @@
 #include "files/png.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string_view>
 
+#include "files/os.h"
 #include "support/panic_error.h"
 #include "support/png_reader.h"
 
@@ -35,7 +35,7 @@ class PngFiles : public ::testing::Test {
   protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("zobra-png-" + std::to_string(getpid()) + "-" +
+               ("zobra-png-" + std::to_string(os::process_id()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
     }

@@ -1,11 +1,11 @@
 #include "game/shots.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <sstream>
 
 #include "art/font.h"
+#include "files/os.h"
 #include "files/png.h"
 #include "game/scaler.h"
 #include "game/view.h"
@@ -24,7 +24,7 @@ class Shots : public ::testing::Test {
   protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
-               ("zobra-shots-" + std::to_string(getpid()) + "-" +
+               ("zobra-shots-" + std::to_string(os::process_id()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
     }
@@ -149,7 +149,7 @@ TEST_F(ShotsGolden, EveryFileIsByteForByteTheStoredOne) {
     std::map<std::string, std::string> now;
     for (const auto& entry : fs::recursive_directory_iterator(dir_))
         if (entry.is_regular_file())
-            now[fs::relative(entry.path(), dir_).string()] =
+            now[fs::relative(entry.path(), dir_).generic_string()] =
                 golden_value(testing::read_file(entry.path()));
     EXPECT_EQ(now.size(), 36u);
     const std::string differences = testing::check_golden("shots.txt", now, explain_picture);
