@@ -273,23 +273,14 @@ TEST(RelayProgram, KeepsAMatchGoingThroughGarbageLiesAndAThousandConnections) {
     // allows, closes the rest at once or never answers them, and takes
     // nobody beyond its limit even when they all say hello.
     {
-        Crowd crowd(relay.port, 1000);
-        ASSERT_TRUE(until([&] {
-            crowd.pump();
-            return crowd.settled();
-        }));
+        RawPeers crowd(relay.port, 1000, 1000);
+        using State = RawPeers::State;
+        ASSERT_TRUE(until([&] { return crowd.pump(), crowd.count(State::Waiting) == 0; }));
         EXPECT_GT(crowd.accepted(), 0u);
-        EXPECT_LE(crowd.up(), std::size_t(clients_max));
+        EXPECT_LE(crowd.count(State::Up), std::size_t(clients_max));
         crowd.send_all(hello);
-        ASSERT_TRUE(until([&] {
-            crowd.pump();
-            return true;
-        }));
         crowd.close_all();
-        EXPECT_TRUE(until([&] {
-            crowd.pump();
-            return crowd.up() == 0;
-        }));
+        EXPECT_TRUE(until([&] { return crowd.pump(), crowd.count(State::Up) == 0; }));
     }
     // Once they are gone, a newcomer is welcomed again.
     RawPlayer late(relay.port, "DORA", Dir::Right);
