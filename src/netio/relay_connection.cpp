@@ -17,6 +17,8 @@ constexpr enet_uint32 timeout_min_ms = 3'000;
 constexpr enet_uint32 timeout_max_ms = 8'000;
 // Events handled in one pump at most, so that a frame stays short.
 constexpr int events_per_pump_max = 1024;
+// 127.0.0.0/8, the loopback network.
+constexpr enet_uint32 loopback_net = 127;
 
 // A name's look-up, which may wait on a name server for seconds, runs on a
 // thread of its own that the connection never waits for; the connection
@@ -57,6 +59,15 @@ struct RelayConnection::Impl {
 };
 
 bool RelayConnection::Impl::start_connecting(enet_uint32 address_host) {
+    // A relay on this machine is reached from a socket on loopback only, so
+    // that nothing from another address can reach the connection's port.
+    ENetAddress local{};
+    local.host = ENET_HOST_ANY;
+    const bool loopback = (ENET_NET_TO_HOST_32(address_host) >> 24) == loopback_net;
+    if (loopback) enet_address_set_host_ip(&local, "127.0.0.1");
+    host.reset(enet_host_create(loopback ? &local : nullptr, 1, channel_count, 0, 0));
+    if (host == nullptr) return false;
+    host->maximumPacketSize = net::message_size_max;
     ENetAddress address{};
     address.host = address_host;
     address.port = port;
@@ -119,17 +130,10 @@ std::unique_ptr<RelayConnection> RelayConnection::connect(const std::string& hos
     auto impl = std::make_unique<Impl>();
     impl->name = host;
     impl->port = port;
-    impl->host.reset(enet_host_create(nullptr, 1, channel_count, 0, 0));
-    if (impl->host == nullptr) {
-        error = "no UDP socket for the connection";
-        return nullptr;
-    }
-    impl->host->maximumPacketSize = net::message_size_max;
-
     ENetAddress address{};
     if (enet_address_set_host_ip(&address, host.c_str()) == 0) {
         if (!impl->start_connecting(address.host)) {
-            error = "cannot connect to " + host;
+            error = "cannot connect to " + host + " (no UDP socket)";
             return nullptr;
         }
     } else {

@@ -12,11 +12,12 @@ namespace zobra::test {
 
 RawPeers::RawPeers(std::uint16_t port, std::size_t count, std::uint32_t timeout_ms)
     : state_(count, State::Waiting), messages_(count) {
+    // Bound to loopback, as everything a test starts.
     static const bool started = enet_initialize() == 0;
-    host_ = started ? enet_host_create(nullptr, count, 2, 0, 0) : nullptr;
-    if (host_ == nullptr) throw std::runtime_error("no ENet host for a test");
     ENetAddress address{};
     enet_address_set_host_ip(&address, "127.0.0.1");
+    host_ = started ? enet_host_create(&address, count, 2, 0, 0) : nullptr;
+    if (host_ == nullptr) throw std::runtime_error("no ENet host for a test");
     address.port = port;
     for (std::size_t i = 0; i < count; ++i) {
         ENetPeer* peer = enet_host_connect(host_, &address, 2, 0);
@@ -83,6 +84,9 @@ void send_datagrams(std::uint16_t port, const std::vector<std::vector<std::uint8
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in from = to;  // any port on loopback
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
+        throw std::runtime_error("no UDP socket on loopback");
     to.sin_port = htons(port);
     for (const std::vector<std::uint8_t>& bytes : datagrams)
         sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
