@@ -121,12 +121,13 @@ class RawPlayer {
 };
 
 // Two players meet in a room by its code and start the match.
-void meet(RawPlayer& host, RawPlayer& guest) {
+void meet(RawPlayer& host, RawPlayer& guest, net::RoomCode& code) {
     ASSERT_TRUE(host.say_hello());
     ASSERT_TRUE(guest.say_hello());
     host.client().send(net::OpenRoom{0, Difficulty::Normal, 1});
     const std::optional<net::Lobby> room = host.client().wait_for<net::Lobby>(patience);
     ASSERT_TRUE(room);
+    code = room->code;
     guest.client().send(net::JoinRoom{room->code, 1});
     ASSERT_TRUE(guest.client().wait_for<net::Lobby>(patience));
     host.client().send(net::StartMatch{});
@@ -198,7 +199,8 @@ TEST(RelayProgram, KeepsAMatchGoingThroughGarbageLiesAndAThousandConnections) {
     constexpr int clients_max = 300;
     RunningRelay relay = start_relay({"--max-clients", std::to_string(clients_max)});
     RawPlayer anna(relay.port, "ANNA", Dir::Up), bert(relay.port, "BERT", Dir::Down);
-    meet(anna, bert);
+    net::RoomCode code{};
+    meet(anna, bert, code);
     if (HasFatalFailure()) return;
 
     // Every wait below keeps both players playing.
@@ -257,7 +259,9 @@ TEST(RelayProgram, KeepsAMatchGoingThroughGarbageLiesAndAThousandConnections) {
     // and the inputs, hashes and start it sends anyway change nothing.
     RawPlayer cheat(relay.port, "CARL", Dir::Left);
     ASSERT_TRUE(cheat.say_hello());
-    cheat.client().send(net::QuickMatch{1});
+    cheat.client().send(net::JoinRoom{code, 1});
+    const std::optional<net::Refused> full = cheat.client().wait_for<net::Refused>(patience);
+    EXPECT_TRUE(full && full->reason == net::RefusedReason::RoomFull);
     net::Inputs claimed{0, 0,
                         std::vector<net::LocalInput>(net::ticks_per_message,
                                                      nibble(Dir::Left) | nibble(Dir::Left) << 4)};
