@@ -276,4 +276,22 @@ void RelayServer::run(const std::atomic<bool>& stop) {
     while (!stop.load()) serve(run_round_ms);
 }
 
+std::unique_ptr<RelayThread> RelayThread::start(const RelayServerOptions& options,
+                                                std::function<void(std::string_view)> log,
+                                                std::string& error) {
+    std::unique_ptr<RelayServer> server = RelayServer::open(options, std::move(log), error);
+    if (!server) return nullptr;
+    return std::unique_ptr<RelayThread>(new RelayThread(std::move(server)));
+}
+
+RelayThread::RelayThread(std::unique_ptr<RelayServer> server)
+    : server_(std::move(server)), port_(server_->port()) {
+    thread_ = std::thread([this] { server_->run(stop_); });
+}
+
+RelayThread::~RelayThread() {
+    stop_ = true;
+    thread_.join();
+}
+
 }  // namespace zobra::netio

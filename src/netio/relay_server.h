@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "net/relay.h"
 #include "netio/address.h"
@@ -72,6 +73,28 @@ class RelayServer {
     struct Impl;
     explicit RelayServer(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
+};
+
+// A relay served on a thread of its own, as a game that hosts runs it:
+// started open, stopped and joined when destroyed (which tells the players
+// at once). `log` is called on that thread.
+class RelayThread {
+  public:
+    static std::unique_ptr<RelayThread> start(const RelayServerOptions& options,
+                                              std::function<void(std::string_view)> log,
+                                              std::string& error);
+    ~RelayThread();
+    RelayThread(const RelayThread&) = delete;
+    RelayThread& operator=(const RelayThread&) = delete;
+
+    std::uint16_t port() const { return port_; }
+
+  private:
+    explicit RelayThread(std::unique_ptr<RelayServer> server);
+    std::unique_ptr<RelayServer> server_;
+    std::uint16_t port_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace zobra::netio
