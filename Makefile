@@ -16,7 +16,7 @@ TSAN_BUILD := build-tsan
 SANITIZE_CXX ?= clang++-14
 CHECK_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG"
-THREAD_TESTS := files_tests pads_tests procon_tests platform_tests
+THREAD_TESTS := files_tests pads_tests procon_tests platform_tests netio_tests
 FUZZ_SECONDS ?= 60
 SOAK_ROUNDS ?= 5000
 NET_MATCHES ?= 1000
@@ -132,7 +132,7 @@ $(TSAN_BUILD)/build.ninja: | deps
 
 sanitize-thread: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(THREAD_TESTS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|pads|procon|platform)$$'
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(files|pads|procon|platform|netio)$$'
 
 # Runs each fuzz target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
 fuzz: $(ASAN_BUILD)/build.ninja
@@ -155,7 +155,8 @@ clean:
 # ---- Packaging -----------------------------------------------------------
 # `make package` makes the Debian package build-deb/zobra_<version>_amd64.deb
 # in a build folder of its own, laid out the way Debian installs a game
-# (prefix /usr, the executable in /usr/games) and built with Debian's
+# (prefix /usr, the executables in /usr/games, the relay's systemd unit in
+# /lib/systemd/system, where Debian 12 keeps units) and built with Debian's
 # hardening flags (but not its file-path mapping, which would put "./" before
 # the source positions of a crash report); `make package-check` runs lintian
 # on it, failing on errors.
@@ -170,7 +171,8 @@ package: deps
 	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(DEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=games -DBUILD_TESTING=OFF; }
+	    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_BINDIR=games -DBUILD_TESTING=OFF \
+	    -DZOBRA_SYSTEMD_UNIT_DIR=/lib/systemd/system; }
 	cmake --build $(DEB_BUILD) -j $(JOBS) --target package
 
 package-check: package

@@ -22,6 +22,8 @@ set(ZOBRA_MAINTAINER "The Zobra developers <developers@zobragame.org>" CACHE STR
   "Maintainer of the Debian package")
 set(ZOBRA_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING
   "Folder of the udev rule, relative to the installation prefix")
+set(ZOBRA_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+  "Folder of the relay's systemd unit, relative to the prefix or absolute (Debian 12: /lib/systemd/system)")
 
 # The release the metainfo file and the package's changelog name.
 set(ZOBRA_RELEASE_DATE "2026-12-09")
@@ -48,6 +50,8 @@ set(zobra_data_dir ${CMAKE_BINARY_DIR}/data)
 configure_file(data/zobra.desktop.in ${zobra_data_dir}/${ZOBRA_APP_ID}.desktop @ONLY)
 configure_file(data/zobra.metainfo.xml.in ${zobra_data_dir}/${ZOBRA_APP_ID}.metainfo.xml @ONLY)
 configure_file(data/zobra.6.in ${zobra_data_dir}/zobra.6 @ONLY)
+configure_file(data/zobra-relay.6.in ${zobra_data_dir}/zobra-relay.6 @ONLY)
+configure_file(data/zobra-relay.service.in ${zobra_data_dir}/zobra-relay.service @ONLY)
 configure_file(data/deb/changelog.in ${zobra_data_dir}/changelog @ONLY)
 
 # Debian wants the changelog compressed, without a time stamp inside.
@@ -57,13 +61,15 @@ add_custom_command(OUTPUT ${zobra_data_dir}/changelog.gz
   VERBATIM)
 add_custom_target(zobra_install_data ALL DEPENDS ${zobra_icon_files} ${zobra_data_dir}/changelog.gz)
 
-install(TARGETS zobra RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zobra zobra-relay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${zobra_data_dir}/${ZOBRA_APP_ID}.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${zobra_data_dir}/${ZOBRA_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${zobra_icon_dir}/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-install(FILES ${zobra_data_dir}/zobra.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+install(FILES ${zobra_data_dir}/zobra.6 ${zobra_data_dir}/zobra-relay.6
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+install(FILES ${zobra_data_dir}/zobra-relay.service DESTINATION ${ZOBRA_SYSTEMD_UNIT_DIR})
 install(FILES data/70-zobra-procon.rules DESTINATION ${ZOBRA_UDEV_RULES_DIR})
 install(FILES data/deb/copyright ${zobra_data_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -100,7 +106,11 @@ There are forty levels that open one after the other, a mode for two
 players on one level, and duels on five small arenas where four diggers
 fight from the corners, steered by people and the computer. The game is
 played with the keyboard, gamepads, Nintendo Switch Pro Controllers over
-USB, touch screens or the mouse, and speaks German on screen.")
+USB, touch screens or the mouse, and speaks German on screen.
+.
+Players on different machines meet in duels through a relay: the game runs
+one itself for players on the same network, and zobra-relay, with its
+systemd unit (not enabled), serves players over the internet.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,8 +1,8 @@
 # The layers of src/ and what each may include, checked on every test run:
-# a header from a layer that is not allowed, or SDL or hidapi outside the
-# platform folder, fails the build's tests. The web folder is the browser's
-# platform: it stands beside platform/ and may include neither it nor
-# procon/, nor SDL. Run with -DSOURCE_DIR=<repo>.
+# a header from a layer that is not allowed, SDL or hidapi outside the
+# platform folder, or ENet outside netio/, fails the build's tests. The web
+# folder is the browser's platform: it stands beside platform/ and may
+# include neither it nor procon/, nor SDL. Run with -DSOURCE_DIR=<repo>.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_core "core")
 set(allowed_art "core;art")
@@ -12,7 +12,9 @@ set(allowed_pads "core;pads")
 set(allowed_game "core;art;sound;files;pads;net;game")
 set(allowed_net "core;net")
 set(allowed_procon "core;pads;procon")
-set(allowed_platform "core;art;sound;files;pads;game;procon;platform")
+set(allowed_netio "core;net;netio")
+set(allowed_platform "core;art;sound;files;pads;game;procon;net;netio;platform")
+set(allowed_relay "core;files;net;netio;relay")
 set(allowed_program "core;files;platform;program")
 set(allowed_web "core;art;sound;files;pads;game;web")
 
@@ -33,6 +35,8 @@ foreach(source ${sources})
       endif()
     elseif(line MATCHES "^#include <(SDL|hidapi)" AND NOT layer STREQUAL "platform")
       string(APPEND problems "\n  src/${source}: only platform/ talks to SDL and hidapi")
+    elseif(line MATCHES "^#include <enet/" AND NOT layer STREQUAL "netio")
+      string(APPEND problems "\n  src/${source}: only netio/ talks to ENet")
     endif()
   endforeach()
 endforeach()

@@ -135,6 +135,9 @@ class Installed : public ::testing::Test {
 TEST_F(Installed, PutsEveryFileInItsPlaceAndNothingElse) {
     std::set<std::string> expected = {
         "usr/" + bindir + "/zobra",
+        "usr/" + bindir + "/zobra-relay",
+        "usr/share/man/man6/zobra-relay.6",
+        "usr/lib/systemd/system/zobra-relay.service",
         "usr/share/applications/" + app_id + ".desktop",
         "usr/share/metainfo/" + app_id + ".metainfo.xml",
         "usr/share/man/man6/zobra.6",
@@ -190,21 +193,46 @@ TEST_F(Installed, MetainfoPassesTheValidatorAndNamesTheMenuEntryAndPublishedPict
     EXPECT_GE(pictures, 2);
 }
 
-TEST_F(Installed, ManualPageFormatsWithoutWarningsAndTellsWhereTheFilesGo) {
-    const fs::path page = usr() / "share/man/man6/zobra.6";
+// The page as man shows it, after groff and man have found nothing to warn about.
+std::string formatted_page(const fs::path& page, const fs::path& root) {
     const Result groff =
-        run_to_end({"groff", "-man", "-z", "-ww", "-Tutf8", page.string()}, {}, root(), 60s);
+        run_to_end({"groff", "-man", "-z", "-ww", "-Tutf8", page.string()}, {}, root, 60s);
     EXPECT_EQ(groff.ending.status, 0);
     EXPECT_EQ(groff.err, "");
-
     const Result man = run_to_end({"man", "--warnings", "-l", page.string()},
-                                  {{"MANWIDTH", "80"}, {"LC_ALL", "C.UTF-8"}}, root(), 60s);
+                                  {{"MANWIDTH", "80"}, {"LC_ALL", "C.UTF-8"}}, root, 60s);
     EXPECT_EQ(man.ending.status, 0) << man.err;
     EXPECT_EQ(man.err, "");
+    return man.out;
+}
+
+TEST_F(Installed, ManualPageFormatsWithoutWarningsAndTellsWhereTheFilesGo) {
+    const std::string page = formatted_page(usr() / "share/man/man6/zobra.6", root());
     for (const char* words :
          {"NAME", "CONTROLS", "ENVIRONMENT", "FILES", "EXIT STATUS", "ZOBRA_SHOTS", "ZOBRA_SAVE",
           "XDG_STATE_HOME", "zobra-controller.txt", "zobra-crash.txt", "~/.local/state/zobra/"})
-        EXPECT_NE(man.out.find(words), std::string::npos) << words;
+        EXPECT_NE(page.find(words), std::string::npos) << words;
+}
+
+// The relay's page names every option the program takes, and its unit
+// starts the installed program as a sandboxed throwaway user.
+TEST_F(Installed, RelayHasItsManualPageAndAServiceUnitThatStartsTheInstalledRelay) {
+    const std::string page = formatted_page(usr() / "share/man/man6/zobra-relay.6", root());
+    const Result help =
+        run_to_end({(usr() / bindir / "zobra-relay").string(), "--help"}, {}, root(), 60s);
+    ASSERT_EQ(help.ending.status, 0);
+    const std::regex option("--[a-z-]+");
+    for (auto it = std::sregex_iterator(help.out.begin(), help.out.end(), option);
+         it != std::sregex_iterator(); ++it)
+        EXPECT_NE(page.find(it->str()), std::string::npos) << it->str();
+
+    const std::string unit = read_file(usr() / "lib/systemd/system/zobra-relay.service");
+    std::smatch exec;
+    ASSERT_TRUE(std::regex_search(unit, exec, std::regex("\\nExecStart=(/\\S+) ")));
+    EXPECT_EQ(fs::path(exec[1].str()).filename(), "zobra-relay");
+    for (const char* line : {"DynamicUser=yes", "ProtectSystem=strict", "NoNewPrivileges=yes",
+                             "WantedBy=multi-user.target"})
+        EXPECT_NE(unit.find(std::string("\n") + line + "\n"), std::string::npos) << line;
 }
 
 TEST_F(Installed, IconsShowTheSameTileAtEverySizeWithTransparentCorners) {
@@ -261,7 +289,7 @@ TEST_F(Installed, StartedFromAFolderNobodyMayWriteTheGameLogsToTheStateFolder) {
     EXPECT_EQ(read_lines(state / "zobra/zobra-controller.txt"),
               (std::vector<std::string>{"Zobra build 5", "start: started"}));
     EXPECT_EQ(fs::status(state / "zobra").permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_EQ(files_below(game.parent_path()), (std::set<std::string>{"zobra"}));
+    EXPECT_EQ(files_below(game.parent_path()), (std::set<std::string>{"zobra", "zobra-relay"}));
     EXPECT_TRUE(fs::is_empty(home)) << "XDG_STATE_HOME is set, so HOME stays untouched";
 }
 
@@ -287,7 +315,7 @@ TEST_F(Installed, StartedFromAFolderNobodyMayWriteTheCrashReportGoesToTheHomeSta
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0], "Zobra build 5");
     EXPECT_EQ(log[1], "start: started");
-    EXPECT_EQ(files_below(game.parent_path()), (std::set<std::string>{"zobra"}));
+    EXPECT_EQ(files_below(game.parent_path()), (std::set<std::string>{"zobra", "zobra-relay"}));
 }
 
 }  // namespace

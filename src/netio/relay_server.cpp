@@ -1,0 +1,297 @@
+#include "netio/relay_server.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "netio/enet_setup.h"
+
+namespace zobra::netio {
+
+namespace {
+
+// Peers beyond the relay's own client limit, so that a connection over the
+// limit is answered and closed by the relay instead of going unanswered
+// until the client gives up.
+constexpr std::uint32_t spare_peers = 64;
+static_assert(server_clients_max + spare_peers <= ENET_PROTOCOL_MAXIMUM_PEER_ID);
+// Events handled in one round at most, so that a flood cannot keep the
+// relay from confirming ticks on time.
+constexpr int events_per_round_max = 4096;
+// How often `run` looks at its stop flag, and how often silent peers are
+// looked for.
+constexpr int run_round_ms = 10;
+constexpr net::Micros sweep_every = 250'000;
+// What ENet may hold for one peer while it puts packets together.
+constexpr std::size_t waiting_data_max = 64u << 10;
+// A peer that stops answering is gone after at least this long, at most
+// that (ENet's own reckoning in between, from the round trip).
+constexpr enet_uint32 peer_timeout_min_ms = 5'000;
+constexpr enet_uint32 peer_timeout_max_ms = 10'000;
+// The allowance of packets is kept in millionths, so that it refills by
+// whole numbers every microsecond.
+constexpr std::uint64_t allowance_unit = 1'000'000;
+constexpr net::Micros refill_span_max = 2'000'000;
+
+net::Micros clock_now() {
+    return static_cast<net::Micros>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+std::uint64_t clock_seed() { return clock_now() ^ static_cast<std::uint64_t>(getpid()) << 32; }
+
+std::size_t list_size_up_to(ENetList* list, std::size_t limit) {
+    std::size_t n = 0;
+    for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list) && n <= limit;
+         it = enet_list_next(it))
+        ++n;
+    return n;
+}
+
+// One connection as the server keeps it; ENet's peer points back to it.
+struct Peer {
+    net::ClientId id = 0;
+    ENetPeer* peer = nullptr;
+    net::Micros connected_at = 0;
+    net::Micros refilled_at = 0;
+    std::uint64_t allowance = 0;  // packets in millionths
+    bool heard = false;           // it has sent a packet the relay read
+    bool refused = false;         // the relay never took it as a client
+    bool closing = false;         // asked to go; what it sends is ignored
+};
+
+}  // namespace
+
+struct RelayServer::Impl {
+    Impl(const RelayServerOptions& opts, net::RelayLimits limits,
+         std::function<void(std::string_view)> log)
+        : options(opts), relay(limits, opts.seed != 0 ? opts.seed : clock_seed(), std::move(log)) {}
+    // The players learn at once that their relay is gone (a hosting game
+    // was closed) instead of waiting for their connections to time out.
+    ~Impl() {
+        for (auto& [id, p] : peers) enet_peer_disconnect_now(p.peer, 0);
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    RelayServerOptions options;
+    HostPtr host;
+    net::Relay relay;
+    std::map<net::ClientId, Peer> peers;
+    std::vector<std::pair<net::ClientId, bool>> to_close;  // and whether its queue goes out first
+    net::ClientId next_id = 1;
+    net::Micros last_sweep = 0;
+
+    void handle(const ENetEvent& event, net::Micros now);
+    void connect(ENetPeer* peer, net::Micros now);
+    void receive(ENetPeer* peer, ENetPacket* packet, net::Micros now);
+    bool within_allowance(Peer& p, net::Micros now) const;
+    void sweep_silent(net::Micros now);
+    void send_outbox();
+    void close_requested();
+};
+
+void RelayServer::Impl::handle(const ENetEvent& event, net::Micros now) {
+    switch (event.type) {
+        case ENET_EVENT_TYPE_CONNECT:
+            connect(event.peer, now);
+            break;
+        case ENET_EVENT_TYPE_RECEIVE:
+            receive(event.peer, event.packet, now);
+            enet_packet_destroy(event.packet);
+            break;
+        case ENET_EVENT_TYPE_DISCONNECT: {
+            const Peer* p = static_cast<const Peer*>(event.peer->data);
+            event.peer->data = nullptr;
+            if (p == nullptr) break;
+            const net::ClientId id = p->id;
+            if (!p->refused) relay.disconnected(id, now);
+            peers.erase(id);
+            break;
+        }
+        case ENET_EVENT_TYPE_NONE:
+            break;
+    }
+}
+
+void RelayServer::Impl::connect(ENetPeer* peer, net::Micros now) {
+    // Ids are never 0 (a peer without one) and never one still in use,
+    // even after the counter has gone round.
+    while (next_id == 0 || peers.contains(next_id)) ++next_id;
+    const net::ClientId id = next_id++;
+    enet_peer_timeout(peer, 0, peer_timeout_min_ms, peer_timeout_max_ms);
+    Peer& p = peers[id];
+    p.id = id;
+    p.peer = peer;
+    peer->data = &p;  // a map's element stays where it is until erased
+    p.connected_at = p.refilled_at = now;
+    p.allowance = 2 * options.packets_per_second * allowance_unit;
+    if (!relay.connected(id, now)) {
+        p.refused = true;
+        to_close.emplace_back(id, true);
+    }
+}
+
+bool RelayServer::Impl::within_allowance(Peer& p, net::Micros now) const {
+    const std::uint64_t rate = options.packets_per_second;
+    const net::Micros span = std::min(now - p.refilled_at, refill_span_max);
+    p.refilled_at = now;
+    p.allowance = std::min(p.allowance + span * rate, 2 * rate * allowance_unit);
+    if (p.allowance < allowance_unit) return false;
+    p.allowance -= allowance_unit;
+    return true;
+}
+
+void RelayServer::Impl::receive(ENetPeer* peer, ENetPacket* packet, net::Micros now) {
+    if (peer->data == nullptr) return;
+    Peer& p = *static_cast<Peer*>(peer->data);
+    if (p.closing || p.refused) return;
+    // The size is checked before anything reads the bytes; an empty or
+    // oversized packet is never a message, and the relay is spared it.
+    if (packet->dataLength == 0 || packet->dataLength > options.packet_size_max) return;
+    if (!within_allowance(p, now)) return;
+    p.heard = true;
+    relay.received(p.id, std::span<const std::uint8_t>(packet->data, packet->dataLength), now);
+}
+
+void RelayServer::Impl::sweep_silent(net::Micros now) {
+    if (now - last_sweep < sweep_every) return;
+    last_sweep = now;
+    const net::Micros limit = static_cast<net::Micros>(options.first_message_ms) * 1000;
+    for (auto& [id, p] : peers)
+        if (!p.heard && !p.closing && now - p.connected_at > limit)
+            to_close.emplace_back(id, false);
+}
+
+void RelayServer::Impl::send_outbox() {
+    for (const net::Outgoing& out : relay.outbox()) {
+        const auto found = peers.find(out.to);
+        if (found == peers.end() || found->second.closing) continue;
+        ENetPeer* peer = found->second.peer;
+        if (out.reliable &&
+            list_size_up_to(&peer->sentReliableCommands, options.unacknowledged_max) +
+                    list_size_up_to(&peer->outgoingCommands, options.unacknowledged_max) >
+                options.unacknowledged_max) {
+            // It does not take what it is sent: everything it could be sent
+            // would pile up here.
+            to_close.emplace_back(out.to, false);
+            continue;
+        }
+        send_bytes(peer, out.bytes.data(), out.bytes.size(), out.reliable);
+    }
+    relay.outbox().clear();
+    for (const net::ClientId id : relay.to_close()) to_close.emplace_back(id, true);
+    relay.to_close().clear();
+}
+
+void RelayServer::Impl::close_requested() {
+    for (const auto& [id, queue_first] : to_close) {
+        const auto found = peers.find(id);
+        if (found == peers.end() || found->second.closing) continue;
+        found->second.closing = true;
+        // A refused hello still gets its answer before the connection
+        // closes; a peer that hoards or stays silent gets nothing more.
+        if (queue_first)
+            enet_peer_disconnect_later(found->second.peer, 0);
+        else
+            enet_peer_disconnect(found->second.peer, 0);
+    }
+    to_close.clear();
+}
+
+RelayServer::RelayServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+RelayServer::~RelayServer() = default;
+
+std::unique_ptr<RelayServer> RelayServer::open(const RelayServerOptions& options,
+                                               std::function<void(std::string_view)> log,
+                                               std::string& error) {
+    if (!start_enet()) {
+        error = "ENet cannot start";
+        return nullptr;
+    }
+    ENetAddress address{};
+    address.host = ENET_HOST_ANY;
+    address.port = options.port;
+    if (!options.bind.empty() && enet_address_set_host_ip(&address, options.bind.c_str()) != 0) {
+        error = "'" + options.bind + "' is no IPv4 address";
+        return nullptr;
+    }
+    net::RelayLimits limits = options.limits;
+    limits.clients_max = std::clamp<std::uint32_t>(limits.clients_max, 1, server_clients_max);
+    HostPtr host(enet_host_create(&address, limits.clients_max + spare_peers, channel_count, 0, 0));
+    if (host == nullptr) {
+        const int cause = errno;
+        error = "cannot listen on " +
+                (options.bind.empty() ? std::string("0.0.0.0") : options.bind) + ":" +
+                std::to_string(options.port) + " (" + std::strerror(cause) + ")";
+        return nullptr;
+    }
+    // ENet leaves a packet over its own limit unacknowledged, so that the
+    // sender retries it until its connection times out; the server's
+    // smaller limit for a client's packets drops them unread instead.
+    host->maximumPacketSize = net::message_size_max;
+    host->maximumWaitingData = waiting_data_max;
+    auto impl = std::make_unique<Impl>(options, limits, std::move(log));
+    impl->host = std::move(host);
+    return std::unique_ptr<RelayServer>(new RelayServer(std::move(impl)));
+}
+
+std::uint16_t RelayServer::port() const { return impl_->host->address.port; }
+const net::Relay& RelayServer::relay() const { return impl_->relay; }
+std::size_t RelayServer::peers() const { return impl_->peers.size(); }
+
+void RelayServer::serve(int timeout_ms) {
+    Impl& s = *impl_;
+    net::Micros now = clock_now();
+    const net::Micros wake = s.relay.next_wakeup();
+    enet_uint32 wait = static_cast<enet_uint32>(std::max(timeout_ms, 0));
+    if (wake <= now)
+        wait = 0;
+    else if (const net::Micros until = (wake - now + 999) / 1000; until < wait)
+        wait = static_cast<enet_uint32>(until);
+
+    ENetEvent event;
+    int result = enet_host_service(s.host.get(), &event, wait);
+    for (int handled = 0; result > 0 && handled < events_per_round_max; ++handled) {
+        s.handle(event, clock_now());
+        result = enet_host_service(s.host.get(), &event, 0);
+    }
+    if (result > 0) s.handle(event, clock_now());
+
+    now = clock_now();
+    s.sweep_silent(now);
+    if (s.relay.next_wakeup() <= now) s.relay.advance(now);
+    s.send_outbox();
+    s.close_requested();
+    enet_host_flush(s.host.get());
+}
+
+void RelayServer::run(const std::atomic<bool>& stop) {
+    while (!stop.load()) serve(run_round_ms);
+}
+
+std::unique_ptr<RelayThread> RelayThread::start(const RelayServerOptions& options,
+                                                std::function<void(std::string_view)> log,
+                                                std::string& error) {
+    std::unique_ptr<RelayServer> server = RelayServer::open(options, std::move(log), error);
+    if (!server) return nullptr;
+    return std::unique_ptr<RelayThread>(new RelayThread(std::move(server)));
+}
+
+RelayThread::RelayThread(std::unique_ptr<RelayServer> server)
+    : server_(std::move(server)), port_(server_->port()) {
+    thread_ = std::thread([this] { server_->run(stop_); });
+}
+
+RelayThread::~RelayThread() {
+    stop_ = true;
+    thread_.join();
+}
+
+}  // namespace zobra::netio
