@@ -138,6 +138,7 @@ FrameInput build_frame_input(InputCollector& input, std::vector<PadState> pro_co
     frame.next_player = any_pressed(pressed, {Key::Tab});
     frame.rename = any_pressed(pressed, {Key::KeyN});
     frame.open_all = any_pressed(pressed, {Key::F9});
+    frame.online = any_pressed(pressed, {Key::KeyO});
     frame.fast = input.fast_held;
     for (std::size_t slot = 0; slot < 2; ++slot) {
         const std::vector<Dir>& stack = input.direction_stacks[slot];

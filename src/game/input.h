@@ -38,7 +38,9 @@ struct FrameInput {
     bool next_player = false;
     bool rename = false;
     bool open_all = false;
-    bool fast = false;  // F held: a replay, or a duel round without a human digger, runs fast
+    bool fast = false;    // F held: a replay, or a duel round without a human digger, runs fast
+    bool online = false;  // O: the online screen
+    std::uint64_t clock_us = 0;  // a monotonic clock, for play between machines
     std::array<std::optional<Dir>, 2> held_dir{};
     std::array<std::optional<Dir>, 2> pressed_dir{};
     std::string typed;             // text the keyboard produced since the last frame
@@ -76,6 +78,7 @@ enum class Key : std::uint8_t {
     F9,
     Backspace,
     KeyF,
+    KeyO,
 };
 
 inline constexpr double swipe_logical_pixels = 14.0;

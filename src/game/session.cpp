@@ -56,6 +56,10 @@ FrameOutcome Session::update(const FrameInput& input, float dt) {
         }
         if (screen == Screen::Title)
             update_title(input, dt, out);
+        else if (screen == Screen::Online)
+            update_online(input, out);
+        else if (online.client)
+            update_online_play(input, dt, out);
         else
             update_play(input, dt, out);
     }
@@ -130,6 +134,12 @@ void Session::update_title(const FrameInput& input, float dt, FrameOutcome& out)
     if (input.rename) {
         naming_text.clear();
         screen = Screen::Naming;
+        return;
+    }
+    if (input.online) {
+        online.step = OnlineStep::Menu;
+        online.message.clear();
+        screen = Screen::Online;
         return;
     }
     if (input.confirm && (duel || level_open(progress, static_cast<std::size_t>(level_index))))

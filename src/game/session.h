@@ -16,6 +16,7 @@
 #include "core/progress.h"
 #include "core/replay.h"
 #include "game/input.h"
+#include "game/online.h"
 
 namespace zobra {
 
@@ -36,11 +37,12 @@ enum class Screen : std::uint8_t {
     LevelWon,       // a solo or pair level finished
     Lost,           // every digger of a level dead; fire and creatures go on
     DuelRoundOver,  // a duel round decided
+    Online,         // the online screen: rooms, before and after a match
 };
 
 // The screens that show the arena.
 constexpr bool shows_arena(Screen screen) {
-    return screen != Screen::Title && screen != Screen::Naming;
+    return screen != Screen::Title && screen != Screen::Naming && screen != Screen::Online;
 }
 
 // The arena events of a frame, each kind once, in the order they first came.
@@ -79,6 +81,9 @@ struct FrameOutcome {
     bool save = false;   // the progress changed: write it now
     bool leave = false;  // the player left by the title (or the replay): end the program
     std::vector<FinishedReplay> replays;  // matches that ended in this frame
+    std::optional<RelayWish> relay;       // open this connection to a relay
+    bool relay_closed = false;            // close the connection (and the game's own relay)
+    std::optional<std::string> log_line;  // an online event for the log
 };
 
 // A camera position: the arena pixel shown at the play view's top-left.
@@ -120,6 +125,7 @@ struct Session {
     bool latched_confirm = false;
     ReplayRecorder recorder;           // the match being played
     std::optional<Playback> playback;  // the replay being shown instead
+    Online online;                     // the online screen and the match between machines
 
     // On the title screen with the saved player's next level.
     explicit Session(Progress loaded);
@@ -142,6 +148,12 @@ struct Session {
     void update_naming(const FrameInput& input, FrameOutcome& out);
     void update_title(const FrameInput& input, float dt, FrameOutcome& out);
     void update_play(const FrameInput& input, float dt, FrameOutcome& out);
+    void update_online(const FrameInput& input, FrameOutcome& out);
+    void update_online_menu(const FrameInput& input, FrameOutcome& out);
+    void update_online_typing(const FrameInput& input, FrameOutcome& out);
+    void update_online_play(const FrameInput& input, float dt, FrameOutcome& out);
+    void connect_online(OnlineItem action, std::string address, FrameOutcome& out);
+    void end_online(std::string message, FrameOutcome& out);
     std::optional<Dir> title_repeat(const FrameInput& input, float dt);
     void start_match(const MatchSetup& setup);
     void show_new_arena();

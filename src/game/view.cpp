@@ -594,6 +594,114 @@ void draw_panel_of_screen(Canvas& canvas, const Session& session) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// The online screen.
+
+std::string chooser(std::string_view label, std::string_view value) {
+    return std::string(label) + ": < " + std::string(value) + " >";
+}
+
+void draw_online_menu(Canvas& canvas, const Online& online, float t) {
+    const std::array<std::string, online_item_count> rows = {
+        "RAUM OEFFNEN",
+        "RAUM BETRETEN",
+        "SCHNELLES SPIEL",
+        chooser("SPIELER AN DIESEM GERAET", number(online.players)),
+        chooser("PLATZ", duel_places[online.place % duel_place_count].name),
+        chooser("STAERKE", difficulty_name(online.difficulty)),
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bool chosen = static_cast<std::size_t>(online.item) == i;
+        draw_text_centred(canvas, 62 + 12 * static_cast<std::int32_t>(i),
+                          chosen && even(frames(t, 3.0f)) ? "> " + rows[i] + " <" : rows[i],
+                          chosen ? gold : text_colour, 1);
+    }
+    draw_text_centred(canvas, 140, online.message, warning, 1);
+    draw_text_centred(
+        canvas, 152,
+        online.relay.empty() ? "OEFFNEN: DIESES SPIEL IST DER SERVER" : "SERVER: " + online.relay,
+        muted, 1);
+    draw_text_centred(canvas, 172, "HOCH/RUNTER: WAEHLEN   LINKS/RECHTS: AENDERN", muted, 1);
+    draw_text_centred(canvas, 182, "EINGABE: LOS   ESC: ZURUECK", muted, 1);
+}
+
+void draw_online_typing(Canvas& canvas, const Online& online, float t) {
+    const std::string cursor = even(frames(t, 3.0f)) ? "<" : " ";
+    const bool code = online.field == OnlineField::Code;
+    if (online.relay.empty())
+        draw_text_centred(canvas, 70, "ADRESSE: " + online.address + (code ? " " : cursor),
+                          code ? text_colour : gold, 1);
+    if (code || online.action == OnlineItem::Join)
+        draw_text_centred(canvas, 90, "RAUMCODE: " + online.code + (code ? cursor : " "),
+                          code ? gold : text_colour, 1);
+    draw_text_centred(canvas, 172, "TIPPEN ODER PFEILE   EINGABE: WEITER", muted, 1);
+    draw_text_centred(canvas, 182, "ESC: ZURUECK", muted, 1);
+}
+
+void draw_online_room(Canvas& canvas, const Online& online, float t) {
+    const std::optional<net::Lobby>& lobby =
+        online.client ? online.client->lobby() : std::optional<net::Lobby>();
+    if (online.step == OnlineStep::Connecting || !lobby) {
+        draw_text_centred(canvas, 80, "VERBINDE ...", text_colour, 1);
+        draw_text_centred(canvas, 182, "ESC: ABBRUCH", muted, 1);
+        return;
+    }
+    draw_text_centred(canvas, 56, "RAUM " + net::room_code_text(lobby->code), gold, 2);
+    if (!online.shown_address.empty())
+        draw_text_centred(canvas, 76, "ADRESSE: " + online.shown_address, teal, 1);
+    draw_text_centred(canvas, 88,
+                      std::string(duel_places[lobby->place % duel_place_count].name) + "   " +
+                          std::string(difficulty_name(lobby->difficulty)),
+                      text_colour, 1);
+    for (std::size_t i = 0; i < lobby->seats.size(); ++i) {
+        const net::LobbySeat& seat = lobby->seats[i];
+        const bool yours = ((lobby->your_seats >> i) & 1u) != 0;
+        std::string line =
+            number(i + 1) + "  " +
+            (seat.person ? (seat.name.empty() ? "SPIELER" : seat.name) : std::string("COMPUTER"));
+        if (yours) line += "  < DU";
+        draw_text_centred(canvas, 104 + 10 * static_cast<std::int32_t>(i), line,
+                          yours ? gold : text_colour, 1);
+    }
+    if (lobby->host)
+        draw_text_centred(canvas, 150, "EINGABE: SPIEL STARTEN",
+                          even(frames(t, 2.5f)) ? gold : text_colour, 1);
+    else
+        draw_text_centred(canvas, 150, "WARTE AUF DEN GASTGEBER", text_colour, 1);
+    draw_text_centred(canvas, 182, "ESC: RAUM VERLASSEN", muted, 1);
+}
+
+void draw_online(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
+    const Online& online = session.online;
+    const float t = session.animation_time;
+    draw_title_background(canvas, sprites);
+    draw_text_centred(canvas, 20, "ONLINE-DUELL", gold, 3);
+    switch (online.step) {
+        case OnlineStep::Menu:
+            draw_online_menu(canvas, online, t);
+            return;
+        case OnlineStep::Typing:
+            draw_online_typing(canvas, online, t);
+            return;
+        case OnlineStep::Connecting:
+        case OnlineStep::Room:
+            draw_online_room(canvas, online, t);
+            return;
+        case OnlineStep::Result:
+            draw_text_centred(canvas, 80, online.message, gold, 2);
+            draw_text_centred(canvas, 182, "EINGABE: WEITER", muted, 1);
+            return;
+    }
+}
+
+// Who a match between machines waits for, along the bottom.
+void draw_waiting_line(Canvas& canvas, std::uint8_t seats) {
+    std::string line = "WARTE AUF";
+    for (std::size_t i = 0; i < max_seats; ++i)
+        if (((seats >> i) & 1u) != 0) line += " SP " + number(i + 1);
+    draw_text_centred(canvas, screen_height - 10, line, warning, 1);
+}
+
 void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites) {
     if (session.match.arena.diggers.size() > max_diggers)
         panic("an arena has at most four diggers");
@@ -606,6 +714,7 @@ void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites)
     draw_hud(canvas, session);
     draw_panel_of_screen(canvas, session);
     if (session.playback) draw_playback_line(canvas, *session.playback);
+    if (session.online.waiting_for != 0) draw_waiting_line(canvas, session.online.waiting_for);
 }
 
 }  // namespace
@@ -624,7 +733,10 @@ void draw_view(Canvas& canvas, const Session& session, const SpriteSet& sprites,
         draw_play(canvas, session, sprites);
         return;
     }
-    draw_title(canvas, session, sprites);
+    if (session.screen == Screen::Online)
+        draw_online(canvas, session, sprites);
+    else
+        draw_title(canvas, session, sprites);
     // On the steel strip along the bottom, where nothing else is written.
     if (const std::optional<std::string_view> text = notice_text(notices))
         draw_text_centred(canvas, screen_height - tile_pixels / 2, *text, warning, 1);

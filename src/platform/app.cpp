@@ -25,6 +25,7 @@
 #include "game/shots.h"
 #include "platform/audio.h"
 #include "platform/input_sdl.h"
+#include "platform/online_shell.h"
 #include "platform/platform.h"
 #include "platform/window_size.h"
 #include "procon/procon.h"
@@ -57,6 +58,7 @@ struct App {
     Game game;
     std::optional<GamepadLibrary> gamepads;  // none when SDL's controllers did not start
     PadList procon_pads;                     // filled by the Pro Controller driver
+    OnlineShell online;                      // the connection to a relay, and the game's own
     InputCollector input;
     Sound sound;
     FramePacer pacer;
@@ -270,11 +272,16 @@ void run_frame(App& app) {
     const Instant now = Clock::now();
     std::vector<Gamepad> pads;
     if (app.gamepads) pads = app.gamepads->gamepads();
-    const FrameInput input = build_frame_input(
+    FrameInput input = build_frame_input(
         app.input, app.procon_pads.copy(),
         app.gamepads ? std::optional<std::span<const Gamepad>>(pads) : std::nullopt,
         swipe_threshold(touch_space(app.window).scale));
+    input.clock_us = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count());
+    Online& online = app.game.session.online;
+    app.online.before_frame(online, input.clock_us);
     const FrameOutcome outcome = app.game.update(input, now);
+    app.online.after_frame(online, outcome, input.clock_us);
     const Progress& progress = app.game.session.progress;
     send_frame_sound(app.sound, outcome.events, progress.music_off);
 
@@ -458,6 +465,8 @@ void run() {
     // Held for the whole run: the process ends without tearing anything down.
     App& app = *new App(save, std::move(progress), start, std::move(gamepads));
     if (shown) app.game.session.start_playback(std::move(*shown));
+    // Every room is opened on and joined through this relay, where one is named.
+    if (const char* relay = std::getenv("ZOBRA_RELAY")) app.game.session.online.relay = relay;
     session_for_crash.store(&app.game.session);
     set_crash_attachment(&attach_replay);
 

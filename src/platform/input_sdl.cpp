@@ -144,6 +144,8 @@ std::optional<Key> key_for_scancode(SDL_Scancode scancode) {
             return Key::Backspace;
         case SDL_SCANCODE_F:
             return Key::KeyF;
+        case SDL_SCANCODE_O:
+            return Key::KeyO;
         default:
             return Key::Other;
     }

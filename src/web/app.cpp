@@ -113,6 +113,8 @@ void run_frame(PageApp& app, Instant now) {
                           swipe_threshold(page_pixel_scale()));
     const bool showing_replay = app.game.session.playback.has_value();
     const FrameOutcome outcome = app.game.update(input, now);
+    // The page has no way to a relay yet: a room asked for is not reached.
+    if (outcome.relay && app.game.session.online.client) app.game.session.online.client->lost(0);
     const Progress& progress = app.game.session.progress;
     // libc++ 14 makes no span of a range without data().
     send_frame_sound(app.sound, {outcome.events.begin(), outcome.events.size()},

@@ -8,7 +8,7 @@ namespace zobra {
 namespace {
 
 // The positions the game gives a meaning to, by their UI Events names.
-constexpr std::array<std::pair<std::string_view, Key>, 25> named_positions{{
+constexpr std::array<std::pair<std::string_view, Key>, 26> named_positions{{
     {"ArrowUp", Key::ArrowUp},
     {"ArrowRight", Key::ArrowRight},
     {"ArrowDown", Key::ArrowDown},
@@ -34,6 +34,7 @@ constexpr std::array<std::pair<std::string_view, Key>, 25> named_positions{{
     {"F9", Key::F9},
     {"Backspace", Key::Backspace},
     {"KeyF", Key::KeyF},
+    {"KeyO", Key::KeyO},
 }};
 
 // The length of the UTF-8 sequence a lead byte starts; 0 for a byte that
