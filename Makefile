@@ -24,7 +24,7 @@ export UBSAN_OPTIONS := print_stacktrace=1
 export TSAN_OPTIONS := halt_on_error=1 second_deadlock_stack=1
 
 .PHONY: all deps configure build run test test-web web golden bench bench-check lint measure \
-	shots clean sanitize sanitize-address sanitize-thread fuzz soak
+	shots clean sanitize sanitize-address sanitize-thread fuzz soak soak-net measure-net
 
 all: build
 
@@ -148,6 +148,21 @@ soak: build
 	ZOBRA_SOAK_ROUNDS=$(SOAK_ROUNDS) ./$(BUILD)/tests/soak_tests
 	ZOBRA_NET_MATCHES=$(NET_MATCHES) ZOBRA_NET_TICKS=0 ./$(BUILD)/tests/net_tests \
 	   --gtest_filter='Rollback.*'
+
+# Two real games under Xvfb meeting through the impairing loopback proxy at
+# every round trip (0, 60, 150, 300 ms, with 20 ms of jitter) and loss (0, 2,
+# 5 %) of the matrix, each to the match's real end (about an hour; the test
+# run plays a clean and a bad link with matches cut at a minute).
+soak-net: build
+	ZOBRA_NET_MATRIX=full ./$(BUILD)/tests/e2e_tests --gtest_filter='Online.*'
+
+# The online figures in a Release build: bandwidth each way and stalls over
+# the impaired links, the frame with a full rollback, the time from a desync
+# to its mending, and the relay's CPU for many matches at once.
+measure-net: deps
+	@[ -f $(BENCH_BUILD)/build.ninja ] || cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOBRA_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target net_bench
+	./$(BENCH_BUILD)/bench/net_bench
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) $(WEB_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) shots
