@@ -210,6 +210,7 @@ const std::vector<KeyRow> keyboard = {
     {Key::F9, "F9", sets({&FrameInput::open_all})},
     {Key::Backspace, "Backspace", {}},  // it edits names only
     {Key::KeyF, "F", sets({&FrameInput::fast})},
+    {Key::KeyO, "O", sets({&FrameInput::online})},
 };
 
 TEST(KeyboardTable, EveryKeySetsItsOwnFieldsOnceAndADirectionStaysHeldUntilReleased) {

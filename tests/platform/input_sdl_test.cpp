@@ -138,6 +138,7 @@ TEST_F(SdlInput, EachBoundKeyHasExactlyOnePositionAndEveryOtherPositionIsOther) 
         {SDL_SCANCODE_F, Key::KeyF},
         {SDL_SCANCODE_M, Key::KeyM},
         {SDL_SCANCODE_N, Key::KeyN},
+        {SDL_SCANCODE_O, Key::KeyO},
         {SDL_SCANCODE_P, Key::KeyP},
         {SDL_SCANCODE_Q, Key::KeyQ},
         {SDL_SCANCODE_R, Key::KeyR},
