@@ -200,26 +200,30 @@ clean-package:
 
 # ---- Windows ---------------------------------------------------------------
 # `make windows` cross-builds build-windows/zobra.exe (64-bit) with Debian's
-# mingw-w64 and the test programs beside it. SDL2 is built once from
-# Debian's source package (scripts/windows-sdl.sh) and kept in the user's
-# cache folder, named by its version, so that every clone and CI run after
-# the first takes it from there; WIN_DEPS puts it elsewhere. `make windows-check` runs the Windows checks under Wine
+# mingw-w64, the relay build-windows/zobra-relay.exe and the test programs
+# beside them. SDL2 and ENet are built once from Debian's sources
+# (scripts/windows-sdl.sh, scripts/windows-enet.sh) and kept in the user's
+# cache folder, each named by its version, so that every clone and CI run
+# after the first takes them from there; WIN_DEPS puts them elsewhere. `make windows-check` runs the Windows checks under Wine
 # (scripts/windows-check.sh); `make windows-package` makes the download,
 # build-windows/zobra-VERSION-windows-x64.zip, and its installer
 # build-windows/zobra-VERSION-windows-x64-setup.exe.
 WIN_BUILD := build-windows
 WIN_JOBS ?= 2
 WIN_DEPS ?= $(or $(XDG_CACHE_HOME),$(HOME)/.cache)/zobra/windows-deps-sdl2-2.26.5
+WIN_ENET := $(WIN_DEPS)/enet-1.3.18
 
 .PHONY: windows windows-check windows-package clean-windows
 
 windows:
 	@./scripts/install-deps.sh windows
 	@JOBS=$(WIN_JOBS) ./scripts/windows-sdl.sh $(WIN_DEPS)
-	@[ -f $(WIN_BUILD)/build.ninja ] || cmake -S . -B $(WIN_BUILD) -G Ninja \
+	@./scripts/windows-enet.sh $(WIN_DEPS)
+	@grep -qs '^ZOBRA_ENET_DIR:PATH=$(WIN_ENET)$$' $(WIN_BUILD)/CMakeCache.txt || \
+	 cmake -S . -B $(WIN_BUILD) -G Ninja \
 	   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	   -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/windows-toolchain.cmake \
-	   -DSDL2_DIR=$(WIN_DEPS)/sdl2/lib/cmake/SDL2
+	   -DSDL2_DIR=$(WIN_DEPS)/sdl2/lib/cmake/SDL2 -DZOBRA_ENET_DIR=$(WIN_ENET)
 	nice cmake --build $(WIN_BUILD) -j $(WIN_JOBS)
 
 windows-check: windows build

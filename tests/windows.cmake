@@ -13,7 +13,7 @@ target_compile_definitions(zobra_test_support PRIVATE ZOBRA_SOURCE_DIR="${CMAKE_
 target_link_libraries(zobra_test_support PUBLIC zobra_core GTest::gtest)
 
 set(zobra_linux_only_tests
-  files/save_test.cpp files/save_kill_test.cpp)
+  files/save_test.cpp files/save_kill_test.cpp netio/impaired_link_test.cpp)
 # Cases that read the pictures back with ImageMagick and pngcheck, Linux
 # programs the tests start through a shell; the diagnostics folder's table,
 # whose paths are Linux ones (tests/windows has Windows' own); and the
@@ -47,5 +47,12 @@ zobra_windows_tests(files_tests files zobra_files)
 zobra_windows_tests(pads_tests pads zobra_pads)
 zobra_windows_tests(game_tests game zobra_game)
 zobra_windows_tests(procon_tests procon zobra_procon)
-zobra_windows_tests(windows_tests windows zobra_files)
-target_sources(windows_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/program/crash_windows.cpp)
+# Play between machines: the rules of it, and the transport over real UDP on
+# 127.0.0.1 (the impairing proxy is a Linux program, so its test stays there).
+zobra_windows_tests(net_tests net zobra_net)
+zobra_windows_tests(netio_tests netio zobra_netio zobra_enet)
+zobra_windows_tests(windows_tests windows zobra_files zobra_netio zobra_enet)
+target_sources(windows_tests PRIVATE ${CMAKE_SOURCE_DIR}/src/program/crash_windows.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/netio/raw_client.cpp)
+target_compile_definitions(windows_tests PRIVATE ZOBRA_RELAY_EXE="$<TARGET_FILE:zobra-relay>")
+add_dependencies(windows_tests zobra-relay)

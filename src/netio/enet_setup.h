@@ -5,11 +5,17 @@
 #include <enet/enet.h>
 
 #include <memory>
+#include <string>
 
 namespace zobra::netio {
 
-// Starts ENet the first time it is asked; false if it cannot start.
+// Starts ENet the first time it is asked; false if it cannot start. On
+// Windows this also starts Winsock, which every socket call needs first.
 bool start_enet();
+
+// What the system said of the last socket call that failed ("Address
+// already in use"), for a message; Windows keeps it apart from errno.
+std::string last_socket_error();
 
 struct HostDeleter {
     void operator()(ENetHost* host) const { enet_host_destroy(host); }

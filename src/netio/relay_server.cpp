@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <vector>
 
@@ -51,6 +49,18 @@ std::size_t list_size_up_to(ENetList* list, std::size_t limit) {
     for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list) && n <= limit;
          it = enet_list_next(it))
         ++n;
+    return n;
+}
+
+// The reliable commands a peer has not acknowledged yet, counted up to a
+// limit: sent, and waiting to go. ENet 1.3.18 (the Windows build's) keeps
+// those held back by a full window in a list of their own.
+std::size_t unacknowledged_up_to(ENetPeer* peer, std::size_t limit) {
+    std::size_t n = list_size_up_to(&peer->sentReliableCommands, limit) +
+                    list_size_up_to(&peer->outgoingCommands, limit);
+#if ENET_VERSION >= ENET_VERSION_CREATE(1, 3, 18)
+    n += list_size_up_to(&peer->outgoingSendReliableCommands, limit);
+#endif
     return n;
 }
 
@@ -175,9 +185,7 @@ void RelayServer::Impl::send_outbox() {
         if (found == peers.end() || found->second.closing) continue;
         ENetPeer* peer = found->second.peer;
         if (out.reliable &&
-            list_size_up_to(&peer->sentReliableCommands, options.unacknowledged_max) +
-                    list_size_up_to(&peer->outgoingCommands, options.unacknowledged_max) >
-                options.unacknowledged_max) {
+            unacknowledged_up_to(peer, options.unacknowledged_max) > options.unacknowledged_max) {
             // It does not take what it is sent: everything it could be sent
             // would pile up here.
             to_close.emplace_back(out.to, false);
@@ -226,10 +234,9 @@ std::unique_ptr<RelayServer> RelayServer::open(const RelayServerOptions& options
     limits.clients_max = std::clamp<std::uint32_t>(limits.clients_max, 1, server_clients_max);
     HostPtr host(enet_host_create(&address, limits.clients_max + spare_peers, channel_count, 0, 0));
     if (host == nullptr) {
-        const int cause = errno;
         error = "cannot listen on " +
                 (options.bind.empty() ? std::string("0.0.0.0") : options.bind) + ":" +
-                std::to_string(options.port) + " (" + std::strerror(cause) + ")";
+                std::to_string(options.port) + " (" + last_socket_error() + ")";
         return nullptr;
     }
     // ENet leaves a packet over its own limit unacknowledged, so that the

@@ -1,12 +1,10 @@
 // zobra-relay: the relay on its own, for play over the internet. It keeps
 // rooms for the games that connect, referees their matches and logs one
 // line per room event to standard output (no time stamps: the journal or
-// whatever collects the output adds them). SIGINT and SIGTERM end it.
-
-#include <signal.h>
+// whatever collects the output adds them). SIGINT and SIGTERM end it, or
+// on Windows Ctrl+C, Ctrl+Break and closing its console.
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -16,6 +14,7 @@
 
 #include "core/replay.h"
 #include "netio/relay_server.h"
+#include "relay/stop.h"
 
 namespace {
 
@@ -41,8 +40,6 @@ constexpr std::string_view usage_text =
 
 std::atomic<bool> stop_requested{false};
 
-extern "C" void on_stop_signal(int /*signal*/) { stop_requested.store(true); }
-
 // A whole decimal number within bounds, or nothing.
 std::optional<std::uint32_t> number(std::string_view text, std::uint32_t low, std::uint32_t high) {
     if (text.empty() || text.size() > 10) return std::nullopt;
@@ -61,16 +58,17 @@ int usage_error(const std::string& what) {
     return exit_usage;
 }
 
+// Each line reaches a pipe or the journal as soon as it is written (the
+// Windows C library has no line buffering to ask for).
 void print_line(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Each line reaches a pipe or the journal as soon as it is written.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     netio::RelayServerOptions options;
     options.limits.clients_max = netio::server_clients_max;
 
@@ -129,16 +127,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zobra-relay: %s\n", error.c_str());
         return exit_failed;
     }
-    struct sigaction action {};
-    action.sa_handler = &on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    relay::watch_stop_requests(stop_requested);
 
-    std::printf("zobra-relay %.*s listening on %s:%u\n", static_cast<int>(game_version.size()),
-                game_version.data(), options.bind.empty() ? "0.0.0.0" : options.bind.c_str(),
-                static_cast<unsigned>(server->port()));
+    print_line("zobra-relay " + std::string(game_version) + " listening on " +
+               (options.bind.empty() ? std::string("0.0.0.0") : options.bind) + ":" +
+               std::to_string(server->port()));
     server->run(stop_requested);
-    std::printf("zobra-relay stopped\n");
+    print_line("zobra-relay stopped");
     return exit_ok;
 }

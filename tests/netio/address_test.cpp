@@ -3,7 +3,7 @@
 
 #include "netio/address.h"
 
-#include <arpa/inet.h>
+#include <enet/enet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,9 +48,9 @@ TEST(RelayAddress, TheMachinesAddressesAreDottedNotLoopbackSortedAndEachOneTypes
     EXPECT_TRUE(std::is_sorted(addresses.begin(), addresses.end()));
     EXPECT_EQ(std::adjacent_find(addresses.begin(), addresses.end()), addresses.end());
     for (const std::string& address : addresses) {
-        in_addr parsed{};
-        ASSERT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
-        EXPECT_NE(ntohl(parsed.s_addr) >> 24, 127u) << address;
+        ENetAddress parsed{};
+        ASSERT_EQ(enet_address_set_host_ip(&parsed, address.c_str()), 0) << address;
+        EXPECT_NE(ENET_NET_TO_HOST_32(parsed.host) >> 24, 127u) << address;
         EXPECT_EQ(parse_relay_address(address), (std::pair{address, default_relay_port}));
     }
 }

@@ -1,10 +1,5 @@
 #include "netio/raw_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -76,22 +71,6 @@ void RawPeers::close_all() {
 
 std::size_t RawPeers::count(State state) const {
     return std::size_t(std::count(state_.begin(), state_.end(), state));
-}
-
-void send_datagrams(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& datagrams) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("no UDP socket");
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const sockaddr_in from = to;  // any port on loopback
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
-        throw std::runtime_error("no UDP socket on loopback");
-    to.sin_port = htons(port);
-    for (const std::vector<std::uint8_t>& bytes : datagrams)
-        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-               sizeof to);
-    close(fd);
 }
 
 }  // namespace zobra::test

@@ -75,9 +75,6 @@ class RawClient {
     RawPeers peers_;
 };
 
-// Plain UDP datagrams to 127.0.0.1:port, the bytes as given.
-void send_datagrams(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& datagrams);
-
 template <typename Done>
 bool RawClient::pump_until(Done done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -5,8 +5,12 @@
 // connections at once, holds its memory while it does, and ends cleanly on
 // SIGTERM.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -51,6 +55,23 @@ RunningRelay start_relay(std::vector<std::string> extra = {}) {
         throw std::runtime_error("the relay did not start: " + out + relay.process->error_output());
     relay.port = static_cast<std::uint16_t>(std::stoi(found[1].str()));
     return relay;
+}
+
+// Plain UDP datagrams to 127.0.0.1:port, the bytes as given.
+void send_datagrams(std::uint16_t port, const std::vector<std::vector<std::uint8_t>>& datagrams) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("no UDP socket");
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in from = to;  // any port on loopback
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
+        throw std::runtime_error("no UDP socket on loopback");
+    to.sin_port = htons(port);
+    for (const std::vector<std::uint8_t>& bytes : datagrams)
+        sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               sizeof to);
+    close(fd);
 }
 
 // The memory the process holds now, in KiB, from /proc.
