@@ -112,7 +112,7 @@ using Command = std::function<void(Synth&)>;
 // commands were sent while the device ran, in this order; each one must take
 // effect at the start of some buffer, and every sample must be exactly the
 // one the synthesiser makes. Buffers of silence that the device played
-// before the stream started are skipped.
+// before the stream started, or after it stopped, are skipped.
 template <typename Sample>
 void expect_recording_is_the_synth(const std::vector<std::byte>& recording,
                                    const AudioConfig& config, bool music,
@@ -126,19 +126,24 @@ void expect_recording_is_the_synth(const std::vector<std::byte>& recording,
     const std::byte silence = SDL_AUDIO_ISSIGNED(config.format) || SDL_AUDIO_ISFLOAT(config.format)
                                   ? std::byte{0x00}
                                   : std::byte{0x80};
+    const auto silent = [&](std::size_t from) {
+        return std::all_of(recording.begin() + static_cast<std::ptrdiff_t>(from),
+                           recording.begin() + static_cast<std::ptrdiff_t>(from + buffer_bytes),
+                           [silence](std::byte b) { return b == silence; });
+    };
     std::size_t at = 0;
-    while (at + buffer_bytes <= recording.size() &&
-           std::all_of(recording.begin() + static_cast<std::ptrdiff_t>(at),
-                       recording.begin() + static_cast<std::ptrdiff_t>(at + buffer_bytes),
-                       [silence](std::byte b) { return b == silence; }))
-        at += buffer_bytes;
+    while (at + buffer_bytes <= recording.size() && silent(at)) at += buffer_bytes;
+    // So are those a device paused on its way to closing played after it;
+    // the music never falls silent for a whole buffer.
+    std::size_t end = at + (recording.size() - at) / buffer_bytes * buffer_bytes;
+    while (music && end >= at + buffer_bytes && silent(end - buffer_bytes)) end -= buffer_bytes;
 
     Synth synth(config.rate_hz);
     synth.music_on = music;
     std::size_t applied = 0;
     std::size_t buffers = 0;
     std::vector<Sample> expected(config.buffer_frames * channels);
-    for (; at + buffer_bytes <= recording.size(); at += buffer_bytes, ++buffers) {
+    for (; at + buffer_bytes <= end; at += buffer_bytes, ++buffers) {
         bool matched = false;
         for (std::size_t more = 0; applied + more <= commands.size() && !matched; ++more) {
             Synth candidate = synth;
