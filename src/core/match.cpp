@@ -39,6 +39,20 @@ Arena first_arena(const MatchSetup& setup) {
 
 }  // namespace
 
+std::uint8_t pack_seat(const DiggerInput& input) {
+    const std::uint32_t dir = input.dir ? 1u + static_cast<std::uint32_t>(*input.dir) : 0u;
+    return static_cast<std::uint8_t>(dir | (input.drop ? 8u : 0u));
+}
+
+std::optional<DiggerInput> unpack_seat(std::uint8_t nibble) {
+    const std::uint32_t dir = nibble & 7u;
+    if (nibble > 15 || dir > 4) return std::nullopt;
+    DiggerInput input;
+    if (dir != 0) input.dir = static_cast<Dir>(dir - 1);
+    input.drop = (nibble & 8u) != 0;
+    return input;
+}
+
 std::uint8_t people_seats(const MatchSetup& setup) {
     if (setup.seats != 0) return setup.seats;
     return static_cast<std::uint8_t>((1u << mode_humans(setup.mode)) - 1u);

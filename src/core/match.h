@@ -57,6 +57,12 @@ struct MatchSetup {
 // The seats people take at the start of a match of this setup.
 std::uint8_t people_seats(const MatchSetup& setup);
 
+// One seat's input in four bits, as replays and the messages between
+// machines hold it: the direction (0 for none, 1 + `Dir`) and the drop flag
+// as bit 3; nothing for a nibble that names no direction.
+std::uint8_t pack_seat(const DiggerInput& input);
+std::optional<DiggerInput> unpack_seat(std::uint8_t nibble);
+
 // One tick's input: digger i's for each human digger i, a confirm that
 // goes on from an end screen once the guard has passed, and the seats whose
 // people left, which the computer steers from this tick on.

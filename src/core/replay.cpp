@@ -34,9 +34,7 @@ std::uint32_t pack_input(const TickInput& input, InputLayout layout) {
     std::uint32_t at = 0;
     for (std::size_t i = 0; i < max_seats; ++i) {
         if (((layout.seats >> i) & 1u) == 0) continue;
-        const DiggerInput& d = input.diggers[i];
-        const std::uint32_t dir = d.dir ? 1u + static_cast<std::uint32_t>(*d.dir) : 0u;
-        packed |= (dir | (d.drop ? 8u : 0u)) << at;
+        packed |= std::uint32_t{pack_seat(input.diggers[i])} << at;
         at += 4;
     }
     if (input.confirm) packed |= 1u << at;
@@ -49,12 +47,11 @@ std::optional<TickInput> unpack_input(std::uint32_t packed, InputLayout layout) 
     std::uint32_t at = 0;
     for (std::size_t i = 0; i < max_seats; ++i) {
         if (((layout.seats >> i) & 1u) == 0) continue;
-        const std::uint32_t nibble = (packed >> at) & 15u;
+        const std::optional<DiggerInput> seat =
+            unpack_seat(static_cast<std::uint8_t>((packed >> at) & 15u));
         at += 4;
-        const std::uint32_t dir = nibble & 7u;
-        if (dir > 4) return std::nullopt;
-        if (dir != 0) input.diggers[i].dir = static_cast<Dir>(dir - 1);
-        input.diggers[i].drop = (nibble & 8u) != 0;
+        if (!seat) return std::nullopt;
+        input.diggers[i] = *seat;
     }
     input.confirm = ((packed >> at) & 1u) != 0;
     if (layout.takeovers) {

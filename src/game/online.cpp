@@ -244,15 +244,7 @@ void Session::update_online_play(const FrameInput& input, float dt, FrameOutcome
         return;
     }
 
-    // Presses wait for the tick that takes them, as in play on one machine.
-    for (std::size_t slot = 0; slot < 2; ++slot) {
-        if (input.pressed_dir[slot]) latched_dir[slot] = input.pressed_dir[slot];
-        latched_drop[slot] = latched_drop[slot] || input.drop[slot];
-    }
-    if (screen != Screen::Play) {
-        end_timer += dt;
-        latched_confirm = latched_confirm || input.confirm;
-    }
+    latch_presses(input, dt);
     // One player here steers with either set of keys; two each with their own.
     std::array<DiggerInput, net::local_seats_max> local{};
     for (std::size_t j = 0; j < local.size(); ++j) {
@@ -302,11 +294,7 @@ void Session::update_online_play(const FrameInput& input, float dt, FrameOutcome
         end_online(result, out);
         return;
     }
-
-    const CameraPos target = camera_target(*this);
-    const float k = std::min(dt * camera_follow_per_second, 1.0f);
-    camera.x += (target.x - camera.x) * k;
-    camera.y += (target.y - camera.y) * k;
+    follow_camera(dt);
 }
 
 }  // namespace zobra

@@ -163,17 +163,7 @@ void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) 
         screen = Screen::Play;
     if (screen == Screen::Pause) return;
 
-    // Presses wait here for the next tick, so that one shorter than a frame
-    // or falling between two ticks still acts. A confirm waits only on an
-    // end screen.
-    for (std::size_t slot = 0; slot < 2; ++slot) {
-        if (input.pressed_dir[slot]) latched_dir[slot] = input.pressed_dir[slot];
-        latched_drop[slot] = latched_drop[slot] || input.drop[slot];
-    }
-    if (screen != Screen::Play) {
-        end_timer += dt;
-        latched_confirm = latched_confirm || input.confirm;
-    }
+    latch_presses(input, dt);
 
     // Held F runs the ticks of a replay, or of a duel round no human
     // digger is left alive in, eight times as fast.
@@ -194,6 +184,24 @@ void Session::update_play(const FrameInput& input, float dt, FrameOutcome& out) 
         if (++ran == fast_forward_ticks_max) tick_time = 0.0f;
     }
 
+    follow_camera(dt);
+}
+
+// Presses wait here for the next tick, so that one shorter than a frame or
+// falling between two ticks still acts. A confirm waits only on an end
+// screen.
+void Session::latch_presses(const FrameInput& input, float dt) {
+    for (std::size_t slot = 0; slot < 2; ++slot) {
+        if (input.pressed_dir[slot]) latched_dir[slot] = input.pressed_dir[slot];
+        latched_drop[slot] = latched_drop[slot] || input.drop[slot];
+    }
+    if (screen != Screen::Play) {
+        end_timer += dt;
+        latched_confirm = latched_confirm || input.confirm;
+    }
+}
+
+void Session::follow_camera(float dt) {
     const CameraPos target = camera_target(*this);
     const float k = std::min(dt * camera_follow_per_second, 1.0f);
     camera.x += (target.x - camera.x) * k;

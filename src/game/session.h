@@ -160,6 +160,8 @@ struct Session {
     void after_match();
     void finish_recording(ReplayEnding ending);
     bool fast_forward(const FrameInput& input) const;
+    void latch_presses(const FrameInput& input, float dt);
+    void follow_camera(float dt);
 
     TickInput tick_input(const FrameInput& input);
     EventList audible_steps() const;

@@ -306,20 +306,6 @@ std::optional<RoomCode> parse_room_code(std::string_view text) {
 
 std::string room_code_text(const RoomCode& code) { return std::string(code.data(), code.size()); }
 
-std::uint8_t pack_seat(const DiggerInput& input) {
-    const std::uint32_t dir = input.dir ? 1u + static_cast<std::uint32_t>(*input.dir) : 0u;
-    return static_cast<std::uint8_t>(dir | (input.drop ? 8u : 0u));
-}
-
-std::optional<DiggerInput> unpack_seat(std::uint8_t nibble) {
-    const std::uint32_t dir = nibble & 7u;
-    if (nibble > 15 || dir > 4) return std::nullopt;
-    DiggerInput input;
-    if (dir != 0) input.dir = static_cast<Dir>(dir - 1);
-    input.drop = (nibble & 8u) != 0;
-    return input;
-}
-
 std::vector<std::uint8_t> encode(const Message& message) {
     Writer w;
     w.u8(type_bytes[message.index()]);

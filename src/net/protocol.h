@@ -41,11 +41,6 @@ inline constexpr std::string_view room_code_letters = "ABCDEFGHJKLMNPQRSTUVWXYZ2
 std::optional<RoomCode> parse_room_code(std::string_view text);
 std::string room_code_text(const RoomCode& code);
 
-// One seat's input in four bits: the direction (0 for none, 1 + `Dir`) and
-// the drop flag as bit 3.
-std::uint8_t pack_seat(const DiggerInput& input);
-std::optional<DiggerInput> unpack_seat(std::uint8_t nibble);
-
 // ---------------------------------------------------------------------------
 // From a client to the relay.
 

@@ -82,7 +82,7 @@ long resident_kib(pid_t pid) {
     return -1;
 }
 
-std::uint8_t nibble(Dir dir) { return net::pack_seat(DiggerInput{false, dir}); }
+std::uint8_t nibble(Dir dir) { return pack_seat(DiggerInput{false, dir}); }
 
 // The nibble of seat `seat` in a confirmed tick.
 std::uint8_t seat_nibble(const net::ConfirmedTick& tick, int seat) {
