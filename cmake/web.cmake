@@ -13,8 +13,9 @@ set_target_properties(zobra_web PROPERTIES OUTPUT_NAME zobra RUNTIME_OUTPUT_DIRE
 # being fixed up front. The page's JavaScript (local storage, Web Audio)
 # hands texts over in memory it takes from the module's allocator, and a
 # replay file dropped on the page to zobra_show_dropped_replay.
+# Play between machines goes over the browser's WebSocket (web/relay_socket).
 target_link_options(zobra_web PRIVATE -sENVIRONMENT=web -sALLOW_MEMORY_GROWTH=1
-  -sEXPORTED_FUNCTIONS=_main,_malloc,_free,_zobra_show_dropped_replay)
+  -sEXPORTED_FUNCTIONS=_main,_malloc,_free,_zobra_show_dropped_replay -lwebsocket.js)
 configure_file(${CMAKE_SOURCE_DIR}/src/web/index.html ${site}/index.html COPYONLY)
 
 # The golden replays' hashes as the rules compiled for the browser play them:

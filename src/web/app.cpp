@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "game/input.h"
 #include "web/input_web.h"
 #include "web/local_storage.h"
+#include "web/online_web.h"
 #include "web/page.h"
 #include "web/replay_web.h"
 #include "web/save_web.h"
@@ -68,12 +71,16 @@ class FrameTimes {
 // goes away.
 struct PageApp {
     PageApp(WebSaveStore& store, Progress loaded, Instant start)
-        : save(store), game(std::move(loaded), start), last_frame(start - min_frame_gap) {}
+        : save(store),
+          game(std::move(loaded), start),
+          online(page_origin()),
+          last_frame(start - min_frame_gap) {}
 
     WebSaveStore& save;
     Game game;
     PageInput input;
     WebSound sound;
+    PageOnline online;
     FrameTimes times;
     Instant last_frame;
     bool first_frame_shown = false;
@@ -107,14 +114,17 @@ void title_stays(PageApp& app) {
 void run_frame(PageApp& app, Instant now) {
     const double started = emscripten_get_now();
     const std::optional<std::vector<Gamepad>> pads = read_gamepads(app.input);
-    const FrameInput input =
+    FrameInput input =
         build_frame_input(app.input.collector, {},
                           pads ? std::optional<std::span<const Gamepad>>(*pads) : std::nullopt,
                           swipe_threshold(page_pixel_scale()));
+    input.clock_us = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count());
     const bool showing_replay = app.game.session.playback.has_value();
+    Online& online = app.game.session.online;
+    app.online.before_frame(online, input.clock_us);
     const FrameOutcome outcome = app.game.update(input, now);
-    // The page has no way to a relay yet: a room asked for is not reached.
-    if (outcome.relay && app.game.session.online.client) app.game.session.online.client->lost(0);
+    app.online.after_frame(online, outcome, input.clock_us);
     const Progress& progress = app.game.session.progress;
     // libc++ 14 makes no span of a range without data().
     send_frame_sound(app.sound, {outcome.events.begin(), outcome.events.size()},
@@ -183,6 +193,29 @@ EM_BOOL on_animation_frame(double, void* data) {
     std::abort();
 }
 
+// ?room=CODE: the online screen with the code typed in, confirmed on the
+// first frame, as a player who chose RAUM BETRETEN on the page would have it.
+// Only the code's letters count; one that is no code stays typed for the
+// player to mend.
+void join_room_from_link(PageApp& app, std::string_view code) {
+    Session& session = app.game.session;
+    Online& online = session.online;
+    session.screen = Screen::Online;
+    online.step = OnlineStep::Typing;
+    online.action = OnlineItem::Join;
+    online.field = OnlineField::Code;
+    online.code.clear();
+    for (const char c : code) {
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (net::room_code_letters.find(upper) != std::string_view::npos &&
+            online.code.size() < net::RoomCode{}.size())
+            online.code.push_back(upper);
+    }
+    page_log("joining room " + online.code + " from the page's address");
+    app.input.collector.key_down(Key::Enter, false);
+    app.input.collector.key_up(Key::Enter, false);
+}
+
 }  // namespace
 
 // A replay file dropped on the page (index.html hands over its bytes): shown
@@ -218,10 +251,14 @@ void run_page(PageStart start_as) {
     PageApp& app = *new PageApp(save, std::move(progress), start);
     running_page = &app;
     app.crash_tick = start_as.crash_tick;
+    // Every room the page opens or joins is on the relay that served it.
+    app.game.session.online.relay = app.online.own_relay();
     if (start_as.replay) {
         app.never_saves = true;
         page_log_start("showing the replay from the address");
         app.game.session.start_playback(std::move(*start_as.replay));
+    } else if (start_as.room) {
+        join_room_from_link(app, *start_as.room);
     }
     app.input.gesture = [&app] { wake_sound(app); };
     if (const std::optional<std::string> error = listen_to_page(app.input))
