@@ -294,10 +294,51 @@ export class Browser {
   }
 }
 
+// Fingers on the page, in CSS pixels of the window, sent as the browser's
+// own touch events (Input.dispatchTouchEvent).
+export class Fingers {
+  static async on(browser) {
+    const session = await browser.context.newCDPSession(browser.page);
+    return new Fingers(session);
+  }
+
+  constructor(session) {
+    this.session = session;
+    this.down = new Map();
+  }
+
+  async send(type) {
+    const touchPoints = [...this.down].map(([id, { x, y }]) => ({ id, x, y }));
+    await this.session.send('Input.dispatchTouchEvent', { type, touchPoints });
+  }
+
+  async land(id, x, y) {
+    this.down.set(id, { x, y });
+    await this.send('touchStart');
+  }
+
+  async move(id, x, y) {
+    this.down.set(id, { x, y });
+    await this.send('touchMove');
+  }
+
+  // Lifts every finger: the browser's debugging protocol lifts fingers only
+  // all at once.
+  async lift() {
+    this.down.clear();
+    await this.send('touchEnd');
+  }
+
+  async tap(x, y) {
+    await this.land(99, x, y);
+    await this.lift();
+  }
+}
+
 // Waits until `check()` (run here, in the test) holds, polling; fails
-// naming `what` at the time limit.
-export async function until(what, check) {
-  const end = Date.now() + patience;
+// naming `what` at the time limit (`patience` unless given).
+export async function until(what, check, limit = patience) {
+  const end = Date.now() + limit;
   while (!(await check())) {
     if (Date.now() > end) throw new Error(`${what} did not happen`);
     await new Promise((done) => setTimeout(done, 20));

@@ -8,6 +8,7 @@ import { after, before, test } from 'node:test';
 
 import {
   Browser,
+  Fingers,
   assertSameAsDesktop,
   cut,
   desktopShot,
@@ -27,46 +28,6 @@ before(async () => {
 after(async () => {
   await server?.close();
 });
-
-// Fingers on the page, in CSS pixels of the window.
-class Fingers {
-  static async on(browser) {
-    const session = await browser.context.newCDPSession(browser.page);
-    return new Fingers(session);
-  }
-
-  constructor(session) {
-    this.session = session;
-    this.down = new Map();
-  }
-
-  async send(type) {
-    const touchPoints = [...this.down].map(([id, { x, y }]) => ({ id, x, y }));
-    await this.session.send('Input.dispatchTouchEvent', { type, touchPoints });
-  }
-
-  async land(id, x, y) {
-    this.down.set(id, { x, y });
-    await this.send('touchStart');
-  }
-
-  async move(id, x, y) {
-    this.down.set(id, { x, y });
-    await this.send('touchMove');
-  }
-
-  // Lifts every finger: the browser's debugging protocol lifts fingers only
-  // all at once.
-  async lift() {
-    this.down.clear();
-    await this.send('touchEnd');
-  }
-
-  async tap(x, y) {
-    await this.land(99, x, y);
-    await this.lift();
-  }
-}
 
 test('a tap starts level 1, a second finger lights a charge and a swipe walks away from it', async () => {
   const browser = await Browser.open({ hasTouch: true });
