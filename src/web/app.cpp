@@ -47,24 +47,30 @@ constexpr std::chrono::microseconds min_frame_gap{10'000};
 // Frames per reading of the frame time.
 constexpr std::size_t timed_frames = 60;
 
-// The mean busy time of the last `timed_frames` frames.
+// The mean and the longest busy time of the last `timed_frames` frames.
 class FrameTimes {
   public:
-    // Adds a frame; true when a new mean is ready.
+    // Adds a frame; true when a new reading is ready.
     bool add(double ms) {
         sum_ += ms;
+        longest_now_ = std::max(longest_now_, ms);
         if (++count_ < timed_frames) return false;
         mean_ = sum_ / static_cast<double>(count_);
+        longest_ = longest_now_;
         sum_ = 0.0;
+        longest_now_ = 0.0;
         count_ = 0;
         return true;
     }
     double mean() const { return mean_; }
+    double longest() const { return longest_; }
 
   private:
     double sum_ = 0.0;
+    double longest_now_ = 0.0;
     std::size_t count_ = 0;
     double mean_ = 0.0;
+    double longest_ = 0.0;
 };
 
 // The long-lived state the page's callbacks share. It lives until the page
@@ -162,7 +168,8 @@ void run_frame(PageApp& app, Instant now) {
         app.first_frame_shown = true;
         page_log_start("first frame on its way to the screen");
     }
-    if (app.times.add(emscripten_get_now() - started)) show_frame_time(app.times.mean());
+    if (app.times.add(emscripten_get_now() - started))
+        show_frame_time(app.times.mean(), app.times.longest());
 }
 
 EM_BOOL on_animation_frame(double, void* data) {

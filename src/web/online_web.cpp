@@ -14,6 +14,9 @@ namespace zobra {
 
 namespace {
 
+// Frames between two readings of the match's frame counts on the page.
+constexpr std::uint32_t frames_per_reading = 60;
+
 // clang-format off
 EM_JS(int, page_is_secure, (), {
     return location.protocol === 'https:';
@@ -30,6 +33,12 @@ EM_JS(void, put_online_state, (const char* word, const char* hash), {
     element.dataset.online = UTF8ToString(word);
     const text = UTF8ToString(hash);
     if (text) element.dataset.onlineHash = text;
+});
+
+EM_JS(void, put_online_frames, (int frames, int stalled), {
+    const element = Module['canvas'];
+    element.dataset.onlineFrames = String(frames);
+    element.dataset.onlineStalled = String(stalled);
 });
 
 // The room's link over the picture (index.html), or none for an empty one.
@@ -83,12 +92,20 @@ void PageOnline::after_frame(Online& online, const FrameOutcome& outcome, net::M
         socket_.reset();
     }
     if (outcome.relay) open(online, *outcome.relay, now);
+    if (client_ && client_->phase() == net::ClientPhase::Playing) {
+        ++playing_frames_;
+        if (online.waiting_for != 0) ++stalled_frames_;
+        if (playing_frames_ % frames_per_reading == 0)
+            put_online_frames(static_cast<int>(playing_frames_), static_cast<int>(stalled_frames_));
+    }
     show_state();
 }
 
 void PageOnline::open(Online& online, const RelayWish& wish, net::Micros now) {
     socket_.reset();
     client_ = online.client;
+    playing_frames_ = 0;
+    stalled_frames_ = 0;
     if (!client_) return;
     // The page has no relay of its own to host: a room it opens is on the
     // relay that served the page.
@@ -115,6 +132,7 @@ void PageOnline::show_state() {
     if (word != state_shown_) {
         if (socket_ && socket_->is_lost()) page_log("relay connection: " + socket_->problem());
         state_shown_ = word;
+        put_online_frames(static_cast<int>(playing_frames_), static_cast<int>(stalled_frames_));
         const bool ended = client_->phase() == net::ClientPhase::Ended;
         put_online_state(word.c_str(), ended ? hash_text(client_->end_hash()).c_str() : "");
     }

@@ -3,8 +3,12 @@
 // OnlineShell: the WebSocket to the relay the online screen asks for (the
 // page has no relay of its own: rooms are opened on the relay that served
 // the page), the room's link to share shown in the page's HTML, and the
-// client's state on the canvas element for the page's tests.
+// client's state on the canvas element for the page's tests: data-online
+// (connecting, welcomed, room, playing, matched, differs, refused, lost),
+// data-online-hash (the relay's end hash) and data-online-frames and
+// data-online-stalled (frames of the match shown, and those it waited in).
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -41,6 +45,10 @@ class PageOnline {
     std::shared_ptr<net::OnlineClient> client_;
     std::string state_shown_;
     std::string link_shown_;
+    // Frames the match was shown in, and those of them it stood waiting for
+    // another player's input.
+    std::uint32_t playing_frames_ = 0;
+    std::uint32_t stalled_frames_ = 0;
 };
 
 }  // namespace zobra

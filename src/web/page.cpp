@@ -30,8 +30,9 @@ EM_JS(int, find_element, (const char* selector), {
     return document.querySelector(UTF8ToString(selector)) !== null;
 });
 
-EM_JS(void, put_frame_time, (double mean_ms), {
+EM_JS(void, put_frame_time, (double mean_ms, double longest_ms), {
     Module['canvas'].dataset.frameMs = mean_ms.toFixed(3);
+    Module['canvas'].dataset.frameMsMax = longest_ms.toFixed(3);
 });
 
 // The page's own panel (index.html), or the console alone when the page has
@@ -57,7 +58,7 @@ void show_on_page(const Canvas& canvas) {
 
 bool page_has(const char* selector) { return find_element(selector) != 0; }
 
-void show_frame_time(double mean_ms) { put_frame_time(mean_ms); }
+void show_frame_time(double mean_ms, double longest_ms) { put_frame_time(mean_ms, longest_ms); }
 
 void page_log(std::string_view line) {
     // Standard output is the console's log, one call a line.

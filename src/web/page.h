@@ -26,10 +26,11 @@ bool page_has(const char* selector);
 // page's tests that a picture is up.
 void show_on_page(const Canvas& canvas);
 
-// How long the page's frames keep the page's one thread busy: the mean of
-// the last ones in milliseconds, shown in the canvas element's
-// data-frame-ms attribute for anyone measuring the page.
-void show_frame_time(double mean_ms);
+// How long the page's frames keep the page's one thread busy: the mean and
+// the longest of the last ones in milliseconds, shown in the canvas
+// element's data-frame-ms and data-frame-ms-max attributes for anyone
+// measuring the page (a rollback makes a frame longer).
+void show_frame_time(double mean_ms, double longest_ms);
 
 // A line of the game's log, which in the browser is the console.
 void page_log(std::string_view line);
