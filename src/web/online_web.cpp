@@ -48,8 +48,11 @@ EM_JS(void, put_room_link, (const char* link), {
 });
 // clang-format on
 
-// The client's state as one word.
-std::string state_word(const net::OnlineClient& client) {
+// The client's state as one word. A match that has ended shows as such
+// for as long as the page keeps its client: the session has the client
+// leave the room at once, in the same frame.
+std::string state_word(const net::OnlineClient& client, bool played) {
+    if (played && client.end_hash() != 0) return client.end_matched() ? "matched" : "differs";
     switch (client.phase()) {
         case net::ClientPhase::Connecting:
             return "connecting";
@@ -128,12 +131,12 @@ void PageOnline::open(Online& online, const RelayWish& wish, net::Micros now) {
 
 void PageOnline::show_state() {
     if (!client_) return;
-    const std::string word = state_word(*client_);
+    const std::string word = state_word(*client_, playing_frames_ > 0);
     if (word != state_shown_) {
         if (socket_ && socket_->is_lost()) page_log("relay connection: " + socket_->problem());
         state_shown_ = word;
         put_online_frames(static_cast<int>(playing_frames_), static_cast<int>(stalled_frames_));
-        const bool ended = client_->phase() == net::ClientPhase::Ended;
+        const bool ended = word == "matched" || word == "differs";
         put_online_state(word.c_str(), ended ? hash_text(client_->end_hash()).c_str() : "");
     }
     // The link to share while the room waits for its players.
