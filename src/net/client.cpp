@@ -35,8 +35,9 @@ constexpr std::int64_t rate_swing = 100'000;
 constexpr std::uint32_t catch_up_max = 4;
 // Inputs go out every tick, and at least this often while none runs.
 constexpr Micros inputs_every = 50'000;
-// Confirmed ticks kept that came before one still missing.
-constexpr std::uint32_t early_max = 64;
+// Confirmed ticks kept that came before one still missing: a message's
+// worth, or a spectator's burst while it catches up (the relay's sixteen).
+constexpr std::uint32_t early_max = 17 * ticks_per_message;
 constexpr std::uint32_t hash_every = 20;
 // No answer to a ping for this long: the match waits for this client's own
 // connection.

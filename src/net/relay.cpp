@@ -28,7 +28,7 @@ constexpr std::uint32_t input_window = 64;
 // than a message's worth is catching up and is sent this many at once each
 // time its acknowledgement moves on.
 constexpr std::uint32_t history_reserved = 8192;
-constexpr std::uint32_t catch_up_messages = 8;
+constexpr std::uint32_t catch_up_messages = 16;
 // Spectators in one room at most.
 constexpr std::uint32_t watchers_max = 64;
 // The relay's state hashes, one every `hash_every` ticks, the last 16 kept.
