@@ -557,8 +557,16 @@ struct OnlineClient::Impl {
                 // The same match goes on, with the seats given back, or none.
                 phase = ClientPhase::Playing;
                 seats = started->your_seats;
-                watcher = watcher || seats == 0;
                 refused.reset();
+                if (seats == 0 && !watcher) {
+                    // The computer has the seats by now: watch from what
+                    // is confirmed, nothing foreseen.
+                    watcher = true;
+                    shown = confirmed;
+                    shown_ticks = confirmed_ticks;
+                    predicted.clear();
+                    own.clear();
+                }
                 return;
             }
             start(*started, now);

@@ -111,9 +111,10 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
     const std::uint32_t dropper = rng.below(4) == 0 ? 1 + rng.below(clients - 1) : clients;
     const std::uint32_t drop_at = 20 + rng.below(span);
     const bool drop_silently = rng.below(2) == 0;
-    // One dropped cleanly may come back within the drop time.
+    // One dropped cleanly may come back: mostly within the drop time, else
+    // to watch the match the computer took over.
     const Micros back_after =
-        !drop_silently && rng.below(2) == 0 ? 100'000 + rng.below(2'400) * 1000 : 0;
+        !drop_silently && rng.below(2) == 0 ? 100'000 + rng.below(4'000) * 1000 : 0;
     Micros dropped_at = 0;
     // A spectator, half the time: before the start or at any tick.
     const std::size_t spectator = rng.below(2) == 0 ? clients : SIZE_MAX;
@@ -246,6 +247,8 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
     for (std::uint32_t i = 0; i < net.size(); ++i) {
         if (i < clients) o.recovered += recovered[i];
         if (i < clients && gone[i]) continue;
+        // (One back after its room closed finds no match.)
+        if (i == dropper && net.client(i).refused() == RefusedReason::NoRoom) continue;
         // (A spectator may have come too late for the match.)
         if (i == spectator && (!asked[i] || net.client(i).phase() == ClientPhase::Refused))
             continue;
