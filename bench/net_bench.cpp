@@ -19,6 +19,10 @@
 //   BM_RelayMatches/N   N two-player matches at once, 60 ms round trip and
 //       1 % loss: the relay's own CPU time per match and second, and how
 //       many matches one core referees so (goal 1000).
+//   BM_SpectatorCatchUp/RTT_MS/WATCHERS   spectators come three minutes
+//       into a duel: the time until they show the match a second behind the
+//       relay, the CPU time one spends on it, and the players' longest
+//       stall meanwhile (goal: none).
 
 #include <benchmark/benchmark.h>
 
@@ -335,6 +339,69 @@ void BM_RelayMatches(benchmark::State& state) {
     state.counters["matches_per_core"] = per_match_second > 0 ? 1.0 / per_match_second : 0;
 }
 BENCHMARK(BM_RelayMatches)->Arg(100)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_SpectatorCatchUp(benchmark::State& state) {
+    const Micros rtt = static_cast<Micros>(state.range(0)) * 1000;
+    const auto watchers = static_cast<std::size_t>(state.range(1));
+    constexpr std::uint32_t join_at = 3 * 60 * 20;  // ticks
+    Micros caught_up = 0, player_stall = 0;
+    std::uint64_t cpu_ns = 0;
+    std::uint32_t behind = 0;
+    for (auto _ : state) {
+        FakeNetwork net(RelayLimits{}, 3);
+        const Impairment link{rtt / 2, 20'000, 10'000, 0, 0};
+        std::vector<Keys> keys;
+        for (std::size_t i = 0; i < 2 + watchers; ++i) {
+            net.add(player_name(i), link, link);
+            keys.emplace_back(21 + i);
+        }
+        Micros asked_at = 0, caught_at = 0;
+        std::vector<Micros> stall_from(2, 0);
+        const auto frame = [&](std::size_t i, Micros now) {
+            OnlineClient& c = net.client(i);
+            if (i >= 2) {
+                const auto& lobby = net.client(0).lobby();
+                if (c.phase() == ClientPhase::Welcomed && lobby &&
+                    net.client(0).shown().ticks >= join_at) {
+                    c.watch_room(lobby->code);
+                    asked_at = asked_at == 0 ? now : asked_at;
+                }
+                const std::uint64_t start = i == 2 ? thread_cpu_ns() : 0;
+                c.update({}, false, now);
+                if (i != 2 || caught_at != 0 || c.phase() != ClientPhase::Playing) return;
+                cpu_ns += thread_cpu_ns() - start;
+                const std::uint32_t live = net.client(0).shown().ticks;
+                if (c.shown().ticks + 22 >= live) {
+                    caught_at = now;
+                    behind = live - c.shown().ticks;
+                }
+                return;
+            }
+            if (c.phase() == ClientPhase::Welcomed) c.quick_match(1);
+            const ClientUpdate u = c.update(keys[i].next(), keys[i].confirm(c.shown()), now);
+            if (asked_at == 0 || caught_at != 0) return;
+            if (u.ticks_run == 0 && u.waiting_for != 0) {
+                if (stall_from[i] == 0) stall_from[i] = now - net.frame_micros;
+                player_stall = std::max(player_stall, now - stall_from[i]);
+            } else {
+                stall_from[i] = 0;
+            }
+        };
+        while (caught_at == 0 && net.now() < 600'000'000)
+            net.run_until(net.now() + 1'000'000, frame);
+        caught_up = caught_at - asked_at;
+    }
+    state.counters["catch_up_ms"] = static_cast<double>(caught_up) / 1000.0;
+    state.counters["catch_up_cpu_ms"] = static_cast<double>(cpu_ns) / 1e6;
+    state.counters["then_behind_ticks"] = behind;
+    state.counters["player_stall_ms"] = static_cast<double>(player_stall) / 1000.0;
+}
+BENCHMARK(BM_SpectatorCatchUp)
+    ->Args({60, 1})
+    ->Args({300, 1})
+    ->Args({60, 32})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zobra::net

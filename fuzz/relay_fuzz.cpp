@@ -30,7 +30,7 @@ constexpr ClientId clients_max = 6;
 
 Message some_message(FuzzedDataProvider& in, const RoomCode& code) {
     const auto players = static_cast<std::uint8_t>(in.ConsumeIntegralInRange<int>(1, 2));
-    switch (in.ConsumeIntegralInRange<int>(0, 9)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 11)) {
         case 0:
             return Hello{protocol_version,
                          in.ConsumeBool() ? rules_hash() : in.ConsumeIntegral<std::uint64_t>(),
@@ -59,8 +59,12 @@ Message some_message(FuzzedDataProvider& in, const RoomCode& code) {
             return Leave{};
         case 8:
             return Ping{in.ConsumeIntegral<std::uint32_t>()};
+        case 9:
+            return Watch{code};
+        case 10:
+            return Rejoin{code, in.ConsumeIntegral<std::uint64_t>()};
         default:
-            return Welcome{in.ConsumeIntegral<std::uint32_t>()};
+            return Welcome{in.ConsumeIntegral<std::uint32_t>(), 0};
     }
 }
 
@@ -86,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(known.count(o.to) != 0, "messages go only to known clients");
             const std::optional<Message> m = decode(o.bytes);
             require(m.has_value(), "the relay sends whole messages");
-            require(m->index() >= 9, "the relay sends only its own kinds");
+            require(m->index() >= 11, "the relay sends only its own kinds");
             if (const auto* lobby = std::get_if<Lobby>(&*m)) code = lobby->code;
             require(++queued[o.to] <= 64, "no more than the cap queued for a client");
             if (o.to == real_client) client.received(o.bytes, now);
@@ -110,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     while (in.remaining_bytes() > 0) {
         const auto id = static_cast<ClientId>(in.ConsumeIntegralInRange<int>(1, clients_max + 2));
-        switch (in.ConsumeIntegralInRange<int>(0, 9)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 11)) {
             case 0:
                 if (relay.connected(id, now)) known.insert(id);
                 break;

@@ -78,6 +78,14 @@ FinishedReplay replay_of(const net::OnlineClient& client, std::string_view playe
 
 }  // namespace
 
+bool open_online_link(Online& online, bool join, std::string_view code) {
+    const std::optional<net::RoomCode> room = net::parse_room_code(code);
+    if (!room) return false;
+    online.code = net::room_code_text(*room);
+    online.link = join ? OnlineItem::Join : OnlineItem::Watch;
+    return true;
+}
+
 std::string_view online_failure_text(const net::OnlineClient& client) {
     if (const std::optional<net::RefusedReason> reason = client.refused()) {
         switch (*reason) {
@@ -113,14 +121,16 @@ void Session::update_online(const FrameInput& input, FrameOutcome& out) {
             else if (online.action == OnlineItem::Quick)
                 client->quick_match(online.players);
             else if (const auto code = net::parse_room_code(online.code))
-                client->join_room(*code, online.players);
+                online.action == OnlineItem::Watch ? client->watch_room(*code)
+                                                   : client->join_room(*code, online.players);
         }
         if (phase == net::ClientPhase::InRoom) online.step = OnlineStep::Room;
         if (phase == net::ClientPhase::Playing) {
             match = client->shown();
             show_new_arena();
             out.log_line =
-                "online match started in room " +
+                std::string(client->watching() ? "watching the online match in room "
+                                               : "online match started in room ") +
                 (client->lobby() ? net::room_code_text(client->lobby()->code) : std::string("?"));
             return;
         }
@@ -178,6 +188,7 @@ void Session::update_online_menu(const FrameInput& input, FrameOutcome& out) {
             }
             [[fallthrough]];
         case OnlineItem::Join:
+        case OnlineItem::Watch:
             online.field = online.relay.empty() ? OnlineField::Address : OnlineField::Code;
             online.code.clear();
             online.step = OnlineStep::Typing;
@@ -202,7 +213,7 @@ void Session::update_online_typing(const FrameInput& input, FrameOutcome& out) {
     if (!input.confirm_typing) return;
 
     if (!code && online.address.empty()) return;
-    if (!code && online.action == OnlineItem::Join) {
+    if (!code && (online.action == OnlineItem::Join || online.action == OnlineItem::Watch)) {
         online.field = OnlineField::Code;
         return;
     }
@@ -234,6 +245,17 @@ void Session::end_online(std::string message, FrameOutcome& out) {
 // ---------------------------------------------------------------------------
 // The match between machines.
 
+// A link followed: the online screen, connecting to the room at once.
+void Session::follow_online_link(FrameOutcome& out) {
+    const OnlineItem action = *online.link;
+    online.link.reset();
+    if (online.client) end_online("", out);
+    online.step = OnlineStep::Menu;
+    online.message.clear();
+    screen = Screen::Online;
+    connect_online(action, online.relay, out);
+}
+
 void Session::update_online_play(const FrameInput& input, float dt, FrameOutcome& out) {
     net::OnlineClient& client = *online.client;
     if (input.back || client.phase() == net::ClientPhase::Lost) {
@@ -245,9 +267,10 @@ void Session::update_online_play(const FrameInput& input, float dt, FrameOutcome
     }
 
     latch_presses(input, dt);
-    // One player here steers with either set of keys; two each with their own.
+    // One player here steers with either set of keys; two each with their
+    // own; a spectator steers nothing.
     std::array<DiggerInput, net::local_seats_max> local{};
-    for (std::size_t j = 0; j < local.size(); ++j) {
+    for (std::size_t j = 0; j < local.size() && !client.watching(); ++j) {
         const std::size_t first = online.players == 2 ? j : 0;
         const std::size_t last = online.players == 2 ? j : 1;
         if (online.players == 1 && j == 1) break;

@@ -1,8 +1,9 @@
 #pragma once
 // The online screen, opened with O on the title: open a room (the game's own
 // relay serves it, or the one `ZOBRA_RELAY` names), join one by address and
-// code, or ask for a quick match; then the room with its seats until the
-// host starts, and the result once the match is over. The session holds it;
+// code, ask for a quick match, or watch a room; then the room with its seats
+// until the host starts, and the result once the match is over. A link (the
+// web page's `?room=` and `?watch=`) goes straight into a room. The session holds it;
 // the shell opens and closes the connection it asks for and feeds the client.
 
 #include <cstdint>
@@ -24,8 +25,8 @@ enum class OnlineStep : std::uint8_t {
 };
 
 // The menu's rows, top to bottom.
-enum class OnlineItem : std::uint8_t { Open, Join, Quick, Players, Place, Difficulty };
-inline constexpr std::uint8_t online_item_count = 6;
+enum class OnlineItem : std::uint8_t { Open, Join, Quick, Watch, Players, Place, Difficulty };
+inline constexpr std::uint8_t online_item_count = 7;
 
 // Which of the typed fields the cursor is in.
 enum class OnlineField : std::uint8_t { Address, Code };
@@ -52,10 +53,21 @@ struct Online {
     std::shared_ptr<net::OnlineClient> client;
     bool asked = false;            // the room was asked for on this connection
     std::uint8_t waiting_for = 0;  // seats the match waits for
+    // A link to follow at the next frame: Join or Watch, and the code.
+    std::optional<OnlineItem> link;
 
-    // The match is on: the arena shows instead of this screen.
-    bool playing() const { return client && client->phase() == net::ClientPhase::Playing; }
+    // The match is on (or its connection is being made again): the arena
+    // shows instead of this screen.
+    bool playing() const {
+        return client && (client->phase() == net::ClientPhase::Playing ||
+                          client->phase() == net::ClientPhase::Reconnecting);
+    }
 };
+
+// A link into a room: `join` (else watch) the room `code` on the relay the
+// session's `relay` names, at the next frame. False, and nothing asked,
+// if the code is none.
+bool open_online_link(Online& online, bool join, std::string_view code);
 
 // Characters a pad steps through in each field.
 inline constexpr std::string_view address_letters = "0123456789.:ABCDEFGHIJKLMNOPQRSTUVWXYZ-";

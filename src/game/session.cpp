@@ -54,6 +54,7 @@ FrameOutcome Session::update(const FrameInput& input, float dt) {
             progress.music_off = !progress.music_off;
             out.save = !playback;
         }
+        if (online.link && !playback) follow_online_link(out);
         if (screen == Screen::Title)
             update_title(input, dt, out);
         else if (screen == Screen::Online)

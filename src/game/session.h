@@ -153,6 +153,7 @@ struct Session {
     void update_online_typing(const FrameInput& input, FrameOutcome& out);
     void update_online_play(const FrameInput& input, float dt, FrameOutcome& out);
     void connect_online(OnlineItem action, std::string address, FrameOutcome& out);
+    void follow_online_link(FrameOutcome& out);
     void end_online(std::string message, FrameOutcome& out);
     std::optional<Dir> title_repeat(const FrameInput& input, float dt);
     void start_match(const MatchSetup& setup);

@@ -606,13 +606,14 @@ void draw_online_menu(Canvas& canvas, const Online& online, float t) {
         "RAUM OEFFNEN",
         "RAUM BETRETEN",
         "SCHNELLES SPIEL",
+        "ZUSCHAUEN",
         chooser("SPIELER AN DIESEM GERAET", number(online.players)),
         chooser("PLATZ", duel_places[online.place % duel_place_count].name),
         chooser("STAERKE", difficulty_name(online.difficulty)),
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const bool chosen = static_cast<std::size_t>(online.item) == i;
-        draw_text_centred(canvas, 62 + 12 * static_cast<std::int32_t>(i),
+        draw_text_centred(canvas, 56 + 11 * static_cast<std::int32_t>(i),
                           chosen && even(frames(t, 3.0f)) ? "> " + rows[i] + " <" : rows[i],
                           chosen ? gold : text_colour, 1);
     }
@@ -631,7 +632,7 @@ void draw_online_typing(Canvas& canvas, const Online& online, float t) {
     if (online.relay.empty())
         draw_text_centred(canvas, 70, "ADRESSE: " + online.address + (code ? " " : cursor),
                           code ? text_colour : gold, 1);
-    if (code || online.action == OnlineItem::Join)
+    if (code || online.action == OnlineItem::Join || online.action == OnlineItem::Watch)
         draw_text_centred(canvas, 90, "RAUMCODE: " + online.code + (code ? cursor : " "),
                           code ? gold : text_colour, 1);
     draw_text_centred(canvas, 172, "TIPPEN ODER PFEILE   EINGABE: WEITER", muted, 1);
@@ -663,11 +664,16 @@ void draw_online_room(Canvas& canvas, const Online& online, float t) {
         draw_text_centred(canvas, 104 + 10 * static_cast<std::int32_t>(i), line,
                           yours ? gold : text_colour, 1);
     }
+    if (lobby->watchers > 0)
+        draw_text_centred(canvas, 142, "ZUSCHAUER: " + number(lobby->watchers), muted, 1);
     if (lobby->host)
-        draw_text_centred(canvas, 150, "EINGABE: SPIEL STARTEN",
+        draw_text_centred(canvas, 154, "EINGABE: SPIEL STARTEN",
                           even(frames(t, 2.5f)) ? gold : text_colour, 1);
     else
-        draw_text_centred(canvas, 150, "WARTE AUF DEN GASTGEBER", text_colour, 1);
+        draw_text_centred(canvas, 154,
+                          online.client->watching() ? "DU SCHAUST ZU: WARTE AUF DEN START"
+                                                    : "WARTE AUF DEN GASTGEBER",
+                          text_colour, 1);
     draw_text_centred(canvas, 182, "ESC: RAUM VERLASSEN", muted, 1);
 }
 
@@ -714,7 +720,16 @@ void draw_play(Canvas& canvas, const Session& session, const SpriteSet& sprites)
     draw_hud(canvas, session);
     draw_panel_of_screen(canvas, session);
     if (session.playback) draw_playback_line(canvas, *session.playback);
-    if (session.online.waiting_for != 0) draw_waiting_line(canvas, session.online.waiting_for);
+    // Online: whom the match waits for, a connection being made again, or
+    // that this machine only watches.
+    const net::OnlineClient* client = session.online.client.get();
+    if (client && client->phase() == net::ClientPhase::Reconnecting)
+        draw_text_centred(canvas, screen_height - 10, "VERBINDUNG WIRD WIEDERHERGESTELLT", warning,
+                          1);
+    else if (session.online.waiting_for != 0)
+        draw_waiting_line(canvas, session.online.waiting_for);
+    else if (client && client->watching())
+        draw_text_centred(canvas, screen_height - 10, "ZUSCHAUER", muted, 1);
 }
 
 }  // namespace

@@ -35,8 +35,9 @@ constexpr std::int64_t rate_swing = 100'000;
 constexpr std::uint32_t catch_up_max = 4;
 // Inputs go out every tick, and at least this often while none runs.
 constexpr Micros inputs_every = 50'000;
-// Confirmed ticks kept that came before one still missing.
-constexpr std::uint32_t early_max = 64;
+// Confirmed ticks kept that came before one still missing: a message's
+// worth, or a spectator's burst while it catches up (the relay's sixteen).
+constexpr std::uint32_t early_max = 17 * ticks_per_message;
 constexpr std::uint32_t hash_every = 20;
 // No answer to a ping for this long: the match waits for this client's own
 // connection.
@@ -44,6 +45,15 @@ constexpr Micros silent_after = 1'000'000;
 // Ended with another hash than the relay's: the hash is reported again this
 // often until the relay's state comes.
 constexpr Micros end_report_every = 250'000;
+// A lost connection is given up this long after it was lost. The relay gives
+// the seats to the computer after 3 s of silence, but a rejoin that comes
+// later still watches the match to its end.
+constexpr Micros rejoin_within = 6'000'000;
+// A spectator shows the match this many ticks (a second) behind the relay's
+// clock, so that the confirmed ticks are there before they are shown, and
+// plays at most this many in one update while it catches up.
+constexpr std::uint32_t watch_delay_ticks = 20;
+constexpr std::uint32_t watch_catch_up_max = 600;
 
 // Events that are only announced once their tick is confirmed: a death or a
 // decided round must not be taken back.
@@ -75,6 +85,9 @@ struct OnlineClient::Impl {
     std::optional<RefusedReason> refused;
     std::optional<Lobby> lobby;
     std::uint8_t seats = 0;
+    bool watcher = false;     // asked to watch, or lost its seats
+    std::uint64_t token = 0;  // the welcome's, to rejoin with
+    Micros lost_at = 0;
     std::vector<ToRelay> out;
 
     // Time: the round trip, and the relay's match clock as an offset to ours.
@@ -106,6 +119,8 @@ struct OnlineClient::Impl {
     std::uint32_t shown_ticks = 0;
     std::vector<TickInput> log;
     std::map<std::uint32_t, ConfirmedTick> early;
+    std::uint32_t newest_heard = 0;  // the tick after the newest confirmed one heard of
+    std::uint32_t acked = 0;         // the log's length last told to the relay
     std::deque<TickInput> predicted;
     std::deque<LocalInput> own;
     std::uint32_t own_first = 0;
@@ -127,7 +142,13 @@ struct OnlineClient::Impl {
 
     explicit Impl(std::string n) : name(std::move(n)) {}
 
-    void send(const Message& m, bool reliable) { out.push_back(ToRelay{encode(m), reliable}); }
+    void send(const Message& m, bool reliable) {
+        // A connection made again says nothing before its hello is
+        // answered: the relay closes one whose first word is not a hello.
+        if (phase == ClientPhase::Reconnecting && !welcomed && !std::holds_alternative<Hello>(m))
+            return;
+        out.push_back(ToRelay{encode(m), reliable});
+    }
 
     bool can_lobby() const {
         return welcomed && (phase == ClientPhase::Welcomed || phase == ClientPhase::Refused ||
@@ -192,6 +213,9 @@ struct OnlineClient::Impl {
     void start(const Started& m, Micros now) {
         phase = ClientPhase::Playing;
         seats = m.your_seats;
+        watcher = seats == 0;
+        newest_heard = 0;
+        acked = 0;
         confirmed = Match(m.setup);
         shown = confirmed;
         confirmed_ticks = shown_ticks = 0;
@@ -273,7 +297,9 @@ struct OnlineClient::Impl {
                 if (confirmed_only(e)) pending.push_back(e);
             announced = tick + 1;
         }
-        if (confirmed_ticks % hash_every == 0)
+        // Only hashes the relay still keeps are reported: a client catching
+        // up would otherwise send a flood the relay cannot check.
+        if (confirmed_ticks % hash_every == 0 && confirmed_ticks + hash_every >= newest_heard)
             send(HashReport{confirmed_ticks, state_hash(confirmed)}, false);
         if (!predicted.empty()) {
             if (predicted.front() != input) replay = true;
@@ -286,6 +312,9 @@ struct OnlineClient::Impl {
 
     void take_confirmed(const Confirmed& m) {
         const auto have = static_cast<std::uint32_t>(log.size());
+        newest_heard = std::max<std::uint32_t>(
+            newest_heard, static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                              std::uint64_t{m.first} + m.ticks.size(), UINT32_MAX)));
         for (std::size_t i = 0; i < m.ticks.size(); ++i) {
             const std::uint64_t tick = std::uint64_t{m.first} + i;
             if (tick < have) continue;
@@ -318,8 +347,11 @@ struct OnlineClient::Impl {
         }
     }
 
+    // A spectator ends once it has shown the last tick.
     void reach_end() {
-        if (phase == ClientPhase::Playing && end && confirmed_ticks >= end->ticks) finish_end();
+        if (phase == ClientPhase::Playing && end && confirmed_ticks >= end->ticks &&
+            (!watcher || shown_ticks >= end->ticks))
+            finish_end();
     }
 
     void finish_end() {
@@ -333,8 +365,9 @@ struct OnlineClient::Impl {
         end_matched = end && confirmed_ticks == end->ticks && hash == end->hash;
         ack();
         // The end's hash goes to the relay too: a copy that went astray in
-        // the last ticks asks for the state so, and one mended says so.
-        send(HashReport{confirmed_ticks, hash}, false);
+        // the last ticks asks for the state so, and one mended says so (for
+        // certain: it is the last word on the match).
+        send(HashReport{confirmed_ticks, hash}, true);
         last_end_report = 0;
     }
 
@@ -383,6 +416,7 @@ struct OnlineClient::Impl {
     }
 
     void send_inputs(Micros now) {
+        acked = static_cast<std::uint32_t>(log.size());
         Inputs m;
         m.confirmed = static_cast<std::uint32_t>(log.size());
         m.first = own_first;
@@ -401,9 +435,39 @@ struct OnlineClient::Impl {
         return others;
     }
 
+    // A spectator's update: the log played on, up to a second behind the
+    // relay's clock; every event is heard, but only near that moment.
+    void watch(Micros now, ClientUpdate& u) {
+        pending.clear();
+        run_clock(now);
+        const std::int64_t at = clock / static_cast<std::int64_t>(tick_micros) - watch_delay_ticks;
+        const auto goal = static_cast<std::uint32_t>(
+            std::clamp<std::int64_t>(at, 0, static_cast<std::int64_t>(log.size())));
+        if (shown_ticks < confirmed_ticks && confirmed_ticks > log.size()) {
+            // A state came past the log: show it.
+            shown = confirmed;
+            shown_ticks = confirmed_ticks;
+        }
+        std::uint32_t ran = 0;
+        while (shown_ticks < goal && ran < watch_catch_up_max) {
+            const TickReport report = shown.advance(log[shown_ticks]);
+            ++shown_ticks;
+            ++ran;
+            if (goal - shown_ticks < 2)
+                u.sounds.insert(u.sounds.end(), report.events.begin(), report.events.end());
+        }
+        u.ticks_run = ran;
+        if (log.size() > acked || now >= last_inputs + inputs_every) send_inputs(now);
+        reach_end();
+    }
+
     ClientUpdate update(const std::array<DiggerInput, local_seats_max>& local, bool confirm,
                         Micros now) {
         ClientUpdate u;
+        if (phase == ClientPhase::Reconnecting && now >= lost_at + rejoin_within) {
+            phase = ClientPhase::Lost;
+            return u;
+        }
         ping(now);
         u.sounds = std::exchange(pending, {});
         u.recovered = std::exchange(recovered, false);
@@ -413,7 +477,11 @@ struct OnlineClient::Impl {
             send(HashReport{confirmed_ticks, state_hash(confirmed)}, false);
             last_end_report = now;
         }
-        if (phase != ClientPhase::Playing) return u;
+        if (phase != ClientPhase::Playing && phase != ClientPhase::Reconnecting) return u;
+        if (watcher) {
+            watch(now, u);
+            return u;
+        }
         for (std::size_t i = 0; i < local_seats_max; ++i)
             latched_drop[i] = latched_drop[i] || local[i].drop;
         latched_confirm = latched_confirm || confirm;
@@ -440,8 +508,8 @@ struct OnlineClient::Impl {
 
     float fraction(Micros now) const {
         if (phase != ClientPhase::Playing || !clock_set || shown_ticks == 0) return 0.0f;
-        const std::int64_t at =
-            clock + static_cast<std::int64_t>(now - last_update) * rate / rate_one;
+        std::int64_t at = clock + static_cast<std::int64_t>(now - last_update) * rate / rate_one;
+        if (watcher) at -= std::int64_t{watch_delay_ticks} * static_cast<std::int64_t>(tick_micros);
         const std::int64_t into = at - static_cast<std::int64_t>(shown_ticks - 1) *
                                            static_cast<std::int64_t>(tick_micros);
         return static_cast<float>(std::clamp<std::int64_t>(into, 0, tick_micros)) /
@@ -451,29 +519,61 @@ struct OnlineClient::Impl {
     // ---- Messages --------------------------------------------------------
 
     void take(const Message& message, Micros now) {
-        if (std::holds_alternative<Welcome>(message)) {
-            if (phase != ClientPhase::Connecting) return;
+        if (const auto* welcome = std::get_if<Welcome>(&message)) {
+            if (welcomed) return;
+            if (phase == ClientPhase::Reconnecting && lobby) {
+                // Back: the seats, under the old connection's token.
+                welcomed = true;
+                send(Rejoin{lobby->code, token}, true);
+            } else if (phase == ClientPhase::Connecting) {
+                phase = ClientPhase::Welcomed;
+            } else {
+                return;
+            }
             welcomed = true;
-            phase = ClientPhase::Welcomed;
+            token = welcome->token;
             next_ping = now;
         } else if (const auto* refusal = std::get_if<Refused>(&message)) {
             refused = refusal->reason;
             // Inside a room or a match a refused request changes nothing,
-            // unless the room itself is gone.
+            // unless the room itself is gone. A rejoin refused is the end.
+            if (phase == ClientPhase::Reconnecting) {
+                phase = ClientPhase::Lost;
+                return;
+            }
             if (phase == ClientPhase::Playing) return;
             if (phase == ClientPhase::InRoom && refusal->reason != RefusedReason::NoRoom) return;
             lobby.reset();
             phase = ClientPhase::Refused;
         } else if (const auto* l = std::get_if<Lobby>(&message)) {
-            if (!welcomed || phase == ClientPhase::Playing) return;
+            if (!welcomed) return;
             lobby = *l;
+            if (phase == ClientPhase::Playing || phase == ClientPhase::Reconnecting) return;
             seats = l->your_seats;
             phase = ClientPhase::InRoom;
         } else if (const auto* started = std::get_if<Started>(&message)) {
             if (!welcomed || phase == ClientPhase::Playing) return;
+            if (phase == ClientPhase::Reconnecting && started->setup == confirmed.setup) {
+                // The same match goes on, with the seats given back, or none.
+                phase = ClientPhase::Playing;
+                seats = started->your_seats;
+                refused.reset();
+                if (seats == 0 && !watcher) {
+                    // The computer has the seats by now: watch from what
+                    // is confirmed, nothing foreseen.
+                    watcher = true;
+                    shown = confirmed;
+                    shown_ticks = confirmed_ticks;
+                    predicted.clear();
+                    own.clear();
+                }
+                return;
+            }
             start(*started, now);
         } else if (const auto* c = std::get_if<Confirmed>(&message)) {
-            if (phase != ClientPhase::Playing && phase != ClientPhase::Ended) return;
+            if (phase != ClientPhase::Playing && phase != ClientPhase::Ended &&
+                phase != ClientPhase::Reconnecting)
+                return;
             take_confirmed(*c);
             if (phase == ClientPhase::Ended) ack();
         } else if (const auto* state = std::get_if<State>(&message)) {
@@ -496,11 +596,17 @@ OnlineClient::~OnlineClient() = default;
 
 void OnlineClient::connected(Micros now) {
     Impl& im = *impl_;
-    im.phase = ClientPhase::Connecting;
     im.welcomed = false;
+    im.last_pong = now;
+    if (im.phase == ClientPhase::Reconnecting) {
+        // What waited for the lost connection is said again once back.
+        im.out.clear();
+        im.send(Hello{protocol_version, rules_hash(), im.name}, true);
+        return;
+    }
+    im.phase = ClientPhase::Connecting;
     im.refused.reset();
     im.lobby.reset();
-    im.last_pong = now;
     im.send(Hello{protocol_version, rules_hash(), im.name}, true);
 }
 
@@ -509,10 +615,19 @@ void OnlineClient::received(std::span<const std::uint8_t> bytes, Micros now) {
     if (const std::optional<Message> message = decode(bytes)) impl_->take(*message, now);
 }
 
-void OnlineClient::lost(Micros) {
-    // An ended match stays ended: its end and hash are known.
-    if (impl_->phase != ClientPhase::Ended) impl_->phase = ClientPhase::Lost;
-    impl_->welcomed = false;
+void OnlineClient::lost(Micros now) {
+    Impl& im = *impl_;
+    im.welcomed = false;
+    // A match goes on without the connection for a while, and the client
+    // comes back into it; an ended match stays ended: its end and hash are
+    // known.
+    if (im.phase == ClientPhase::Playing && im.lobby && im.token != 0) {
+        im.phase = ClientPhase::Reconnecting;
+        im.lost_at = now;
+        im.out.clear();
+    } else if (im.phase != ClientPhase::Ended && im.phase != ClientPhase::Reconnecting) {
+        im.phase = ClientPhase::Lost;
+    }
 }
 
 std::vector<ToRelay>& OnlineClient::outbox() { return impl_->out; }
@@ -520,6 +635,7 @@ std::vector<ToRelay>& OnlineClient::outbox() { return impl_->out; }
 void OnlineClient::open_room(std::uint8_t place, Difficulty difficulty, std::uint8_t players) {
     if (!impl_->can_lobby()) return;
     impl_->refused.reset();
+    impl_->watcher = false;
     impl_->send(OpenRoom{static_cast<std::uint8_t>(place % duel_place_count), difficulty,
                          std::clamp<std::uint8_t>(players, 1, local_seats_max)},
                 true);
@@ -528,13 +644,22 @@ void OnlineClient::open_room(std::uint8_t place, Difficulty difficulty, std::uin
 void OnlineClient::join_room(const RoomCode& code, std::uint8_t players) {
     if (!impl_->can_lobby()) return;
     impl_->refused.reset();
+    impl_->watcher = false;
     impl_->send(JoinRoom{code, std::clamp<std::uint8_t>(players, 1, local_seats_max)}, true);
 }
 
 void OnlineClient::quick_match(std::uint8_t players) {
     if (!impl_->can_lobby()) return;
     impl_->refused.reset();
+    impl_->watcher = false;
     impl_->send(QuickMatch{std::clamp<std::uint8_t>(players, 1, local_seats_max)}, true);
+}
+
+void OnlineClient::watch_room(const RoomCode& code) {
+    if (!impl_->can_lobby()) return;
+    impl_->refused.reset();
+    impl_->watcher = true;
+    impl_->send(Watch{code}, true);
 }
 
 void OnlineClient::start_match() {
@@ -545,7 +670,7 @@ void OnlineClient::start_match() {
 void OnlineClient::leave() {
     Impl& im = *impl_;
     if (im.phase != ClientPhase::InRoom && im.phase != ClientPhase::Playing &&
-        im.phase != ClientPhase::Ended)
+        im.phase != ClientPhase::Ended && im.phase != ClientPhase::Reconnecting)
         return;
     im.send(Leave{}, true);
     im.phase = ClientPhase::Welcomed;
@@ -561,6 +686,7 @@ ClientPhase OnlineClient::phase() const { return impl_->phase; }
 std::optional<RefusedReason> OnlineClient::refused() const { return impl_->refused; }
 const std::optional<Lobby>& OnlineClient::lobby() const { return impl_->lobby; }
 std::uint8_t OnlineClient::your_seats() const { return impl_->seats; }
+bool OnlineClient::watching() const { return impl_->watcher; }
 const Match& OnlineClient::shown() const { return impl_->shown; }
 float OnlineClient::tick_fraction(Micros now) const { return impl_->fraction(now); }
 const std::vector<TickInput>& OnlineClient::confirmed_inputs() const { return impl_->log; }

@@ -8,6 +8,10 @@
 // plays at most `rollback_ticks_max` ticks ahead of what is confirmed;
 // beyond that it waits, and says for whom.
 //
+// A spectator has no seats: it plays the confirmed ticks as they come, from
+// the match's start (at once, without showing them, when it came late), and
+// shows the match a second behind the relay's clock.
+//
 // The transport calls `connected` once the connection stands, hands over
 // every message with `received`, and sends what `outbox` holds.
 
@@ -32,9 +36,14 @@ enum class ClientPhase : std::uint8_t {
     Welcomed,    // connected, in no room yet
     InRoom,      // in a room, its lobby known
     Playing,     // the match runs
-    Ended,       // the relay said the match is over
-    Refused,     // the relay refused a hello, a room or a message
-    Lost,        // the connection is gone
+    // The connection was lost during the match: the transport connects
+    // again, and the client greets the relay and takes its seats back (or
+    // watches, if the computer has them by then). It gives up after the
+    // relay's drop time and is Lost.
+    Reconnecting,
+    Ended,    // the relay said the match is over
+    Refused,  // the relay refused a hello, a room or a message
+    Lost,     // the connection is gone
 };
 
 // A message for the relay (see `Outgoing`).
@@ -68,6 +77,7 @@ class OnlineClient {
     void open_room(std::uint8_t place, Difficulty difficulty, std::uint8_t players);
     void join_room(const RoomCode& code, std::uint8_t players);
     void quick_match(std::uint8_t players);
+    void watch_room(const RoomCode& code);
     void start_match();  // the host only
     void leave();
 
@@ -81,6 +91,7 @@ class OnlineClient {
     std::optional<RefusedReason> refused() const;
     const std::optional<Lobby>& lobby() const;
     std::uint8_t your_seats() const;
+    bool watching() const;  // in a room or match as a spectator
     // The match as shown (predicted past the last confirmed tick), and how
     // far the next tick has come (0 … 1) for drawing movers between cells.
     const Match& shown() const;

@@ -93,7 +93,7 @@ FakeNetwork::FakeNetwork(RelayLimits limits, std::uint64_t seed,
 FakeNetwork::~FakeNetwork() = default;
 
 std::size_t FakeNetwork::add(std::string name, Impairment up, Impairment down) {
-    const auto id = static_cast<ClientId>(peers_.size() + 1);
+    const ClientId id = next_id_++;
     peers_.push_back(
         std::make_unique<Peer>(id, std::move(name), up, down, seed_ * 131 + peers_.size()));
     const std::size_t i = peers_.size() - 1;
@@ -144,6 +144,25 @@ void FakeNetwork::disconnect(std::size_t i) {
     if (!peers_.at(i)->open) return;
     close(i);
     timed([&] { relay_.disconnected(peers_[i]->id, now_); });
+    flush();
+}
+
+void FakeNetwork::reconnect(std::size_t i) {
+    Peer& p = *peers_.at(i);
+    if (p.open) return;
+    by_id_.erase(p.id);
+    p.id = next_id_++;
+    by_id_[p.id] = i;
+    p.up.mend();
+    p.down.mend();
+    bool taken = false;
+    timed([&] { taken = relay_.connected(p.id, now_); });
+    if (!taken) {
+        p.client.lost(now_);
+        return;
+    }
+    p.open = true;
+    p.client.connected(now_);
     flush();
 }
 

@@ -49,6 +49,7 @@ class FakeLink {
 
     // From now on nothing goes through, as when a cable is pulled.
     void cut();
+    void mend() { cut_ = false; }
     bool is_cut() const { return cut_; }
     void set(Impairment impairment) { impairment_ = impairment; }
 
@@ -113,6 +114,9 @@ class FakeNetwork {
     // The client goes silent both ways without a word: only the relay's
     // quiet limit finds out.
     void silence(std::size_t i);
+    // A new connection for the client, under a new number, on the same
+    // links (as a page whose socket dropped opens another).
+    void reconnect(std::size_t i);
     bool open(std::size_t i) const;
 
   private:
@@ -128,6 +132,7 @@ class FakeNetwork {
     std::uint64_t relay_time_ = 0;
     std::vector<std::unique_ptr<Peer>> peers_;
     std::map<ClientId, std::size_t> by_id_;
+    ClientId next_id_ = 1;
 };
 
 }  // namespace zobra::net

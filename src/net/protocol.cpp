@@ -10,7 +10,7 @@ namespace {
 // The type byte of each message, in the order of `Message`'s alternatives:
 // a client's from 1, the relay's from 32.
 constexpr std::array<std::uint8_t, std::variant_size_v<Message>> type_bytes = {
-    1, 2, 3, 4, 5, 6, 7, 8, 9, 32, 33, 34, 35, 36, 37, 38, 39};
+    1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 32, 33, 34, 35, 36, 37, 38, 39};
 
 class Writer {
   public:
@@ -134,7 +134,15 @@ void put(Writer& w, const HashReport& m) {
 }
 void put(Writer&, const Leave&) {}
 void put(Writer& w, const Ping& m) { w.u32(m.sent); }
-void put(Writer& w, const Welcome& m) { w.u32(m.client); }
+void put(Writer& w, const Watch& m) { w.code(m.code); }
+void put(Writer& w, const Rejoin& m) {
+    w.code(m.code);
+    w.u64(m.token);
+}
+void put(Writer& w, const Welcome& m) {
+    w.u32(m.client);
+    w.u64(m.token);
+}
 void put(Writer& w, const Refused& m) { w.u8(static_cast<std::uint8_t>(m.reason)); }
 void put(Writer& w, const Lobby& m) {
     w.code(m.code);
@@ -146,6 +154,7 @@ void put(Writer& w, const Lobby& m) {
         w.u8(s.person ? 1 : 0);
         w.text(s.name);
     }
+    w.u8(m.watchers);
 }
 void put(Writer& w, const Started& m) {
     w.u8(m.setup.place);
@@ -218,7 +227,15 @@ void take(Reader& r, HashReport& m) {
 }
 void take(Reader&, Leave&) {}
 void take(Reader& r, Ping& m) { m.sent = r.u32(); }
-void take(Reader& r, Welcome& m) { m.client = r.u32(); }
+void take(Reader& r, Watch& m) { m.code = r.code(); }
+void take(Reader& r, Rejoin& m) {
+    m.code = r.code();
+    m.token = r.u64();
+}
+void take(Reader& r, Welcome& m) {
+    m.client = r.u32();
+    m.token = r.u64();
+}
 void take(Reader& r, Refused& m) {
     const std::uint8_t reason = r.u8();
     if (reason < 1 || reason > 6) r.fail();
@@ -239,6 +256,7 @@ void take(Reader& r, Lobby& m) {
         s.person = person == 1;
         s.name = r.text();
     }
+    m.watchers = r.u8();
 }
 void take(Reader& r, Started& m) {
     m.setup.mode = Mode::DuelSolo;

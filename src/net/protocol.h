@@ -26,7 +26,7 @@
 
 namespace zobra::net {
 
-inline constexpr std::uint32_t protocol_version = 1;
+inline constexpr std::uint32_t protocol_version = 2;
 inline constexpr std::size_t name_size_max = 16;      // bytes of a player's name
 inline constexpr std::size_t ticks_per_message = 64;  // input or confirmed ticks in one message
 inline constexpr std::size_t state_size_max = 32u << 10;
@@ -109,11 +109,29 @@ struct Ping {
     friend bool operator==(const Ping&, const Ping&) = default;
 };
 
+// Into a room as a spectator, at any moment: the relay sends the room as it
+// stands, and once the match runs, every confirmed tick from its start.
+struct Watch {
+    RoomCode code{};
+    friend bool operator==(const Watch&, const Watch&) = default;
+};
+
+// Back into a match after the connection was lost: the seats the client
+// held under `token` (its welcome's), if the computer has not taken them
+// yet; else the client watches.
+struct Rejoin {
+    RoomCode code{};
+    std::uint64_t token = 0;
+    friend bool operator==(const Rejoin&, const Rejoin&) = default;
+};
+
 // ---------------------------------------------------------------------------
 // From the relay to a client.
 
+// `token` is the connection's secret, to rejoin its seats if it is lost.
 struct Welcome {
     std::uint32_t client = 0;  // the relay's number for this connection
+    std::uint64_t token = 0;
     friend bool operator==(const Welcome&, const Welcome&) = default;
 };
 
@@ -146,11 +164,13 @@ struct Lobby {
     std::uint8_t your_seats = 0;  // bit i: seat i is this client's
     bool host = false;            // this client may start the match
     std::array<LobbySeat, max_seats> seats{};
+    std::uint8_t watchers = 0;  // spectators in the room
     friend bool operator==(const Lobby&, const Lobby&) = default;
 };
 
 // The match begins: its setup (with the people's seats) and this client's
-// seats. The relay's clock for the match starts when it sends this.
+// seats (none for a spectator). The relay's clock for the match starts when
+// it sends this; a client joining later is sent it again.
 struct Started {
     MatchSetup setup;
     std::uint8_t your_seats = 0;
@@ -199,7 +219,7 @@ struct Pong {
 
 using Message =
     std::variant<Hello, OpenRoom, JoinRoom, QuickMatch, StartMatch, Inputs, HashReport, Leave, Ping,
-                 Welcome, Refused, Lobby, Started, Confirmed, State, Ended, Pong>;
+                 Watch, Rejoin, Welcome, Refused, Lobby, Started, Confirmed, State, Ended, Pong>;
 
 // A message's bytes; a decoded message, or nothing if the bytes are not
 // exactly one valid message.

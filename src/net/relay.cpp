@@ -22,9 +22,15 @@ constexpr Micros never = std::numeric_limits<Micros>::max();
 // Inputs are kept for this many ticks from the first unconfirmed one on;
 // those further ahead are ignored (a client plays at most a few ahead).
 constexpr std::uint32_t input_window = 64;
-// Confirmed ticks kept for sending again; a client further behind gets the
-// match's state instead.
-constexpr std::uint32_t history_ticks = 512;
+// Every confirmed tick is kept for the match's length, so that a spectator
+// may come at any moment and play it from the start (4 bytes a tick on the
+// wire, 6 here: 36 KB for a five-minute match). A client that lacks more
+// than a message's worth is catching up and is sent this many at once each
+// time its acknowledgement moves on.
+constexpr std::uint32_t history_reserved = 8192;
+constexpr std::uint32_t catch_up_messages = 16;
+// Spectators in one room at most.
+constexpr std::uint32_t watchers_max = 64;
 // The relay's state hashes, one every `hash_every` ticks, the last 16 kept.
 constexpr std::uint32_t hash_every = 20;
 constexpr std::uint32_t hash_ring = 16;
@@ -51,14 +57,22 @@ struct Client {
     ClientId id = 0;
     bool hello = false;
     std::string name;
+    std::uint64_t token = 0;  // its secret for rejoining
     Micros last_heard = 0;
     Room* room = nullptr;
     std::uint8_t seats = 0;  // in its room
-    // The match: the ticks it holds, and when it was last sent some.
+    bool watcher = false;    // a spectator: in the room without seats
+    // The connection is gone, but its seats wait for it to rejoin until it
+    // has been quiet for the drop time.
+    bool gone = false;
+    // The match: the ticks it holds, when it was last sent some, and the
+    // tick after the last one sent.
     std::uint32_t ack = 0;
     Micros confirmed_sent = 0;
+    std::uint32_t sent_upto = 0;
     // A state sent after a hash that differed, until a hash agrees again.
     bool astray = false;
+    bool at_end = false;  // it reported the end's hash
     Micros state_sent = 0;
     std::uint32_t state_tick = 0;
     // Messages queued since the outbox was last emptied.
@@ -85,7 +99,11 @@ struct Room {
     Stage stage = Stage::Lobby;
     Micros opened = 0;
     ClientId host = 0;
-    std::vector<ClientId> members;  // in the order they came
+    std::vector<ClientId> members;  // in the order they came, spectators too
+    std::uint32_t watchers = 0;
+    // Spectators came or went: the lobby goes out again at the next wakeup,
+    // once for however many there were.
+    bool lobby_stale = false;
     std::array<std::optional<ClientId>, max_seats> seat_client{};
 
     // The match.
@@ -96,7 +114,7 @@ struct Room {
     std::uint8_t to_computer = 0;  // for the next confirmed tick
     std::array<DiggerInput, max_seats> held{};
     std::array<InputSlot, input_window> inputs{};
-    std::vector<ConfirmedTick> history;  // tick t at t % history_ticks
+    std::vector<ConfirmedTick> history;  // every confirmed tick
     std::array<std::pair<std::uint32_t, std::uint64_t>, hash_ring> hashes{};
     std::uint32_t end_ticks = 0;
     std::uint64_t end_hash = 0;
@@ -110,7 +128,15 @@ struct Room {
         return mask;
     }
     Micros due(std::uint32_t tick) const { return start + Micros{tick} * tick_micros; }
+    std::size_t players() const { return members.size() - watchers; }
 };
+
+// A 64-bit mix (SplitMix64's finaliser).
+std::uint64_t mixed(std::uint64_t x) {
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
 
 std::string printable(std::string_view name) {
     std::string out(name.substr(0, name_size_max));
@@ -137,6 +163,9 @@ struct Relay::Impl {
     Rng rng;
     std::function<void(std::string_view)> log;
     std::uint64_t rules = rules_hash();
+    // Rejoin tokens: the connection's number mixed with two keys from the
+    // seed, so that one token tells nothing of another.
+    std::array<std::uint64_t, 2> token_keys{};
     std::map<ClientId, Client> clients;
     std::map<RoomCode, std::unique_ptr<Room>> rooms;
     std::uint64_t next_serial = 1;
@@ -154,7 +183,16 @@ struct Relay::Impl {
     std::deque<std::pair<Micros, ClientId>> greeting;
 
     Impl(RelayLimits l, std::uint64_t seed, std::function<void(std::string_view)> lg)
-        : limits(l), rng{arena_rng_start(seed)}, log(std::move(lg)) {}
+        : limits(l),
+          rng{arena_rng_start(seed)},
+          log(std::move(lg)),
+          token_keys{mixed(seed ^ 0x5EA7ED5EA7ULL), mixed(~seed + 0x70CE2ULL)} {}
+
+    std::uint64_t token_for(ClientId id) const {
+        const std::uint64_t token =
+            mixed(token_keys[0] ^ id) + mixed(token_keys[1] + mixed(std::uint64_t{id} << 1));
+        return token != 0 ? token : 1;
+    }
 
     void say(const std::string& line) const {
         if (log) log(line);
@@ -203,6 +241,7 @@ struct Relay::Impl {
             lobby.seats[i].person = true;
             lobby.seats[i].name = clients.at(*r.seat_client[i]).name;
         }
+        lobby.watchers = static_cast<std::uint8_t>(std::min<std::uint32_t>(r.watchers, 255));
         for (const ClientId id : r.members) {
             Client& c = clients.at(id);
             lobby.your_seats = c.seats;
@@ -218,9 +257,10 @@ struct Relay::Impl {
     void close(ClientId id, const char* why) {
         const auto it = clients.find(id);
         if (it == clients.end()) return;
+        const bool gone = it->second.gone;
         leave_room(it->second, why);
         clients.erase(it);
-        closing.push_back(id);
+        if (!gone) closing.push_back(id);  // a gone one's connection is closed already
     }
 
     void schedule(Room& r, Micros when) {
@@ -267,6 +307,7 @@ struct Relay::Impl {
         }
         c.seats = mine;
         c.room = &r;
+        c.watcher = false;
         r.members.push_back(c.id);
         return true;
     }
@@ -276,12 +317,73 @@ struct Relay::Impl {
             refuse(c, RefusedReason::RoomFull);
             return;
         }
-        if (r.members.size() == 1)
+        if (r.players() == 1 && r.host == c.id)
             say(room_text(r) + " opened by " + who(c) + (r.quick ? " for a quick match" : ""));
         else
             say(room_text(r) + " joined by " + who(c));
         send_lobby(r);
-        if (r.quick && r.members.size() >= 2) start(r, now);
+        if (r.quick && r.players() >= 2) start(r, now);
+    }
+
+    // A spectator comes in: the room as it stands, and once the match runs,
+    // its start and every confirmed tick from the first on.
+    void watch(Client& c, Room& r, Micros now) {
+        if (r.stage == Stage::Ended || r.watchers >= watchers_max) {
+            refuse(c, r.stage == Stage::Ended ? RefusedReason::NoRoom : RefusedReason::RoomFull);
+            return;
+        }
+        c.room = &r;
+        c.seats = 0;
+        c.watcher = true;
+        r.members.push_back(c.id);
+        ++r.watchers;
+        say(room_text(r) + " watched by " + who(c));
+        r.lobby_stale = true;
+        schedule(r, now);
+        if (r.stage == Stage::Playing) send_start(r, c, now);
+    }
+
+    // A client whose connection was lost takes its seats back, under the
+    // token of the connection it had; without seats waiting for it, it
+    // watches.
+    void rejoin(Client& c, Room& r, std::uint64_t token, Micros now) {
+        const auto old = std::find_if(r.members.begin(), r.members.end(), [&](ClientId id) {
+            const Client& o = clients.at(id);
+            return id != c.id && !o.watcher && o.seats != 0 && o.token == token;
+        });
+        if (token == 0 || r.stage == Stage::Lobby || old == r.members.end()) {
+            if (r.stage == Stage::Playing) return watch(c, r, now);
+            return refuse(c, RefusedReason::NoRoom);
+        }
+        Client& o = clients.at(*old);
+        *old = c.id;
+        for (auto& s : r.seat_client)
+            if (s == o.id) s = c.id;
+        if (r.host == o.id) r.host = c.id;
+        c.room = &r;
+        c.seats = o.seats;
+        c.watcher = false;
+        c.ack = o.ack;
+        say(room_text(r) + ": " + who(c) + " took back the seats of " + who(o) + " at tick " +
+            std::to_string(r.confirmed));
+        // The old connection, if the transport still holds it, is closed.
+        const ClientId old_id = o.id;
+        const bool was_gone = o.gone;
+        o.room = nullptr;
+        clients.erase(old_id);
+        if (!was_gone) closing.push_back(old_id);
+        r.lobby_stale = true;
+        schedule(r, now);
+        send_start(r, c, now);
+        if (r.stage == Stage::Ended) send(c, Ended{r.end_ticks, r.end_hash}, true);
+    }
+
+    void send_start(Room& r, Client& c, Micros now) {
+        c.at_end = false;
+        c.confirmed_sent = now;
+        c.sent_upto = c.ack;
+        c.last_heard = std::max(c.last_heard, now);
+        send(c, Started{r.match.setup, c.seats}, true);
     }
 
     void start(Room& r, Micros now) {
@@ -295,7 +397,8 @@ struct Relay::Impl {
         r.start = now;
         r.confirmed = 0;
         r.waiting = setup.seats;
-        r.history.assign(history_ticks, ConfirmedTick{});
+        r.history.clear();
+        r.history.reserve(history_reserved);
         ++playing;
         std::string seats;
         for (std::size_t i = 0; i < max_seats; ++i) {
@@ -307,9 +410,7 @@ struct Relay::Impl {
         for (const ClientId id : r.members) {
             Client& c = clients.at(id);
             c.ack = 0;
-            c.confirmed_sent = now;
-            c.last_heard = std::max(c.last_heard, now);
-            send(c, Started{setup, c.seats}, true);
+            send_start(r, c, now);
         }
         schedule(r, r.due(0) + limits.late_after);
     }
@@ -317,8 +418,13 @@ struct Relay::Impl {
     void close_room(Room& r, const char* why) {
         for (const ClientId id : r.members) {
             Client& c = clients.at(id);
+            if (c.gone) {
+                clients.erase(id);  // it waited for a rejoin that never came
+                continue;
+            }
             c.room = nullptr;
             c.seats = 0;
+            c.watcher = false;
             c.astray = false;
         }
         if (r.stage == Stage::Playing) --playing;
@@ -335,16 +441,32 @@ struct Relay::Impl {
         for (auto& s : r->seat_client)
             if (s == c.id) s.reset();
         const std::uint8_t seats = c.seats;
+        const bool watcher = c.watcher;
         c.room = nullptr;
         c.seats = 0;
+        c.watcher = false;
         c.astray = false;
+        if (watcher) {
+            --r->watchers;
+            if (r->members.empty()) {
+                close_room(*r, "nobody left");
+                return;
+            }
+            r->lobby_stale = true;
+            schedule(*r, now);
+            return;
+        }
         if (r->stage == Stage::Lobby) {
             say(room_text(*r) + " left by " + who(c));
-            if (r->members.empty()) {
+            if (r->players() == 0) {
+                // Spectators of a room nobody will start are told it is gone.
+                for (const ClientId id : r->members) refuse(clients.at(id), RefusedReason::NoRoom);
                 close_room(*r, "empty");
                 return;
             }
-            if (r->host == c.id) r->host = r->members.front();
+            if (r->host == c.id)
+                r->host = *std::find_if(r->members.begin(), r->members.end(),
+                                        [&](ClientId id) { return !clients.at(id).watcher; });
             send_lobby(*r);
             return;
         }
@@ -388,9 +510,14 @@ struct Relay::Impl {
         }
         if (confirm_ready(r, now)) send_confirmed(r, now);
         // A client that lacks ticks and was sent none for a while (they
-        // were lost, and it waits for them) is sent them again.
-        if (r.stage == Stage::Playing && c.ack < r.confirmed &&
-            now >= c.confirmed_sent + resend_idle)
+        // were lost, and it waits for them) is sent them again; one catching
+        // up is sent the next ones once it has taken half of those in flight.
+        if (r.stage != Stage::Playing || c.ack >= r.confirmed) return;
+        constexpr std::uint32_t half_burst = catch_up_messages / 2 * ticks_per_message;
+        if (c.sent_upto < r.confirmed && c.ack + half_burst >= c.sent_upto &&
+            c.ack + ticks_per_message < r.confirmed)
+            send_confirmed(r, c, now, c.sent_upto);
+        else if (now >= c.confirmed_sent + resend_idle)
             send_confirmed(r, c, now);
     }
 
@@ -433,7 +560,7 @@ struct Relay::Impl {
         input.to_computer = r.to_computer;
         r.to_computer = 0;
         r.match.advance(input);
-        r.history[r.confirmed % history_ticks] = confirmed_tick(input, late);
+        r.history.push_back(confirmed_tick(input, late));
         ++r.confirmed;
         if (r.confirmed % hash_every == 0)
             r.hashes[(r.confirmed / hash_every) % hash_ring] = {r.confirmed, state_hash(r.match)};
@@ -461,25 +588,22 @@ struct Relay::Impl {
     }
 
     // Every tick from the first the client lacks: each message says again
-    // what the lost ones said.
-    void send_confirmed(Room& r, Client& c, Micros now) {
-        if (c.ack >= r.confirmed) return;
-        const std::uint32_t oldest = r.confirmed > history_ticks ? r.confirmed - history_ticks : 0;
-        if (c.ack < oldest) {
-            // Too far behind for the history: the match's state instead.
-            send_state(r, c, now);
-            c.ack = r.confirmed;
-            return;
-        }
-        const std::uint32_t first = c.ack;
+    // what the lost ones said. One far behind is sent several messages.
+    void send_confirmed(Room& r, Client& c, Micros now) { send_confirmed(r, c, now, c.ack); }
+    void send_confirmed(Room& r, Client& c, Micros now, std::uint32_t from) {
+        if (std::max(from, c.ack) >= r.confirmed) return;
         c.confirmed_sent = now;
-        Confirmed m;
-        m.first = first;
-        const std::uint32_t last = std::min<std::uint32_t>(r.confirmed, first + ticks_per_message);
-        m.ticks.reserve(last - first);
-        for (std::uint32_t t = first; t < last; ++t)
-            m.ticks.push_back(r.history[t % history_ticks]);
-        send(c, m, false);
+        std::uint32_t first = std::max(from, c.ack);
+        for (std::uint32_t n = 0; n < catch_up_messages && first < r.confirmed; ++n) {
+            Confirmed m;
+            m.first = first;
+            const std::uint32_t last =
+                std::min<std::uint32_t>(r.confirmed, first + ticks_per_message);
+            m.ticks.assign(r.history.begin() + first, r.history.begin() + last);
+            send(c, m, false);
+            first = last;
+        }
+        c.sent_upto = first;
     }
 
     void send_state(Room& r, Client& c, Micros now) {
@@ -500,6 +624,7 @@ struct Relay::Impl {
             hash = kept;
         }
         if (hash == m.hash) {
+            if (r.stage == Stage::Ended && m.tick == r.end_ticks) c.at_end = true;
             if (c.astray && m.tick >= c.state_tick) {
                 c.astray = false;
                 say(room_text(r) + " desync of " + who(c) + " recovered at tick " +
@@ -516,6 +641,8 @@ struct Relay::Impl {
     // Whatever falls due for the room at `now`; then its next wakeup.
     void check(Room& r, Micros now) {
         r.scheduled = never;
+        if (r.lobby_stale && r.stage != Stage::Ended) send_lobby(r);
+        r.lobby_stale = false;
         if (r.stage == Stage::Lobby) {
             if (now >= r.opened + limits.lobby_idle) {
                 for (const ClientId id : r.members) refuse(clients.at(id), RefusedReason::NoRoom);
@@ -547,11 +674,11 @@ struct Relay::Impl {
             return;
         }
         // Ended: the clients still lacking ticks are sent them until they
-        // have them all or the grace is over.
+        // have them all and have reported the end's hash, or the grace is over.
         bool lacking = false;
         for (const ClientId id : r.members) {
             Client& c = clients.at(id);
-            lacking = lacking || c.astray;
+            lacking = lacking || c.astray || !c.at_end;
             if (c.ack >= r.end_ticks) continue;
             lacking = true;
             if (now >= c.confirmed_sent + resend_ended) send_confirmed(r, c, now);
@@ -582,6 +709,18 @@ struct Relay::Impl {
             const auto it = rooms.find(join_room->code);
             if (it == rooms.end()) return refuse(c, RefusedReason::NoRoom);
             join(c, *it->second, join_room->players, now);
+        } else if (const auto* w = std::get_if<Watch>(&message)) {
+            if (!free) return not_allowed();
+            leave_room(c, "left");
+            const auto it = rooms.find(w->code);
+            if (it == rooms.end()) return refuse(c, RefusedReason::NoRoom);
+            watch(c, *it->second, now);
+        } else if (const auto* back = std::get_if<Rejoin>(&message)) {
+            if (!free) return not_allowed();
+            leave_room(c, "left");
+            const auto it = rooms.find(back->code);
+            if (it == rooms.end()) return refuse(c, RefusedReason::NoRoom);
+            rejoin(c, *it->second, back->token, now);
         } else if (const auto* quick = std::get_if<QuickMatch>(&message)) {
             if (!free) return not_allowed();
             leave_room(c, "left");
@@ -626,7 +765,8 @@ struct Relay::Impl {
         }
         c.hello = true;
         c.name = printable(m.name);
-        send(c, Welcome{c.id}, true);
+        c.token = token_for(c.id);
+        send(c, Welcome{c.id, c.token}, true);
     }
 };
 
@@ -676,7 +816,17 @@ void Relay::disconnected(ClientId client, Micros now) {
     im.now = now;
     const auto it = im.clients.find(client);
     if (it == im.clients.end()) return;
-    im.leave_room(it->second, "disconnected");
+    Client& c = it->second;
+    // A player's seats in a match wait for it to come back until the drop
+    // time is over, as if it had only gone quiet; after the end, until the
+    // room closes.
+    if (c.room != nullptr && c.room->stage != Stage::Lobby && !c.watcher && c.seats != 0) {
+        c.gone = true;
+        im.say(Impl::room_text(*c.room) + " lost the connection of " + Impl::who(c) + " at tick " +
+               std::to_string(c.room->confirmed));
+        return;
+    }
+    im.leave_room(c, "disconnected");
     im.clients.erase(it);
     im.settle();
 }

@@ -21,6 +21,10 @@ std::string own_relay_bind() {
 
 void log_relay_line(std::string_view line) { log_line("relay: " + std::string(line)); }
 
+// A match's lost connection is tried again this often while the client
+// wants its seats back.
+constexpr net::Micros reconnect_every = 500'000;
+
 }  // namespace
 
 OnlineShell::OnlineShell() = default;
@@ -31,7 +35,16 @@ OnlineShell::~OnlineShell() {
 }
 
 void OnlineShell::before_frame(Online& online, net::Micros now) {
-    if (connection_ && online.client) connection_->pump(*online.client, now);
+    if (!connection_ || !online.client) return;
+    connection_->pump(*online.client, now);
+    if (!connection_->is_lost() || online.client->phase() != net::ClientPhase::Reconnecting ||
+        now < retry_at_)
+        return;
+    retry_at_ = now + reconnect_every;
+    std::string error;
+    log_line("connecting to the relay at " + host_ + ":" + std::to_string(port_) + " again");
+    connection_ = netio::RelayConnection::connect(host_, port_, error);
+    if (!connection_) online.client->lost(now);
 }
 
 void OnlineShell::after_frame(Online& online, const FrameOutcome& outcome, net::Micros now) {
@@ -92,6 +105,8 @@ void OnlineShell::open(Online& online, const RelayWish& wish, net::Micros now) {
         return;
     }
     log_line("connecting to the relay at " + host + ":" + std::to_string(port));
+    host_ = host;
+    port_ = port;
 }
 
 void OnlineShell::close() {

@@ -3,7 +3,9 @@
 // the online screen asked for, and the game's own relay when a player hosts
 // without `ZOBRA_RELAY`, served on a thread of its own.
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "game/session.h"
 #include "net/relay.h"
@@ -35,6 +37,10 @@ class OnlineShell {
 
     std::unique_ptr<netio::RelayConnection> connection_;
     std::unique_ptr<netio::RelayThread> own_relay_;
+    // Where the connection goes, to connect again when it is lost in a match.
+    std::string host_;
+    std::uint16_t port_ = 0;
+    net::Micros retry_at_ = 0;
 };
 
 }  // namespace zobra

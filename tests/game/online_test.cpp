@@ -1,10 +1,12 @@
 // Two sessions meet through a relay held in memory, driven frame by frame
 // the way the shell drives them: the online screen's keys and pads, a room
-// opened and joined by its code, a whole match to the relay's end, and the
-// replay each machine keeps of it.
+// opened and joined by its code, a whole match to the relay's end, a third
+// session that follows a link into the room as a spectator halfway through,
+// and the replay each machine keeps of it.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "core/replay.h"
@@ -67,15 +69,16 @@ FrameInput typed(std::string text) {
     return with([&text](FrameInput& f) { f.typed = text; });
 }
 
-TEST(Online, TwoMachinesMeetByCodeAndPlayAWholeDuelToTheRelaysEndHash) {
+TEST(Online, TwoMachinesMeetByCodeAndPlayAWholeDuelToTheRelaysEndHashAndAThirdWatches) {
     Wires wires;
     Session host{Progress{}};
     Session guest{Progress{}};
+    Session watcher{Progress{}};
 
     // The host opens a room for place 3 (two steps right on the place row).
     wires.frame(host, online_key);
-    for (const Dir d : {Dir::Down, Dir::Down, Dir::Down, Dir::Down, Dir::Right, Dir::Right, Dir::Up,
-                        Dir::Up, Dir::Up, Dir::Up})
+    for (const Dir d : {Dir::Down, Dir::Down, Dir::Down, Dir::Down, Dir::Down, Dir::Right,
+                        Dir::Right, Dir::Up, Dir::Up, Dir::Up, Dir::Up, Dir::Up})
         wires.frame(host, pad(d));
     EXPECT_EQ(host.online.place, 2);
     const FrameOutcome opened = wires.frame(host, enter);
@@ -113,7 +116,9 @@ TEST(Online, TwoMachinesMeetByCodeAndPlayAWholeDuelToTheRelaysEndHash) {
     std::vector<FinishedReplay> replays;
     for (int frame = 0; frame < 600'000; ++frame) {
         wires.now += frame_us;
-        for (Session* s : {&host, &guest}) {
+        if (frame == 3000) ASSERT_TRUE(open_online_link(watcher.online, false, code));
+        for (Session* s : {&host, &guest, &watcher}) {
+            if (s->screen == Screen::Online && s->online.step == OnlineStep::Result) continue;
             FrameInput input;
             if (s == &guest) input.held_dir[0] = frame % 400 < 200 ? Dir::Right : Dir::Down;
             input.drop[0] = s == &guest && frame % 97 == 0;
@@ -122,18 +127,22 @@ TEST(Online, TwoMachinesMeetByCodeAndPlayAWholeDuelToTheRelaysEndHash) {
             if (out.log_line) logs.push_back(*out.log_line);
             for (FinishedReplay& r : out.replays) replays.push_back(std::move(r));
         }
-        if (host.online.step == OnlineStep::Result && guest.online.step == OnlineStep::Result)
+        if (host.online.step == OnlineStep::Result && guest.online.step == OnlineStep::Result &&
+            watcher.online.step == OnlineStep::Result)
             break;
     }
     ASSERT_EQ(host.screen, Screen::Online);
     ASSERT_EQ(guest.screen, Screen::Online);
     EXPECT_EQ(host.online.message, guest.online.message);
+    EXPECT_EQ(watcher.online.message, host.online.message);
     std::size_t matched = 0;
     for (const std::string& line : logs) matched += line.ends_with("(matched)") ? 1 : 0;
-    EXPECT_EQ(matched, 2u);
+    EXPECT_EQ(matched, 3u);
+    EXPECT_NE(std::find(logs.begin(), logs.end(), "watching the online match in room " + code),
+              logs.end());
 
-    // Both kept the same match, which plays again to the same end.
-    ASSERT_EQ(replays.size(), 2u);
+    // All three kept the same match, which plays again to the same end.
+    ASSERT_EQ(replays.size(), 3u);
     for (const FinishedReplay& r : replays) {
         auto decoded = decode_replay(r.bytes);
         ASSERT_TRUE(std::holds_alternative<Replay>(decoded));

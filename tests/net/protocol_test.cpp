@@ -23,7 +23,7 @@ std::vector<Message> one_of_each(Rng& rng) {
         confirmed.ticks.push_back(ConfirmedTick{
             static_cast<std::uint16_t>(rng.below(5) << 8 | 0x8008), rng.below(2) == 0,
             static_cast<std::uint8_t>(rng.below(16)), static_cast<std::uint8_t>(rng.below(16))});
-    Lobby lobby{code(), 3, Difficulty::Hard, 5, true, {}};
+    Lobby lobby{code(), 3, Difficulty::Hard, 5, true, {}, 33};
     lobby.seats[2] = LobbySeat{true, "ANNA"};
     MatchSetup setup;
     setup.mode = Mode::DuelSolo;  // every duel between machines
@@ -40,7 +40,9 @@ std::vector<Message> one_of_each(Rng& rng) {
             HashReport{rng.below(99999), rng.next()},
             Leave{},
             Ping{rng.below(1u << 31)},
-            Welcome{7},
+            Watch{code()},
+            Rejoin{code(), rng.next()},
+            Welcome{7, rng.next()},
             Refused{RefusedReason::RoomFull},
             lobby,
             Started{setup, 0b0010},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 namespace zobra::net {
@@ -29,7 +30,10 @@ struct Script {
     // What the relay sent since the last call, decoded.
     std::vector<std::pair<ClientId, Message>> sent() {
         std::vector<std::pair<ClientId, Message>> out;
-        for (const Outgoing& o : relay.outbox()) out.emplace_back(o.to, *decode(o.bytes));
+        for (const Outgoing& o : relay.outbox()) {
+            out.emplace_back(o.to, *decode(o.bytes));
+            if (const auto* w = std::get_if<Welcome>(&out.back().second)) tokens[o.to] = w->token;
+        }
         relay.outbox().clear();
         return out;
     }
@@ -55,6 +59,7 @@ struct Script {
 
     Micros now = 0;
     std::vector<std::string> log;
+    std::map<ClientId, std::uint64_t> tokens;  // from the welcomes
     Relay relay;
 };
 
@@ -356,8 +361,8 @@ TEST(Relay, APlayerWhoGoesIsReplacedByTheComputerAndTheMatchGoesOn) {
     Duel d;
     d.inputs(1, 0, 0, 2);
     d.inputs(2, 0, 0, 1);
-    d.relay.disconnected(2, d.now);
-    EXPECT_TRUE(d.logged("dropped BERT (client 2) at tick 1: disconnected"));
+    d.send(2, Leave{});
+    EXPECT_TRUE(d.logged("dropped BERT (client 2) at tick 1: left"));
     const Confirmed c = d.last_to<Confirmed>(1);
     EXPECT_EQ(c.ticks.back().to_computer, 0b0010);
     // From then on nobody waits for seat 1.
@@ -369,6 +374,93 @@ TEST(Relay, APlayerWhoGoesIsReplacedByTheComputerAndTheMatchGoesOn) {
     EXPECT_EQ(d.relay.to_close(), std::vector<ClientId>{1});
     EXPECT_TRUE(d.logged("dropped ANNA (client 1) at tick"));
     EXPECT_EQ(d.relay.rooms(), 0u);
+}
+
+// A lost connection's seats wait for the drop time: its input is held, and
+// a new connection with the old one's token takes them back; a wrong token
+// only watches, and after the drop time the computer has them.
+TEST(Relay, ALostConnectionComesBackIntoItsSeatsWithinTheDropTime) {
+    for (const bool in_time : {true, false}) {
+        SCOPED_TRACE(in_time ? "back in time" : "too late");
+        Duel d;
+        d.connect(3, "BERT");
+        d.connect(4, "EVE");
+        d.sent();
+        d.inputs(1, 0, 0, 3);
+        d.inputs(2, 0, 0, 1, Dir::Down);
+        d.relay.disconnected(2, d.now);
+        EXPECT_TRUE(d.logged("lost the connection of BERT (client 2) at tick 1"));
+        d.at(1'000'000);
+        const Confirmed held = d.last_to<Confirmed>(1);
+        EXPECT_NE(held.ticks.back().late & 0b0010, 0);
+        EXPECT_EQ(held.ticks.back().to_computer, 0);
+        if (!in_time) {
+            d.now = 2'900'000;
+            d.send(1, Ping{1});
+            d.at(3'100'000);
+        }
+        d.send(4, Rejoin{d.code, 12345});
+        d.send(3, Rejoin{d.code, d.tokens.at(2)});
+        const auto out = d.sent();
+        std::uint8_t eve = 0xFF, bert = 0xFF;
+        for (const auto& [to, m] : out)
+            if (const auto* s = std::get_if<Started>(&m)) (to == 4 ? eve : bert) = s->your_seats;
+        EXPECT_EQ(eve, 0) << "a wrong token watches";
+        EXPECT_EQ(bert, in_time ? 0b0010 : 0);
+        EXPECT_EQ(d.logged("took back the seats of BERT (client 2)"), in_time);
+        EXPECT_EQ(d.logged("dropped BERT (client 2)"), !in_time);
+        // Back in time, its input counts again.
+        d.inputs(1, 0, 3, 60);
+        d.inputs(3, 0, 0, 60, Dir::Up);
+        const Confirmed next = d.last_to<Confirmed>(1);
+        EXPECT_EQ(tick_input(next.ticks.back()).diggers[1].dir,
+                  in_time ? std::optional<Dir>(Dir::Up) : std::nullopt);
+    }
+}
+
+// Spectators come at any moment, get every tick from the start (several
+// messages at once while they are far behind), are never waited for, and a
+// room takes 64 of them.
+TEST(Relay, SpectatorsWatchFromTheStartWithoutSlowingThePlayers) {
+    Duel d;
+    for (std::uint32_t t = 0; t < 1200; t += 60) {
+        d.inputs(1, t, t, 60);
+        d.inputs(2, t, t, 60);
+    }
+    ASSERT_GE(d.last_to<Confirmed>(1).first, 1100u);
+    for (ClientId id = 10; id < 10 + 65; ++id) {
+        d.connect(id, "W");
+        d.send(id, Watch{d.code});
+    }
+    d.at(d.now);  // the lobby goes out once for all of them
+    std::size_t started = 0, refused = 0, watchers_told = 0;
+    for (const auto& [to, m] : d.sent()) {
+        started += std::holds_alternative<Started>(m) && std::get<Started>(m).your_seats == 0;
+        refused += std::holds_alternative<Refused>(m) &&
+                   std::get<Refused>(m).reason == RefusedReason::RoomFull;
+        if (to == 1 && std::holds_alternative<Lobby>(m))
+            watchers_told = std::get<Lobby>(m).watchers;
+    }
+    EXPECT_EQ(started, 64u);
+    EXPECT_EQ(refused, 1u);
+    EXPECT_EQ(watchers_told, 64u);
+    // A spectator's acknowledgement brings a burst from the first tick.
+    d.at(d.now + 100'000);
+    d.send(10, Inputs{0, 0, {}});
+    std::vector<Confirmed> burst = d.to<Confirmed>(10);
+    ASSERT_EQ(burst.size(), 16u);
+    EXPECT_EQ(burst[0].first, 0u);
+    EXPECT_EQ(burst[15].first, 15 * ticks_per_message);
+    // Half of it taken: the next burst, where the last ended.
+    d.send(10, Inputs{8 * ticks_per_message, 0, {}});
+    burst = d.to<Confirmed>(10);
+    ASSERT_FALSE(burst.empty());
+    EXPECT_EQ(burst[0].first, 16 * ticks_per_message);
+    // The players' ticks are confirmed as soon as theirs are in.
+    d.inputs(1, 1200, 1200, 1);
+    d.inputs(2, 1200, 1200, 1);
+    const Confirmed c = d.last_to<Confirmed>(1);
+    EXPECT_EQ(c.first + c.ticks.size(), 1201u);
 }
 
 TEST(Relay, PingsAreAnsweredWithTheMatchClock) {
@@ -412,9 +504,14 @@ TEST(Relay, TheMatchEndsAtItsLimitWithItsHash) {
     EXPECT_EQ(e.ticks, 5u);
     EXPECT_TRUE(d.logged("ended after 5 ticks"));
     EXPECT_EQ(d.relay.matches(), 0u);
-    // The room waits for both to have every tick, then closes.
+    // The room waits for both to have every tick and to say they came to
+    // the end's hash, then closes.
     d.inputs(1, 5, 5, 0);
     d.inputs(2, 5, 5, 0);
+    d.send(1, HashReport{5, e.hash});
+    d.at(d.relay.next_wakeup());
+    EXPECT_EQ(d.relay.rooms(), 1u);
+    d.send(2, HashReport{5, e.hash});
     d.at(d.relay.next_wakeup());
     EXPECT_EQ(d.relay.rooms(), 0u);
 }

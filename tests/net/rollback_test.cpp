@@ -1,9 +1,10 @@
 // The rollback session as a property: matches between two or three clients
 // and the relay over fake links with random delay, jitter, loss,
-// duplication and reordering, random players, clients that drop, and
-// copies spoiled on purpose. Every client that stays ends with the relay's
-// end hash, every spoiled copy is found and mended, and every client's
-// confirmed inputs replay to that hash. The test run plays 100 matches cut
+// duplication and reordering, random players, clients that drop (and may
+// come back on a new connection), a spectator who may come at any moment,
+// and copies spoiled on purpose. Every client that stays ends with the
+// relay's end hash, every spoiled copy is found and mended, and every
+// client's confirmed inputs replay to that hash. The test run plays 100 matches cut
 // short at 300 to 900 ticks (ZOBRA_NET_MATCHES, ZOBRA_NET_TICKS); `make soak`
 // plays a thousand whole ones (ZOBRA_NET_TICKS=0).
 
@@ -60,6 +61,8 @@ class RandomPlayer {
 struct Outcome {
     std::uint32_t clients = 0;
     std::uint32_t stayed = 0;
+    std::uint32_t came_back = 0;
+    bool watched = false;
     std::uint32_t spoiled = 0;
     std::uint32_t recovered = 0;
     std::uint32_t desyncs_found = 0;   // the relay's log lines
@@ -108,21 +111,48 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
     const std::uint32_t dropper = rng.below(4) == 0 ? 1 + rng.below(clients - 1) : clients;
     const std::uint32_t drop_at = 20 + rng.below(span);
     const bool drop_silently = rng.below(2) == 0;
+    // One dropped cleanly may come back: mostly within the drop time, else
+    // to watch the match the computer took over.
+    const Micros back_after =
+        !drop_silently && rng.below(2) == 0 ? 100'000 + rng.below(4'000) * 1000 : 0;
+    Micros dropped_at = 0;
+    // A spectator, half the time: before the start or at any tick.
+    const std::size_t spectator = rng.below(2) == 0 ? clients : SIZE_MAX;
+    const std::uint32_t watch_at = rng.below(2) == 0 ? 0 : rng.below(span);
+    if (spectator != SIZE_MAX) {
+        const Impairment link{rng.below(150) * 1000, 20'000, rng.below(percent(5) + 1), 0, 0};
+        net.add("W", link, link);
+        players.emplace_back(seed * 10 + clients);
+    }
     std::vector<std::vector<std::uint32_t>> spoil_at(clients);
     for (auto& at : spoil_at)
         for (int k = 0; k < 2; ++k)
-            if (rng.below(6) == 0) at.push_back(10 + rng.below(span));
+            if (rng.below(6) == 0) at.push_back(10 + rng.below(span - 20));  // before the end
 
-    std::vector<bool> gone(clients, false), asked(clients, false);
+    std::vector<bool> gone(clients + 1, false), asked(clients + 1, false);
     std::vector<std::uint32_t> recovered(clients, 0), spoiled(clients, 0);
     std::vector<Micros> waiting_since(clients, 0);
     bool started = false;
     const auto frame = [&](std::size_t i, Micros now) {
         OnlineClient& c = net.client(i);
+        const auto& code = net.client(0).lobby();
+        if (i == spectator) {
+            if (c.phase() == ClientPhase::Welcomed && !asked[i] && code &&
+                net.client(0).shown().ticks >= watch_at) {
+                c.watch_room(code->code);
+                asked[i] = true;
+            }
+            c.update({}, false, now);
+            return;
+        }
+        if (i == dropper && back_after != 0 && dropped_at != 0 && now >= dropped_at + back_after &&
+            !net.open(i)) {
+            net.reconnect(i);
+            ++o.came_back;
+        }
         if (gone[i]) return;
         // The lobby: the first opens a room, the others join it once its
         // code is known, and the host starts once everyone is in.
-        const auto& code = net.client(0).lobby();
         if (c.phase() == ClientPhase::Welcomed && !asked[i] && (i == 0 || code)) {
             if (i == 0)
                 c.open_room(static_cast<std::uint8_t>(seed % duel_place_count),
@@ -152,8 +182,9 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
         }
         if (c.phase() != ClientPhase::Playing) return;
         const std::uint32_t shown = c.shown().ticks;
-        if (i == dropper && shown >= drop_at) {
-            gone[i] = true;
+        if (i == dropper && shown >= drop_at && dropped_at == 0) {
+            dropped_at = now;
+            gone[i] = back_after == 0;
             if (drop_silently)
                 net.silence(i);
             else
@@ -173,7 +204,7 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
         // Done when every client that stayed has the end and the room has
         // closed behind them.
         bool done = started && net.relay().rooms() == 0;
-        for (std::uint32_t i = 0; i < clients; ++i)
+        for (std::uint32_t i = 0; i < net.size(); ++i)
             if (!gone[i] && net.client(i).phase() != ClientPhase::Ended) done = false;
         if (done) break;
     }
@@ -192,21 +223,37 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
                 astray.insert(who);
             }
         }
-        const std::size_t dropped = line.find(" dropped ");
-        if (dropped != std::string::npos)
-            astray.erase(line.substr(dropped + 9, line.find(')', dropped) - dropped - 8));
+        // (A client that came back is a new one: the old one's desync went with it.)
+        for (const std::string_view gone_as : {" dropped ", " took back the seats of "}) {
+            const std::size_t at = line.find(gone_as);
+            if (at != std::string::npos)
+                astray.erase(
+                    line.substr(at + gone_as.size(), line.find(')', at) - at - gone_as.size() + 1));
+        }
         const std::size_t at = line.find(" ended after ");
         if (at == std::string::npos) continue;
         o.ended = true;
         o.end_ticks = static_cast<std::uint32_t>(std::stoul(line.substr(at + 13)));
         o.end_hash = std::stoull(line.substr(line.find("hash ") + 5), nullptr, 16);
     }
+    // (Nor can one be mended that went silent before the relay dropped it.)
+    std::erase_if(astray, [&](const std::string& who) {
+        for (std::uint32_t i = 0; i < clients; ++i)
+            if (gone[i] && who.starts_with("P" + std::to_string(i) + " (")) return true;
+        return false;
+    });
     EXPECT_TRUE(astray.empty()) << "seed " << seed << ": " << *astray.begin();
-    for (std::uint32_t i = 0; i < clients; ++i) {
-        o.recovered += recovered[i];
-        if (gone[i]) continue;
-        ++o.stayed;
-        o.spoiled += spoiled[i];
+    o.watched = spectator != SIZE_MAX;
+    for (std::uint32_t i = 0; i < net.size(); ++i) {
+        if (i < clients) o.recovered += recovered[i];
+        if (i < clients && gone[i]) continue;
+        // (One back after its room closed finds no match.)
+        if (i == dropper && net.client(i).refused() == RefusedReason::NoRoom) continue;
+        // (A spectator may have come too late for the match.)
+        if (i == spectator && (!asked[i] || net.client(i).phase() == ClientPhase::Refused))
+            continue;
+        o.stayed += i < clients ? 1 : 0;
+        if (i < clients) o.spoiled += spoiled[i];
         const OnlineClient& c = net.client(i);
         EXPECT_EQ(c.phase(), ClientPhase::Ended) << "seed " << seed << " client " << i;
         EXPECT_TRUE(c.end_matched()) << "seed " << seed << " client " << i;
@@ -226,7 +273,7 @@ Outcome play_match(std::uint64_t seed, std::uint32_t ticks_max) {
 TEST(Rollback, EveryClientEndsWithTheRelaysHashAndEveryDesyncIsMended) {
     const std::uint64_t n = from_env("ZOBRA_NET_MATCHES", short_matches);
     const std::uint64_t ticks_max = from_env("ZOBRA_NET_TICKS", short_ticks);
-    std::uint64_t spoiled = 0, found = 0, mended = 0, dropped = 0, ticks = 0;
+    std::uint64_t spoiled = 0, found = 0, mended = 0, dropped = 0, ticks = 0, back = 0, watched = 0;
     Micros stalled = 0;
     const std::uint64_t first = from_env("ZOBRA_NET_FIRST", 1);
     for (std::uint64_t seed = first; seed < first + n; ++seed) {
@@ -241,6 +288,8 @@ TEST(Rollback, EveryClientEndsWithTheRelaysHashAndEveryDesyncIsMended) {
         found += o.desyncs_found;
         mended += o.recovered;
         dropped += o.clients - o.stayed;
+        back += o.came_back;
+        watched += o.watched ? 1 : 0;
         ticks += o.end_ticks;
         stalled = std::max(stalled, o.stalled);
         if (::testing::Test::HasFailure()) {
@@ -250,10 +299,11 @@ TEST(Rollback, EveryClientEndsWithTheRelaysHashAndEveryDesyncIsMended) {
     }
     std::printf(
         "%llu matches, %llu ticks: %llu copies spoiled, %llu desyncs found, %llu states taken, "
-        "%llu clients dropped, longest wait %llu ms\n",
+        "%llu clients dropped, %llu came back, %llu watched, longest wait %llu ms\n",
         static_cast<unsigned long long>(n), static_cast<unsigned long long>(ticks),
         static_cast<unsigned long long>(spoiled), static_cast<unsigned long long>(found),
         static_cast<unsigned long long>(mended), static_cast<unsigned long long>(dropped),
+        static_cast<unsigned long long>(back), static_cast<unsigned long long>(watched),
         static_cast<unsigned long long>(stalled / 1000));
 }
 
