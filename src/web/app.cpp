@@ -13,7 +13,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -43,6 +42,13 @@ using Clock = std::chrono::steady_clock;
 // one sixty a second); 60 and 90 Hz ones get one at every refresh, even
 // when a call comes a little early.
 constexpr std::chrono::microseconds min_frame_gap{10'000};
+
+// A hidden page gets no animation frames. During a match between machines
+// a timer runs a frame instead once the last one is this old, so that the
+// relay keeps hearing the page (it takes a client silent for three seconds
+// as gone); browsers run a hidden page's timers about once a second.
+constexpr std::chrono::milliseconds background_frame_gap{250};
+constexpr double background_check_ms = 250.0;
 
 // Frames per reading of the frame time.
 constexpr std::size_t timed_frames = 60;
@@ -183,6 +189,16 @@ EM_BOOL on_animation_frame(double, void* data) {
     return EM_TRUE;
 }
 
+void on_background_check(void* data) {
+    PageApp& app = *static_cast<PageApp*>(data);
+    if (app.stopped || !app.game.session.online.client) return;
+    const Instant now = Clock::now();
+    if (now - app.last_frame >= background_frame_gap) {
+        app.last_frame = now;
+        run_frame(app, now);
+    }
+}
+
 // An internal error: the report goes on the page and to the console, the
 // frames and the sound stop, and the module aborts, which ends whatever
 // call into it was running.
@@ -198,29 +214,6 @@ EM_BOOL on_animation_frame(double, void* data) {
             offer_crash_replay(report, running_page->game.session.recorder);
     }
     std::abort();
-}
-
-// ?room=CODE: the online screen with the code typed in, confirmed on the
-// first frame, as a player who chose RAUM BETRETEN on the page would have it.
-// Only the code's letters count; one that is no code stays typed for the
-// player to mend.
-void join_room_from_link(PageApp& app, std::string_view code) {
-    Session& session = app.game.session;
-    Online& online = session.online;
-    session.screen = Screen::Online;
-    online.step = OnlineStep::Typing;
-    online.action = OnlineItem::Join;
-    online.field = OnlineField::Code;
-    online.code.clear();
-    for (const char c : code) {
-        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (net::room_code_letters.find(upper) != std::string_view::npos &&
-            online.code.size() < net::RoomCode{}.size())
-            online.code.push_back(upper);
-    }
-    page_log("joining room " + online.code + " from the page's address");
-    app.input.collector.key_down(Key::Enter, false);
-    app.input.collector.key_up(Key::Enter, false);
 }
 
 }  // namespace
@@ -264,8 +257,15 @@ void run_page(PageStart start_as) {
         app.never_saves = true;
         page_log_start("showing the replay from the address");
         app.game.session.start_playback(std::move(*start_as.replay));
-    } else if (start_as.room) {
-        join_room_from_link(app, *start_as.room);
+    } else if (start_as.link) {
+        // Codes are capitals; a link typed by hand may not be.
+        for (char& c : start_as.link->code)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const bool join = start_as.link->join;
+        page_log((join ? "joining room " : "watching room ") + start_as.link->code +
+                 " from the page's address");
+        if (!open_online_link(app.game.session.online, join, start_as.link->code))
+            page_log("no room has the code \"" + start_as.link->code + "\"");
     }
     app.input.gesture = [&app] { wake_sound(app); };
     if (const std::optional<std::string> error = listen_to_page(app.input))
@@ -273,6 +273,7 @@ void run_page(PageStart start_as) {
 
     page_log_start("entering the frame loop");
     emscripten_request_animation_frame_loop(on_animation_frame, &app);
+    emscripten_set_interval(on_background_check, background_check_ms, &app);
 }
 
 }  // namespace zobra

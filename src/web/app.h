@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/replay.h"
 
@@ -17,9 +18,13 @@ struct PageStart {
     // ?crash-tick=N: an internal error once a recorded match reaches tick
     // N, as the desktop's ZOBRA_TEST_CRASH_TICK asks for one.
     std::optional<std::uint32_t> crash_tick;
-    // ?room=CODE: the online screen joins that room on the page's relay at
-    // once (a code that is none shows the screen's own refusal).
-    std::optional<std::string> room;
+    // ?room=CODE or ?watch=CODE: the online screen joins or watches that
+    // room on the page's relay at once.
+    struct RoomLink {
+        bool join = true;
+        std::string code;
+    };
+    std::optional<RoomLink> link;
 };
 
 // Loads the save from the page's local storage, listens to the page's

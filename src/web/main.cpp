@@ -15,7 +15,8 @@
 // error, for the crash panel's tests.
 //
 // A link is the whole invitation to a match between machines: ?room=CODE
-// opens the game straight into that room on the relay that served the page.
+// opens the game straight into that room on the relay that served the page,
+// ?watch=CODE watches it.
 
 #include <charconv>
 #include <cstddef>
@@ -43,6 +44,7 @@ constexpr std::string_view scene_argument = "scene=";
 constexpr std::string_view replay_argument = "replay=";
 constexpr std::string_view crash_tick_argument = "crash-tick=";
 constexpr std::string_view room_argument = "room=";
+constexpr std::string_view watch_argument = "watch=";
 
 // The value of the first "name=value" argument starting with `name`.
 std::optional<std::string_view> argument_value(int argc, char** argv, std::string_view name) {
@@ -110,7 +112,10 @@ int main(int argc, char** argv) {
     if (!choice.index) {
         zobra::page_log_start("started");
         zobra::PageStart start{std::nullopt, crash_tick(argc, argv), std::nullopt};
-        if (const auto room = argument_value(argc, argv, room_argument)) start.room = *room;
+        if (const auto room = argument_value(argc, argv, room_argument))
+            start.link = zobra::PageStart::RoomLink{true, std::string(*room)};
+        else if (const auto watch = argument_value(argc, argv, watch_argument))
+            start.link = zobra::PageStart::RoomLink{false, std::string(*watch)};
         if (const auto url = argument_value(argc, argv, replay_argument)) {
             std::variant<zobra::Replay, std::string> replay = zobra::fetched_replay(*url);
             if (const auto* error = std::get_if<std::string>(&replay)) {

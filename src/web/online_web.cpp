@@ -14,6 +14,10 @@ namespace zobra {
 
 namespace {
 
+// A match's lost connection is tried again this often while the client
+// wants its seats back.
+constexpr net::Micros reconnect_every = 500'000;
+
 // Frames between two readings of the match's frame counts on the page.
 constexpr std::uint32_t frames_per_reading = 60;
 
@@ -50,10 +54,13 @@ EM_JS(void, put_room_link, (const char* link), {
 
 // The client's state as one word. A match that has ended shows as such
 // for as long as the page keeps its client: the session has the client
-// leave the room at once, in the same frame.
+// leave the room at once, in the same frame. (The relay's end may come
+// while the client still plays the ticks before it.)
 std::string state_word(const net::OnlineClient& client, bool played) {
-    if (played && client.end_hash() != 0) return client.end_matched() ? "matched" : "differs";
-    switch (client.phase()) {
+    const net::ClientPhase phase = client.phase();
+    if (played && phase != net::ClientPhase::Playing && client.end_hash() != 0)
+        return client.end_matched() ? "matched" : "differs";
+    switch (phase) {
         case net::ClientPhase::Connecting:
             return "connecting";
         case net::ClientPhase::Welcomed:
@@ -62,6 +69,8 @@ std::string state_word(const net::OnlineClient& client, bool played) {
             return "room";
         case net::ClientPhase::Playing:
             return "playing";
+        case net::ClientPhase::Reconnecting:
+            return "reconnecting";
         case net::ClientPhase::Ended:
             return client.end_matched() ? "matched" : "differs";
         case net::ClientPhase::Refused:
@@ -84,7 +93,18 @@ PageOrigin page_origin() {
 PageOnline::PageOnline(PageOrigin origin) : origin_(std::move(origin)) {}
 
 void PageOnline::before_frame(Online& online, net::Micros now) {
-    if (socket_ && online.client == client_) socket_->pump(now);
+    if (!client_ || online.client != client_) return;
+    if (socket_) socket_->pump(now);
+    // The client greets the relay again and takes its seats back by itself,
+    // or gives up (Lost) once the relay has given them to the computer.
+    if ((socket_ && !socket_->is_lost()) || client_->phase() != net::ClientPhase::Reconnecting ||
+        now < retry_at_)
+        return;
+    retry_at_ = now + reconnect_every;
+    page_log("connecting to the relay at " + url_ + " again");
+    std::string error;
+    socket_ = RelaySocket::open(url_, client_, error);
+    if (!socket_) page_log("could not reach the relay at " + url_ + ": " + error);
 }
 
 void PageOnline::after_frame(Online& online, const FrameOutcome& outcome, net::Micros now) {
@@ -127,6 +147,7 @@ void PageOnline::open(Online& online, const RelayWish& wish, net::Micros now) {
         return;
     }
     page_log("connecting to the relay at " + *url);
+    url_ = *url;
 }
 
 void PageOnline::show_state() {
@@ -139,11 +160,14 @@ void PageOnline::show_state() {
         const bool ended = word == "matched" || word == "differs";
         put_online_state(word.c_str(), ended ? hash_text(client_->end_hash()).c_str() : "");
     }
-    // The link to share while the room waits for its players.
+    // The link to share while the room waits for its players: to play in
+    // it, or to watch it for a page that watches.
     const std::optional<net::Lobby>& lobby = client_->lobby();
-    const std::string link = client_->phase() == net::ClientPhase::InRoom && lobby
-                                 ? room_link(origin_, net::room_code_text(lobby->code))
-                                 : std::string();
+    std::string link;
+    if (client_->phase() == net::ClientPhase::InRoom && lobby) {
+        const std::string code = net::room_code_text(lobby->code);
+        link = client_->watching() ? watch_link(origin_, code) : room_link(origin_, code);
+    }
     if (link != link_shown_) {
         link_shown_ = link;
         put_room_link(link.c_str());

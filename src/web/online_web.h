@@ -4,7 +4,8 @@
 // page has no relay of its own: rooms are opened on the relay that served
 // the page), the room's link to share shown in the page's HTML, and the
 // client's state on the canvas element for the page's tests: data-online
-// (connecting, welcomed, room, playing, matched, differs, refused, lost),
+// (connecting, welcomed, room, playing, reconnecting, matched, differs,
+// refused, lost),
 // data-online-hash (the relay's end hash) and data-online-frames and
 // data-online-stalled (frames of the match shown, and those it waited in).
 
@@ -28,7 +29,8 @@ class PageOnline {
     // The relay the page's online screen uses: the page's own.
     const std::string& own_relay() const { return origin_.host; }
 
-    // Before a frame: the socket's news into the session's client.
+    // Before a frame: the socket's news into the session's client, and a new
+    // socket to the same relay while the client is reconnecting.
     void before_frame(Online& online, net::Micros now);
     // After it: the socket opened or closed as the frame asked, the online
     // event logged, and the page told what to show.
@@ -45,6 +47,10 @@ class PageOnline {
     std::shared_ptr<net::OnlineClient> client_;
     std::string state_shown_;
     std::string link_shown_;
+    // Where the socket goes, to open a new one when it is lost in a match
+    // and the client wants its seats back.
+    std::string url_;
+    net::Micros retry_at_ = 0;
     // Frames the match was shown in, and those of them it stood waiting for
     // another player's input.
     std::uint32_t playing_frames_ = 0;
