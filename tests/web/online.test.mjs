@@ -1,16 +1,18 @@
 // The page plays online. A real relay (build/zobra-relay, on loopback)
 // serves the page's files and its WebSocket; a desktop game in a window on a
-// private Xvfb opens a room there, and a page opened at the room's link
-// (?room=CODE, through a loopback TCP proxy the test can cut) joins it. Both
-// play the match to its end with keys and come to the relay's end hash.
-// Every wait is for a state (a log line, the canvas's data-online); every
-// process is ended in `finally`.
+// private Xvfb opens a room there, a page opened at the room's link
+// (?room=CODE, through build/impair_proxy --tcp, which delays the page's
+// connection and cuts it when told) joins it, and a second page watches it
+// (?watch=CODE). The playing page goes through a spell without animation
+// frames, as a hidden tab has, and through a cut connection; all three end
+// on the relay's end hash. Every wait is for a state (a log line, the
+// canvas's data-online, frames counted); every process is ended in
+// `finally`.
 
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import { existsSync } from 'node:fs';
 import { copyFile, mkdtemp, readFile, rm } from 'node:fs/promises';
-import { createConnection, createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
@@ -18,6 +20,9 @@ import { test } from 'node:test';
 import { Browser, desktopExe, patience, repo, siteDir } from './harness.mjs';
 
 const relayExe = process.env.ZOBRA_RELAY_EXE ?? join(repo, 'build', 'zobra-relay');
+const proxyExe = process.env.ZOBRA_IMPAIR_PROXY ?? join(repo, 'build', 'impair_proxy');
+// Half the round trip the proxy makes between the page and the relay.
+const proxyDelayMs = '20';
 // The relay's match ends after a minute (1200 ticks of 50 ms), or at its
 // real end when the relay takes no such limit.
 const matchTicks = '1200';
@@ -70,49 +75,6 @@ async function until(what, check, limit = patience) {
     if (Date.now() > end) throw new Error(`${what} did not happen`);
     await new Promise((done) => setTimeout(done, 50));
   }
-}
-
-// A loopback TCP proxy between the page and the relay that forwards both
-// ways as it is and, when told, cuts every connection through it, as a
-// phone that changes networks would see.
-async function startProxy(relayPort) {
-  const pairs = new Set();
-  const server = createServer((inside) => {
-    const outside = createConnection({ host: '127.0.0.1', port: relayPort });
-    const pair = { inside, outside };
-    pairs.add(pair);
-    const drop = () => {
-      inside.destroy();
-      outside.destroy();
-      pairs.delete(pair);
-    };
-    inside.on('error', drop).on('close', drop);
-    outside.on('error', drop).on('close', drop);
-    inside.pipe(outside);
-    outside.pipe(inside);
-  });
-  await new Promise((done, fail) => {
-    server.once('error', fail);
-    server.listen(0, '127.0.0.1', done);
-  });
-  return {
-    origin: `http://127.0.0.1:${server.address().port}`,
-    connections: () => pairs.size,
-    cut: () => {
-      for (const { inside, outside } of [...pairs]) {
-        inside.destroy();
-        outside.destroy();
-      }
-    },
-    close: () =>
-      new Promise((done) => {
-        for (const { inside, outside } of pairs) {
-          inside.destroy();
-          outside.destroy();
-        }
-        server.close(() => done());
-      }),
-  };
 }
 
 // An X server of the test's own, on a display number it picks itself.
@@ -215,8 +177,23 @@ async function waitForPage(browser, what, words, limit = patience) {
 const overLine =
   /online match over after (\d+) ticks: hash ([0-9a-f]{16}), the relay's ([0-9a-f]{16}) \((matched|DIFFERS)\)/;
 
-test('a page opened at a room link plays the match with a desktop game to the relay\'s end hash', { timeout: 2 * matchPatience }, async (t) => {
-  for (const needed of [relayExe, desktopExe])
+// Holds the page's animation frames as a hidden tab's are held, until
+// `release` gives back the ones asked for meanwhile.
+async function holdFrames(browser) {
+  await browser.page.evaluate(() => {
+    window.heldFrames = [];
+    window.ownFrames = window.requestAnimationFrame;
+    window.requestAnimationFrame = (frame) => window.heldFrames.push(frame);
+  });
+  return async () =>
+    browser.page.evaluate(() => {
+      window.requestAnimationFrame = window.ownFrames;
+      for (const frame of window.heldFrames.splice(0)) window.requestAnimationFrame(frame);
+    });
+}
+
+test('a page at a room link plays a desktop game through a hidden spell and a cut connection to the relay\'s hash, and a watching page sees it end there too', { timeout: 2 * matchPatience }, async (t) => {
+  for (const needed of [relayExe, proxyExe, desktopExe])
     assert.ok(existsSync(needed), `${needed} is missing: build the desktop game first (make build)`);
   const folder = await mkdtemp(join(tmpdir(), 'zobra-web-online-'));
   let relay;
@@ -224,13 +201,17 @@ test('a page opened at a room link plays the match with a desktop game to the re
   let xvfb;
   let desktop;
   let browser;
+  let watcher;
   const pageLog = [];
   try {
     relay = new Child(relayExe, ['--port', '0', '--bind', '127.0.0.1', '--site', siteDir], {
       env: { ...process.env, ZOBRA_TEST_MATCH_TICKS: matchTicks },
     });
     const relayPort = Number((await relay.waitFor('the relay listening', /listening on 127\.0\.0\.1:(\d+)/))[1]);
-    proxy = await startProxy(relayPort);
+    const seconds = String(Math.ceil((2 * matchPatience) / 1000));
+    proxy = new Child(proxyExe, ['--tcp', '--to', String(relayPort), '--seconds', seconds, '--delay', proxyDelayMs]);
+    const proxyPort = Number((await proxy.waitFor('the proxy listening', /listening on 127\.0\.0\.1:(\d+)/))[1]);
+    const origin = `http://127.0.0.1:${proxyPort}`;
 
     // The desktop opens a room on the relay.
     xvfb = await startXvfb();
@@ -239,29 +220,50 @@ test('a page opened at a room link plays the match with a desktop game to the re
     const code = (await relay.waitFor('a room opened', /room ([A-Z0-9]{4}) opened/))[1];
 
     // The page comes in by the room's link alone and shows that link to
-    // share in turn.
+    // share in turn; another page watches, straight from the relay.
     browser = await Browser.open();
     browser.page.on('console', (message) => pageLog.push(message.text()));
-    await browser.page.goto(`${proxy.origin}/?room=${code}`, { timeout: patience });
+    await browser.page.goto(`${origin}/?room=${code.toLowerCase()}`, { timeout: patience });
     await waitForPage(browser, 'the page in the room', ['room']);
     await relay.waitFor('the page joining', new RegExp(`room ${code} joined`));
-    assert.equal(await browser.page.locator('#room-link-url').textContent(), `${proxy.origin}/?room=${code}`);
+    assert.equal(await browser.page.locator('#room-link-url').textContent(), `${origin}/?room=${code}`);
     assert.ok(await browser.page.locator('#room-link').isVisible());
+    watcher = await Browser.open();
+    await watcher.page.goto(`http://127.0.0.1:${relayPort}/?watch=${code}`, { timeout: patience });
+    await relay.waitFor('the watcher coming', new RegExp(`room ${code} watched`));
 
-    // The desktop starts; both play with keys until both have ended.
+    // The desktop starts.
     desktop.keys('Return');
     await desktop.waitForLog('the desktop playing', new RegExp(`online match started in room ${code}`));
-    await waitForPage(browser, 'the page playing', ['playing', 'matched', 'differs']);
+    await waitForPage(browser, 'the page playing', ['playing']);
     assert.ok(!(await browser.page.locator('#room-link').isVisible()), 'the link stays up in play');
+
+    // The page's tab is hidden for longer than the relay waits for a
+    // silent player: the page's timer keeps it in its seat.
+    const framesBefore = await browser.frames();
+    const release = await holdFrames(browser);
+    await until('frames of the hidden page', async () => (await browser.frames()) >= framesBefore + 16);
+    await release();
+    assert.doesNotMatch(relay.output, /dropped/);
+
+    // Its connection is cut: it connects again and takes its seat back.
+    proxy.process.kill('SIGUSR1');
+    await relay.waitFor('the page losing its connection', new RegExp(`room ${code} lost the connection`));
+    await relay.waitFor('the page back in its seat', new RegExp(`room ${code}: .* took back the seats`));
+    await waitForPage(browser, 'the page playing again', ['playing', 'matched']);
+
+    // Both play with keys until both have ended, and so has the watcher.
     const moves = ['ArrowRight', 'ArrowDown', 'Space', 'ArrowLeft', 'ArrowUp', 'Enter'];
     const xMoves = ['Right', 'Down', 'space', 'Left', 'Up', 'Return'];
     const busy = { mean: 0, longest: 0 };
+    const ended = ['matched', 'differs', 'lost', 'refused'];
     const deadline = Date.now() + matchPatience;
     for (let i = 0; ; ++i) {
       browser.checkNoProblems();
-      const pageDone = ['matched', 'differs'].includes((await pageOnline(browser)).word);
+      const pageDone = ended.includes((await pageOnline(browser)).word);
       const desktopDone = (await desktop.logMatch(overLine)) !== null;
-      if (pageDone && desktopDone) break;
+      const watcherDone = ended.includes((await pageOnline(watcher)).word);
+      if (pageDone && desktopDone && watcherDone) break;
       assert.ok(Date.now() < deadline, 'the match never ended');
       if (!pageDone) await browser.page.keyboard.press(moves[i % moves.length]);
       if (!desktopDone) desktop.keys(xMoves[(i + 3) % xMoves.length]);
@@ -270,17 +272,19 @@ test('a page opened at a room link plays the match with a desktop game to the re
       busy.longest = Math.max(busy.longest, Number(frameMsMax ?? 0));
     }
 
-    // Both came to the relay's hash, the same one.
+    // All three came to the relay's hash, the same one.
     const over = await desktop.logMatch(overLine);
     assert.equal(over[4], 'matched', over[0]);
-    const page = await pageOnline(browser);
-    assert.equal(page.word, 'matched');
-    assert.equal(page.hash, over[3]);
+    assert.deepEqual(await pageOnline(browser), { word: 'matched', hash: over[3] });
+    assert.deepEqual(await pageOnline(watcher), { word: 'matched', hash: over[3] });
+    assert.match(relay.output, new RegExp(`room ${code} ended after \\d+ ticks, hash ${over[3]}`));
+
     // The page's figures of the match, for the README.
     const { onlineFrames, onlineStalled } = await browser.page.evaluate(() => ({ ...document.getElementById('screen').dataset }));
     t.diagnostic(`the page's frames in the match: ${onlineFrames}, ${onlineStalled} of them waiting for the desktop`);
     t.diagnostic(`main thread busy per frame in the match: ${busy.mean.toFixed(3)} ms (the worst mean of 60), ${busy.longest.toFixed(3)} ms the longest`);
     browser.checkNoProblems();
+    watcher.checkNoProblems();
   } catch (error) {
     // What each side last said, to tell where the match went astray.
     const tail = (text) => text.split('\n').slice(-15).join('\n  ');
@@ -291,9 +295,10 @@ test('a page opened at a room link plays the match with a desktop game to the re
     throw error;
   } finally {
     await browser?.close();
+    await watcher?.close();
     await desktop?.game.stop();
     await xvfb?.stop();
-    await proxy?.close();
+    await proxy?.stop();
     await relay?.stop();
     await rm(folder, { recursive: true, force: true });
   }
