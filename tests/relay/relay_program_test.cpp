@@ -455,5 +455,68 @@ TEST(RelayProgram, EndsMatchesAfterTheTicksTheTestsAskFor) {
     EXPECT_EQ(*anna.ended(), *bert.ended());
 }
 
+// The impairing proxy in its TCP mode, between pages and the relay: a
+// page's messages come back no sooner than the round trip it was given,
+// and a cut closes every page at once while new ones still get through.
+TEST(RelayProgram, PagesReachItThroughTheImpairingProxyOverTcpAndACutClosesThemAll) {
+    constexpr int delay_ms = 40;  // each way
+    RunningRelay relay = start_relay();
+    e2e::Process proxy({ZOBRA_IMPAIR_PROXY, "--tcp", "--to", std::to_string(relay.port),
+                        "--seconds", "600", "--delay", std::to_string(delay_ms), "--jitter", "10"},
+                       {}, "/tmp");
+    const std::regex start_line(R"(^impair_proxy listening on 127\.0\.0\.1:(\d+)\n)");
+    std::smatch found;
+    std::string out;
+    ASSERT_TRUE(e2e::eventually(
+        [&] { return std::regex_search(out = proxy.output(), found, start_line); }, patience))
+        << out << proxy.error_output();
+    const auto port = static_cast<std::uint16_t>(std::stoi(found[1].str()));
+
+    const auto welcomed = [](WebClient& page) {
+        return std::any_of(page.messages().begin(), page.messages().end(),
+                           [](const auto& m) { return std::holds_alternative<net::Welcome>(m); });
+    };
+    std::vector<std::unique_ptr<WebClient>> pages;
+    for (int i = 0; i < 3; ++i) {
+        pages.push_back(std::make_unique<WebClient>(port));
+        pages.back()->send(net::Hello{net::protocol_version, rules_hash(), "PAGE"});
+    }
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            for (auto& page : pages) page->pump();
+            return std::all_of(pages.begin(), pages.end(), [&](auto& p) { return welcomed(*p); });
+        },
+        patience));
+
+    // A ping's pong comes after the round trip at the soonest (the jitter
+    // is within the delay's own).
+    const auto sent = Clock::now();
+    pages[0]->send(net::Ping{7});
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            pages[0]->pump();
+            return std::any_of(pages[0]->messages().begin(), pages[0]->messages().end(),
+                               [](const auto& m) { return std::holds_alternative<net::Pong>(m); });
+        },
+        patience));
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(2 * (delay_ms - 10)));
+
+    ASSERT_EQ(kill(proxy.pid(), SIGUSR1), 0);
+    EXPECT_TRUE(e2e::eventually(
+        [&] {
+            for (auto& page : pages) page->pump();
+            return std::all_of(pages.begin(), pages.end(), [](auto& p) { return p->closed(); });
+        },
+        patience));
+    WebClient again(port);
+    again.send(net::Hello{net::protocol_version, rules_hash(), "BACK"});
+    EXPECT_TRUE(e2e::eventually([&] { return again.pump(), welcomed(again); }, patience));
+
+    ASSERT_EQ(kill(proxy.pid(), SIGTERM), 0);
+    EXPECT_TRUE(proxy.wait(patience).exited);
+    EXPECT_NE(proxy.output().find("impair_proxy: tcp 4 connections, 3 cut"), std::string::npos)
+        << proxy.output();
+}
+
 }  // namespace
 }  // namespace zobra::test
