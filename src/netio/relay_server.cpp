@@ -117,7 +117,32 @@ struct RelayServer::Impl {
     void sweep_silent(net::Micros now);
     void send_outbox();
     void close_requested();
+#if ZOBRA_WEBSOCKET
+    bool open_web(std::string& error);
+#endif
 };
+
+#if ZOBRA_WEBSOCKET
+// The TCP side on the port number ENet took, its clients handed to the
+// same checks as ENet's peers.
+bool RelayServer::Impl::open_web(std::string& error) {
+    WebFrontOptions web_options;
+    web_options.bind = options.bind;
+    web_options.port = host->address.port;
+    web_options.site = options.site;
+    web_options.message_size_max = options.packet_size_max;
+    web_options.enet_socket = host->socket;
+    web = WebFront::open(web_options,
+                         {[this] { return connect(nullptr, clock_now()); },
+                          [this](net::ClientId id, std::span<const std::uint8_t> bytes) {
+                              if (const auto found = peers.find(id); found != peers.end())
+                                  receive(found->second, bytes, clock_now());
+                          },
+                          [this](net::ClientId id) { disconnected(id, clock_now()); }},
+                         error);
+    return web != nullptr;
+}
+#endif
 
 void RelayServer::Impl::handle(const ENetEvent& event, net::Micros now) {
     switch (event.type) {
@@ -284,11 +309,12 @@ std::unique_ptr<RelayServer> RelayServer::open(const RelayServerOptions& options
     }
     net::RelayLimits limits = options.limits;
     limits.clients_max = std::clamp<std::uint32_t>(limits.clients_max, 1, server_clients_max);
+    auto impl = std::make_unique<Impl>(options, limits, std::move(log));
     const int tries = options.port == 0 ? free_port_tries : 1;
     for (int attempt = 1; attempt <= tries; ++attempt) {
-        HostPtr host(
+        impl->host.reset(
             enet_host_create(&address, limits.clients_max + spare_peers, channel_count, 0, 0));
-        if (host == nullptr) {
+        if (impl->host == nullptr) {
             error = "cannot listen on " + shown_address(options, options.port) + " (" +
                     last_socket_error() + ")";
             return nullptr;
@@ -297,30 +323,10 @@ std::unique_ptr<RelayServer> RelayServer::open(const RelayServerOptions& options
         // the sender retries it until its connection times out; the
         // server's smaller limit for a client's packets drops them unread
         // instead.
-        host->maximumPacketSize = net::message_size_max;
-        host->maximumWaitingData = waiting_data_max;
-        auto impl = std::make_unique<Impl>(options, limits, log);
-        impl->host = std::move(host);
+        impl->host->maximumPacketSize = net::message_size_max;
+        impl->host->maximumWaitingData = waiting_data_max;
 #if ZOBRA_WEBSOCKET
-        if (options.websocket) {
-            Impl* s = impl.get();
-            WebFrontOptions web;
-            web.bind = options.bind;
-            web.port = impl->host->address.port;
-            web.site = options.site;
-            web.message_size_max = options.packet_size_max;
-            web.enet_socket = impl->host->socket;
-            impl->web = WebFront::open(
-                web,
-                {[s] { return s->connect(nullptr, clock_now()); },
-                 [s](net::ClientId id, std::span<const std::uint8_t> bytes) {
-                     if (const auto found = s->peers.find(id); found != s->peers.end())
-                         s->receive(found->second, bytes, clock_now());
-                 },
-                 [s](net::ClientId id) { s->disconnected(id, clock_now()); }},
-                error);
-            if (!impl->web) continue;
-        }
+        if (options.websocket && !impl->open_web(error)) continue;
 #endif
         return std::unique_ptr<RelayServer>(new RelayServer(std::move(impl)));
     }
