@@ -5,7 +5,11 @@
 // served by the test's own loop, so that its state can be read between
 // rounds.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -128,6 +132,38 @@ void meet(LoopRelay& relay, Player<Host>& host, Player<Guest>& guest,
     host.say(net::StartMatch{});
     ASSERT_TRUE(relay.until(round, [&] { return host.started && guest.started; }));
     EXPECT_EQ(host.started->setup, guest.started->setup);
+}
+
+// A TCP port held by someone else: the relay does not open half of itself.
+TEST(WebSocketRelay, RefusesToOpenWhenItsTcpPortIsTaken) {
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const auto taken = ntohs(address.sin_port);
+
+    RelayServerOptions options;
+    options.bind = "127.0.0.1";
+    options.port = taken;
+    std::string error;
+    EXPECT_EQ(RelayServer::open(
+                  options, [](std::string_view) {}, error),
+              nullptr);
+    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(taken) + " over TCP"),
+              std::string::npos)
+        << error;
+    // Without WebSocket the UDP port alone is enough.
+    options.websocket = false;
+    EXPECT_NE(RelayServer::open(
+                  options, [](std::string_view) {}, error),
+              nullptr)
+        << error;
+    close(holder);
 }
 
 TEST(WebSocketRelay, APageAndAGameMeetInOneRoomAndPlayTheSameConfirmedTicks) {
