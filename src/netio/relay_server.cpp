@@ -1,11 +1,10 @@
 #include "netio/relay_server.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "netio/enet_setup.h"
@@ -49,7 +48,13 @@ net::Micros clock_now() {
                                         .count());
 }
 
-std::uint64_t clock_seed() { return clock_now() ^ static_cast<std::uint64_t>(getpid()) << 32; }
+// The room codes and the rejoin tokens come from this seed: the system's
+// entropy, so that a token cannot be worked out from the time the relay
+// started.
+std::uint64_t fresh_seed() {
+    std::random_device entropy;
+    return (std::uint64_t{entropy()} << 32 | entropy()) ^ clock_now();
+}
 
 std::size_t list_size_up_to(ENetList* list, std::size_t limit) {
     std::size_t n = 0;
@@ -88,7 +93,7 @@ struct Peer {
 struct RelayServer::Impl {
     Impl(const RelayServerOptions& opts, net::RelayLimits limits,
          std::function<void(std::string_view)> log)
-        : options(opts), relay(limits, opts.seed != 0 ? opts.seed : clock_seed(), std::move(log)) {}
+        : options(opts), relay(limits, opts.seed != 0 ? opts.seed : fresh_seed(), std::move(log)) {}
     // The players learn at once that their relay is gone (a hosting game
     // was closed) instead of waiting for their connections to time out.
     ~Impl() {
