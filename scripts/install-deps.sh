@@ -22,7 +22,7 @@ desktop)
     # clang 14 with its runtime libraries for the sanitizer and fuzzing
     # checks, and clang-format and clang-tidy 14 for `make lint`.
     packages="cmake ninja-build g++ pkg-config libsdl2-dev libhidapi-dev nlohmann-json3-dev
-libenet-dev libgtest-dev libbenchmark-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick pngcheck
+libenet-dev libboost-dev libgtest-dev libbenchmark-dev libx11-dev libxdamage-dev xvfb xdotool imagemagick pngcheck
 openbox x11-utils desktop-file-utils appstream groff-base man-db dpkg-dev file
 clang-14 libclang-rt-14-dev clang-format-14 clang-tidy-14" ;;
 web) packages="cmake ninja-build emscripten binaryen clang-14 lld-14 node-acorn nlohmann-json3-dev" ;;

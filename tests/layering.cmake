@@ -1,6 +1,6 @@
 # The layers of src/ and what each may include, checked on every test run:
 # a header from a layer that is not allowed, SDL or hidapi outside the
-# platform folder, or ENet outside netio/, fails the build's tests. The web
+# platform folder, or ENet or Boost outside netio/, fails the build's tests. The web
 # folder is the browser's platform: it stands beside platform/ and may
 # include neither it nor procon/, nor SDL; it carries the rollback client's
 # messages over a WebSocket, as netio/ does over ENet, so it knows net/. Run with -DSOURCE_DIR=<repo>.
@@ -36,8 +36,8 @@ foreach(source ${sources})
       endif()
     elseif(line MATCHES "^#include <(SDL|hidapi)" AND NOT layer STREQUAL "platform")
       string(APPEND problems "\n  src/${source}: only platform/ talks to SDL and hidapi")
-    elseif(line MATCHES "^#include <enet/" AND NOT layer STREQUAL "netio")
-      string(APPEND problems "\n  src/${source}: only netio/ talks to ENet")
+    elseif(line MATCHES "^#include <(enet|boost)/" AND NOT layer STREQUAL "netio")
+      string(APPEND problems "\n  src/${source}: only netio/ talks to ENet and Boost")
     endif()
   endforeach()
 endforeach()

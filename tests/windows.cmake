@@ -12,8 +12,11 @@ target_include_directories(zobra_test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
 target_compile_definitions(zobra_test_support PRIVATE ZOBRA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_link_libraries(zobra_test_support PUBLIC zobra_core GTest::gtest)
 
+# The relay's WebSocket side and the site's files (with a link out of the
+# folder) are Linux's only (CMakeLists.txt: ZOBRA_WEBSOCKET).
 set(zobra_linux_only_tests
-  files/save_test.cpp files/save_kill_test.cpp netio/impaired_link_test.cpp)
+  files/save_test.cpp files/save_kill_test.cpp netio/impaired_link_test.cpp
+  netio/websocket_test.cpp netio/web_client.cpp netio/site_test.cpp)
 # Cases that read the pictures back with ImageMagick and pngcheck, Linux
 # programs the tests start through a shell; the diagnostics folder's table,
 # whose paths are Linux ones (tests/windows has Windows' own); and the

@@ -5,7 +5,7 @@
 //
 //   impair_proxy --to RELAY_PORT --seconds 60 [--listen PORT] [--seed N]
 //                [--delay MS] [--jitter MS] [--loss PCT] [--dup PCT]
-//                [--up-delay MS] [--down-loss PCT] …
+//                [--up-delay MS] [--down-loss PCT] … [--tcp]
 //
 // "up" is from the games to the relay, "down" the way back; the options
 // without a direction set both. It prints "impair_proxy listening on
@@ -14,6 +14,17 @@
 // SIGINT ends it early). It binds and sends
 // only on 127.0.0.1: one socket for the games, and one towards the relay
 // for each game it has heard from, so that the relay tells them apart.
+//
+// With --tcp it stands between web pages and the relay's TCP port instead
+// (WebSocket and HTTP): each connection it accepts gets one of its own to
+// 127.0.0.1:RELAY_PORT, and every chunk read from either side goes on after
+// that direction's delay and jitter (so --delay is half the round trip),
+// never overtaking the one before it. TCP loses and doubles nothing, so
+// --loss and --dup are refused there. A line "cut" on its standard input,
+// or SIGUSR1, closes every open connection at once, as a network that goes
+// away would, so that a test can watch a page reconnect; new connections
+// are taken as before. At the end it prints how many connections it
+// forwarded and cut, and the bytes each way.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -30,10 +41,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <queue>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "core/arena.h"
@@ -44,7 +57,9 @@ using Clock = std::chrono::steady_clock;
 using zobra::Rng;
 
 std::atomic<bool> stop_requested{false};
+std::atomic<bool> cut_requested{false};
 extern "C" void on_stop_signal(int /*signal*/) { stop_requested.store(true); }
+extern "C" void on_cut_signal(int /*signal*/) { cut_requested.store(true); }
 
 constexpr int exit_usage = 2;
 constexpr int exit_failed = 1;
@@ -54,6 +69,13 @@ constexpr std::size_t datagram_size_max = 65536;
 constexpr std::uint32_t chance_scale = 10'000;  // chances in hundredths of a percent
 constexpr int seconds_max = 3600;
 constexpr int delay_ms_max = 10'000;
+// TCP: connections forwarded at once, bytes held back per connection and
+// direction before the proxy stops reading that side, and how long a wait
+// may last at most, so that a cut asked for by signal is not left waiting.
+constexpr std::size_t connections_max = 256;
+constexpr std::size_t held_bytes_max = 4u << 20;
+constexpr std::size_t chunk_size = 16u << 10;
+constexpr auto tcp_wait_max = std::chrono::milliseconds(50);
 
 // One direction's impairment.
 struct Link {
@@ -256,6 +278,199 @@ class Proxy {
     std::uint64_t next_order_ = 0;
 };
 
+int tcp_socket_on_loopback() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const sockaddr_in any_port = loopback(0);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&any_port), sizeof any_port) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Bytes read from one side, due on the other.
+struct Chunk {
+    Clock::time_point due;
+    std::vector<std::uint8_t> bytes;  // empty: the sender closed its side
+};
+
+// One side of a connection and the chunks on their way to the other.
+struct Side {
+    int fd = -1;
+    bool open = true;           // still read from
+    std::deque<Chunk> towards;  // to the other side, oldest first
+    std::size_t held = 0;       // bytes in `towards`
+};
+
+// A page's connection and the proxy's own to the relay.
+struct Connection {
+    Side page, relay;  // page.towards goes up to the relay, relay.towards down
+    bool done = false;
+};
+
+class TcpProxy {
+  public:
+    TcpProxy(int listener, std::uint16_t relay_port, std::uint64_t seed, Link up, Link down)
+        : listener_(listener), relay_(loopback(relay_port)), up_(up), down_(down) {
+        rng_.state = zobra::arena_rng_start(seed);
+    }
+    ~TcpProxy() { cut_all(); }
+    TcpProxy(const TcpProxy&) = delete;
+    TcpProxy& operator=(const TcpProxy&) = delete;
+
+    void run(Clock::time_point end) {
+        std::vector<pollfd> fds;
+        bool stdin_open = true;
+        std::string typed;
+        while (Clock::now() < end && !stop_requested.load()) {
+            if (cut_requested.exchange(false)) cut_all();
+            fds.clear();
+            fds.push_back(pollfd{listener_, POLLIN, 0});
+            fds.push_back(pollfd{stdin_open ? STDIN_FILENO : -1, POLLIN, 0});
+            for (const Connection& c : connections_) {
+                fds.push_back(watch(c.page, c.relay));
+                fds.push_back(watch(c.relay, c.page));
+            }
+            poll(fds.data(), fds.size(), static_cast<int>(wait_ms(end)));
+            if ((fds[0].revents & POLLIN) != 0) accept_page();
+            if ((fds[1].revents & (POLLIN | POLLHUP)) != 0) stdin_open = read_commands(typed);
+            for (std::size_t i = 0; i < connections_.size() && 2 + 2 * i < fds.size(); ++i) {
+                Connection& c = connections_[i];
+                if ((fds[2 + 2 * i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) take(c.page, up_);
+                if ((fds[3 + 2 * i].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+                    take(c.relay, down_);
+            }
+            for (Connection& c : connections_) deliver(c);
+            std::erase_if(connections_, [](const Connection& c) { return c.done; });
+        }
+    }
+
+    void report() const {
+        std::printf("impair_proxy: tcp %llu connections, %llu cut, %llu bytes up, %llu down\n",
+                    static_cast<unsigned long long>(accepted_),
+                    static_cast<unsigned long long>(cut_),
+                    static_cast<unsigned long long>(up_.forwarded),
+                    static_cast<unsigned long long>(down_.forwarded));
+    }
+
+  private:
+    // A side is read while what it sent is not piling up, and written to
+    // while anything for it is due; one with nothing wanted of it is left
+    // out, so that its hang-up does not wake the proxy again and again.
+    static pollfd watch(const Side& from, const Side& to) {
+        short events = 0;
+        if (from.open && from.held < held_bytes_max) events |= POLLIN;
+        if (!to.towards.empty() && to.towards.front().due <= Clock::now()) events |= POLLOUT;
+        return pollfd{events != 0 ? from.fd : -1, events, 0};
+    }
+
+    long wait_ms(Clock::time_point end) const {
+        Clock::time_point wake = std::min(end, Clock::now() + tcp_wait_max);
+        for (const Connection& c : connections_)
+            for (const Side* side : {&c.page, &c.relay})
+                if (!side->towards.empty()) wake = std::min(wake, side->towards.front().due);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
+        return std::max<long>(wait.count(), 0);
+    }
+
+    void accept_page() {
+        const int page = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (page < 0) return;
+        const int relay = tcp_socket_on_loopback();
+        if (connections_.size() == connections_max || relay < 0 ||
+            connect(relay, reinterpret_cast<const sockaddr*>(&relay_), sizeof relay_) != 0) {
+            close(page);
+            if (relay >= 0) close(relay);
+            return;
+        }
+        ++accepted_;
+        Connection& c = connections_.emplace_back();
+        c.page.fd = page;
+        c.relay.fd = relay;
+    }
+
+    // "cut" lines; false once standard input has ended.
+    bool read_commands(std::string& typed) {
+        char buffer[256];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        typed.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t eol = typed.find('\n'); eol != std::string::npos; eol = typed.find('\n')) {
+            if (typed.substr(0, eol) == "cut") cut_all();
+            typed.erase(0, eol + 1);
+        }
+        return true;
+    }
+
+    // Reads what one side sent and sends it on after its direction's
+    // delay, never before the chunk ahead of it.
+    void take(Side& from, const Link& link) {
+        if (!from.open) return;
+        std::vector<std::uint8_t> bytes(chunk_size);
+        const ssize_t n = recv(from.fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n <= 0) from.open = false;
+        bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        const int spread =
+            static_cast<int>(rng_.below(static_cast<std::uint32_t>(2 * link.jitter_ms + 1)));
+        Clock::time_point due = Clock::now() + std::chrono::milliseconds(std::max(
+                                                   0, link.delay_ms + spread - link.jitter_ms));
+        if (!from.towards.empty()) due = std::max(due, from.towards.back().due);
+        from.held += bytes.size();
+        from.towards.push_back(Chunk{due, std::move(bytes)});
+    }
+
+    void deliver(Connection& c) {
+        for (auto [from, to, link] :
+             {std::tuple{&c.page, &c.relay, &up_}, std::tuple{&c.relay, &c.page, &down_}}) {
+            while (!from->towards.empty() && from->towards.front().due <= Clock::now()) {
+                Chunk& chunk = from->towards.front();
+                if (chunk.bytes.empty()) {  // the sender's end: this side ends too
+                    shutdown(to->fd, SHUT_WR);
+                    from->towards.pop_front();
+                    continue;
+                }
+                const ssize_t n = send(to->fd, chunk.bytes.data(), chunk.bytes.size(),
+                                       MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n < 0 && errno == EAGAIN) break;
+                if (n < 0) {
+                    close_connection(c);
+                    return;
+                }
+                link->forwarded += static_cast<std::uint64_t>(n);
+                from->held -= static_cast<std::size_t>(n);
+                chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + n);
+                if (chunk.bytes.empty()) from->towards.pop_front();
+            }
+        }
+        if (!c.page.open && !c.relay.open && c.page.towards.empty() && c.relay.towards.empty())
+            close_connection(c);
+    }
+
+    void close_connection(Connection& c) {
+        if (c.done) return;
+        close(c.page.fd);
+        close(c.relay.fd);
+        c.done = true;
+    }
+
+    void cut_all() {
+        for (Connection& c : connections_) {
+            cut_ += c.done ? 0 : 1;
+            close_connection(c);
+        }
+        connections_.clear();
+    }
+
+    int listener_;
+    sockaddr_in relay_;
+    Link up_, down_;
+    Rng rng_;
+    std::vector<Connection> connections_;
+    std::uint64_t accepted_ = 0, cut_ = 0;
+};
+
 int usage_error(const std::string& what) {
     std::fprintf(stderr, "impair_proxy: %s\n", what.c_str());
     return exit_usage;
@@ -269,8 +484,13 @@ int main(int argc, char** argv) {
     long listen_port = 0;
     std::uint64_t seed = 1;
     Link up, down;
+    bool tcp = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
+        if (name == "--tcp") {
+            tcp = true;
+            continue;
+        }
         if (i + 1 == argc) return usage_error("option '" + std::string(name) + "' needs a value");
         const std::string_view value = argv[++i];
         const std::string_view bare = name.starts_with("--up-") || name.starts_with("--down-")
@@ -309,13 +529,17 @@ int main(int argc, char** argv) {
         if (!known) return usage_error("unknown option '" + std::string(name) + "'");
     }
     if (!relay_port || !seconds) return usage_error("--to and --seconds are needed");
+    if (tcp && (up.loss != 0 || down.loss != 0 || up.dup != 0 || down.dup != 0))
+        return usage_error("TCP loses and doubles nothing: --tcp takes no --loss or --dup");
 
-    const int listener = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int listener =
+        socket(AF_INET, (tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const sockaddr_in address = loopback(static_cast<std::uint16_t>(listen_port));
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
     if (listener < 0 ||
         bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (tcp && listen(listener, SOMAXCONN) != 0) ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
         std::fprintf(stderr, "impair_proxy: cannot listen on 127.0.0.1:%ld (%s)\n", listen_port,
                      std::strerror(errno));
@@ -326,9 +550,15 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = &on_cut_signal;
+    sigaction(SIGUSR1, &action, nullptr);
     std::printf("impair_proxy listening on 127.0.0.1:%u\n",
                 static_cast<unsigned>(ntohs(bound.sin_port)));
-    {
+    if (tcp) {
+        TcpProxy proxy(listener, static_cast<std::uint16_t>(*relay_port), seed, up, down);
+        proxy.run(Clock::now() + std::chrono::seconds(*seconds));
+        proxy.report();
+    } else {
         Proxy proxy(listener, static_cast<std::uint16_t>(*relay_port), seed, up, down);
         proxy.run(Clock::now() + std::chrono::seconds(*seconds));
         proxy.report();

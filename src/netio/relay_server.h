@@ -1,10 +1,14 @@
 #pragma once
 // The relay on the network: an ENet host on a UDP port that serves a
-// `net::Relay`. Each round it takes what arrived, hands it to the relay with
-// the time, lets the relay confirm the ticks that fell due and sends what
-// the relay has to say, reliable messages on one channel and the others on
-// a second. The standalone `zobra-relay` runs one; a game that hosts runs
-// one in a thread of its own.
+// `net::Relay`, and beside it WebSocket clients (the browser's page) and
+// the page's files on TCP with the same port number (`web_front.h`). Each
+// round it takes what arrived on either, hands it to the relay with the
+// time, lets the relay confirm the ticks that fell due and sends what the
+// relay has to say, over ENet reliable messages on one channel and the
+// others on a second. The relay never learns which transport a client
+// uses: both take ids from one counter and pass the same checks. The
+// standalone `zobra-relay` runs one; a game that hosts runs one in a
+// thread of its own.
 //
 // Nothing a peer sends can make it hold more than a bounded amount: the
 // peers are capped (ENet's own limit), every packet's size is checked before
@@ -46,7 +50,15 @@ struct RelayServerOptions {
     // ENet commands (reliable messages and their pieces) waiting for one
     // peer's acknowledgement; a peer that does not take them is closed.
     std::size_t unacknowledged_max = 1024;
+    // WebSocket clients at "/relay" on TCP, same port number and address,
+    // where the build has them (`relay_speaks_websocket`); the web page's
+    // folder served over HTTP there, or none.
+    bool websocket = true;
+    std::string site;
 };
+
+// Whether this build's relay takes WebSocket clients and serves a page.
+bool relay_speaks_websocket();
 
 class RelayServer {
   public:
@@ -67,7 +79,10 @@ class RelayServer {
     void run(const std::atomic<bool>& stop);
 
     const net::Relay& relay() const;
-    std::size_t peers() const;  // connections ENet holds, the refused ones still closing included
+    // Connections held over both transports, the refused ones still
+    // closing included.
+    std::size_t peers() const;
+    std::size_t queued_bytes() const;  // waiting in the WebSocket clients' write queues
 
   private:
     struct Impl;

@@ -1,5 +1,7 @@
 // zobra-relay: the relay on its own, for play over the internet. It keeps
-// rooms for the games that connect, referees their matches and logs one
+// rooms for the games that connect (over UDP, or from the web page over
+// WebSocket on the same port number), and with --site serves the page
+// itself. It referees their matches and logs one
 // line per room event to standard output (no time stamps: the journal or
 // whatever collects the output adds them). SIGINT and SIGTERM end it, or
 // on Windows Ctrl+C, Ctrl+Break and closing its console.
@@ -29,13 +31,16 @@ constexpr std::string_view usage_text =
     "Usage: zobra-relay [OPTION]...\n"
     "Keeps rooms for Zobra duels between machines and referees their matches.\n"
     "\n"
-    "  --port N         the UDP port to listen on (default 47320; 0 takes any free one)\n"
+    "  --port N         the port to listen on, UDP and TCP (default 47320; 0 takes any\n"
+    "                   free one)\n"
     "  --bind ADDR      the IPv4 address to listen on (default: every address)\n"
     "  --max-rooms N    rooms held at once (default 4096)\n"
     "  --max-clients N  connections held at once (default and most 4000)\n"
+    "  --site DIR       serve the web page in DIR over HTTP on the TCP port\n"
     "  --help           show this and exit\n"
     "  --version        show the version and exit\n"
     "\n"
+    "Games connect over UDP, the web page over WebSocket at /relay on the TCP port.\n"
     "Logs one line per room event to standard output. SIGINT or SIGTERM ends it.\n";
 
 std::atomic<bool> stop_requested{false};
@@ -91,7 +96,7 @@ int main(int argc, char** argv) {
             return exit_ok;
         }
         if (name != "--port" && name != "--bind" && name != "--max-rooms" &&
-            name != "--max-clients")
+            name != "--max-clients" && name != "--site")
             return usage_error("unknown option '" + std::string(args[i]) + "'");
         if (!value) {
             if (i + 1 == args.size())
@@ -101,6 +106,8 @@ int main(int argc, char** argv) {
         const std::string shown(*value);
         if (name == "--bind") {
             options.bind = shown;
+        } else if (name == "--site") {
+            options.site = shown;
         } else if (name == "--port") {
             const auto port = number(*value, 0, UINT16_MAX);
             if (!port) return usage_error("'" + shown + "' is no port (0 to 65535)");
@@ -119,6 +126,11 @@ int main(int argc, char** argv) {
             options.limits.clients_max = *clients;
         }
     }
+
+    // Tests shorten matches, as they do for a game's own relay.
+    if (const char* ticks = std::getenv("ZOBRA_TEST_MATCH_TICKS"))
+        options.limits.match_ticks_max =
+            static_cast<std::uint32_t>(std::strtoul(ticks, nullptr, 10));
 
     std::string error;
     const std::unique_ptr<netio::RelayServer> server =

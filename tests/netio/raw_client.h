@@ -65,6 +65,7 @@ class RawClient {
     }
     void send_bytes(std::span<const std::uint8_t> bytes) { peers_.send(0, bytes); }
     void pump() { peers_.pump(); }
+    bool up() const { return peers_.state(0) == RawPeers::State::Up; }
     bool closed() const { return peers_.state(0) == RawPeers::State::Gone; }
     std::vector<net::Message>& messages() { return peers_.messages(0); }
 

@@ -3,7 +3,8 @@
 // do, keeps two players' match going while others send it garbage, cut
 // and wrong messages, claim seats that are not theirs and open a thousand
 // connections at once, holds its memory while it does, and ends cleanly on
-// SIGTERM.
+// SIGTERM. With --site it serves the web page on its TCP port, where the
+// page's players reach it over WebSocket.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "core/arena.h"
 #include "e2e/process.h"
 #include "netio/raw_client.h"
+#include "netio/web_client.h"
 
 namespace zobra::test {
 namespace {
@@ -36,12 +38,12 @@ struct RunningRelay {
     std::uint16_t port = 0;
 };
 
-RunningRelay start_relay(std::vector<std::string> extra = {}) {
+RunningRelay start_relay(std::vector<std::string> extra = {},
+                         const std::map<std::string, std::string>& env = {}) {
     std::vector<std::string> argv = {relay_exe, "--bind", "127.0.0.1", "--port", "0"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     RunningRelay relay;
-    relay.process =
-        std::make_unique<e2e::Process>(argv, std::map<std::string, std::string>{}, "/tmp");
+    relay.process = std::make_unique<e2e::Process>(argv, env, "/tmp");
     const std::regex start_line(R"(^zobra-relay 0\.1\.0 listening on 127\.0\.0\.1:(\d+)\n)");
     std::smatch found;
     std::string out;
@@ -112,14 +114,18 @@ class RawPlayer {
     }
     std::uint8_t seats() const { return seats_; }
     const std::vector<net::ConfirmedTick>& confirmed() const { return confirmed_; }
+    const std::optional<net::Ended>& ended() const { return ended_; }
 
     void play() {
         client_.pump();
-        for (const net::Message& message : client_.messages())
-            if (const auto* ticks = std::get_if<net::Confirmed>(&message))
+        for (const net::Message& message : client_.messages()) {
+            if (const auto* ticks = std::get_if<net::Confirmed>(&message)) {
                 for (std::size_t i = 0; i < ticks->ticks.size(); ++i)
                     if (ticks->first + i == confirmed_.size())
                         confirmed_.push_back(ticks->ticks[i]);
+            }
+            if (const auto* end = std::get_if<net::Ended>(&message)) ended_ = *end;
+        }
         client_.messages().clear();
         if (!playing_ || Clock::now() - last_sent_ < tick_length / 2) return;
         last_sent_ = Clock::now();
@@ -139,6 +145,7 @@ class RawPlayer {
     bool playing_ = false;
     Clock::time_point start_, last_sent_;
     std::vector<net::ConfirmedTick> confirmed_;
+    std::optional<net::Ended> ended_;
 };
 
 // Two players meet in a room by its code and start the match.
@@ -343,6 +350,172 @@ TEST(RelayProgram, KeepsAMatchGoingThroughGarbageLiesAndAThousandConnections) {
 
     ASSERT_EQ(kill(relay.process->pid(), SIGTERM), 0);
     EXPECT_EQ(relay.process->wait(patience).status, 0);
+}
+
+// A folder under /tmp holding a page's index.html; removed at the end.
+class PageFolder {
+  public:
+    PageFolder() {
+        std::string name = "/tmp/zobra-page-XXXXXX";
+        if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("no temporary folder");
+        path_ = name;
+        std::ofstream(path_ / "index.html") << page;
+    }
+    ~PageFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    PageFolder(const PageFolder&) = delete;
+    PageFolder& operator=(const PageFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    static constexpr std::string_view page = "<!doctype html><title>Zobra</title>\n";
+
+  private:
+    std::filesystem::path path_;
+};
+
+// One HTTP request on a connection of its own, and the whole answer.
+std::string ask(std::uint16_t port, const std::string& request) {
+    TcpClient connection(port);
+    connection.send(request);
+    e2e::eventually([&] { return connection.pump(), connection.closed(); }, patience);
+    return connection.received();
+}
+
+TEST(RelayProgram, ServesThePageFromItsSiteFolderAndWelcomesItsPlayersOverWebSocket) {
+    const PageFolder site;
+    RunningRelay relay = start_relay({"--site", site.path().string()});
+    const auto request = [&](const std::string& method, const std::string& target) {
+        return ask(relay.port, method + " " + target +
+                                   " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    };
+    struct Case {
+        std::string method, target;
+        std::string status;  // the answer's first line
+        bool page;           // and whether the page follows
+    };
+    const Case table[] = {
+        {"GET", "/", "HTTP/1.1 200 OK", true},
+        {"GET", "/?room=K7QX", "HTTP/1.1 200 OK", true},
+        {"GET", "/index.html", "HTTP/1.1 200 OK", true},
+        {"HEAD", "/", "HTTP/1.1 200 OK", false},
+        {"GET", "/zobra.wasm", "HTTP/1.1 404 Not Found", false},
+        {"GET", "/../index.html", "HTTP/1.1 404 Not Found", false},
+        {"POST", "/", "HTTP/1.1 405 Method Not Allowed", false},
+        {"GET", "/relay", "HTTP/1.1 426 Upgrade Required", false},
+    };
+    for (const Case& c : table) {
+        const std::string answer = request(c.method, c.target);
+        const std::string shown = c.method + " " + c.target + ": " + answer;
+        EXPECT_TRUE(answer.starts_with(c.status + "\r\n")) << shown;
+        EXPECT_EQ(answer.ends_with("\r\n\r\n" + std::string(PageFolder::page)), c.page) << shown;
+        if (c.status.ends_with("200 OK")) {
+            EXPECT_NE(answer.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos);
+            EXPECT_NE(answer.find("Cache-Control: no-cache\r\n"), std::string::npos);
+            EXPECT_NE(answer.find("Content-Length: " + std::to_string(PageFolder::page.size())),
+                      std::string::npos);
+        }
+    }
+
+    WebClient page(relay.port);
+    page.send(net::Hello{net::protocol_version, rules_hash(), "PAGE"});
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            page.pump();
+            return page.closed() ||
+                   std::any_of(page.messages().begin(), page.messages().end(), [](const auto& m) {
+                       return std::holds_alternative<net::Welcome>(m);
+                   });
+        },
+        patience));
+    EXPECT_FALSE(page.closed());
+
+    // Without a site folder only the relay's own path is answered.
+    RunningRelay bare = start_relay();
+    EXPECT_TRUE(ask(bare.port, "GET / HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n")
+                    .starts_with("HTTP/1.1 404 Not Found\r\n"));
+    const e2e::Result no_folder = e2e::run_to_end({relay_exe, "--bind", "127.0.0.1", "--port", "0",
+                                                   "--site", (site.path() / "index.html").string()},
+                                                  {}, "/tmp", patience);
+    EXPECT_EQ(no_folder.ending.status, 1);
+    EXPECT_NE(no_folder.err.find("is no folder"), std::string::npos) << no_folder.err;
+}
+
+TEST(RelayProgram, EndsMatchesAfterTheTicksTheTestsAskFor) {
+    constexpr std::uint32_t match_ticks = 40;
+    RunningRelay relay = start_relay({}, {{"ZOBRA_TEST_MATCH_TICKS", std::to_string(match_ticks)}});
+    RawPlayer anna(relay.port, "ANNA", Dir::Up), bert(relay.port, "BERT", Dir::Down);
+    net::RoomCode code{};
+    meet(anna, bert, code);
+    if (HasFatalFailure()) return;
+    const auto deadline = Clock::now() + patience;
+    while ((!anna.ended() || !bert.ended()) && Clock::now() < deadline) anna.play(), bert.play();
+    ASSERT_TRUE(anna.ended() && bert.ended());
+    EXPECT_EQ(anna.ended()->ticks, match_ticks);
+    EXPECT_EQ(*anna.ended(), *bert.ended());
+}
+
+// The impairing proxy in its TCP mode, between pages and the relay: a
+// page's messages come back no sooner than the round trip it was given,
+// and a cut closes every page at once while new ones still get through.
+TEST(RelayProgram, PagesReachItThroughTheImpairingProxyOverTcpAndACutClosesThemAll) {
+    constexpr int delay_ms = 40;  // each way
+    RunningRelay relay = start_relay();
+    e2e::Process proxy({ZOBRA_IMPAIR_PROXY, "--tcp", "--to", std::to_string(relay.port),
+                        "--seconds", "600", "--delay", std::to_string(delay_ms), "--jitter", "10"},
+                       {}, "/tmp");
+    const std::regex start_line(R"(^impair_proxy listening on 127\.0\.0\.1:(\d+)\n)");
+    std::smatch found;
+    std::string out;
+    ASSERT_TRUE(e2e::eventually(
+        [&] { return std::regex_search(out = proxy.output(), found, start_line); }, patience))
+        << out << proxy.error_output();
+    const auto port = static_cast<std::uint16_t>(std::stoi(found[1].str()));
+
+    const auto welcomed = [](WebClient& page) {
+        return std::any_of(page.messages().begin(), page.messages().end(),
+                           [](const auto& m) { return std::holds_alternative<net::Welcome>(m); });
+    };
+    std::vector<std::unique_ptr<WebClient>> pages;
+    for (int i = 0; i < 3; ++i) {
+        pages.push_back(std::make_unique<WebClient>(port));
+        pages.back()->send(net::Hello{net::protocol_version, rules_hash(), "PAGE"});
+    }
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            for (auto& page : pages) page->pump();
+            return std::all_of(pages.begin(), pages.end(), [&](auto& p) { return welcomed(*p); });
+        },
+        patience));
+
+    // A ping's pong comes after the round trip at the soonest (the jitter
+    // is within the delay's own).
+    const auto sent = Clock::now();
+    pages[0]->send(net::Ping{7});
+    ASSERT_TRUE(e2e::eventually(
+        [&] {
+            pages[0]->pump();
+            return std::any_of(pages[0]->messages().begin(), pages[0]->messages().end(),
+                               [](const auto& m) { return std::holds_alternative<net::Pong>(m); });
+        },
+        patience));
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(2 * (delay_ms - 10)));
+
+    ASSERT_EQ(kill(proxy.pid(), SIGUSR1), 0);
+    EXPECT_TRUE(e2e::eventually(
+        [&] {
+            for (auto& page : pages) page->pump();
+            return std::all_of(pages.begin(), pages.end(), [](auto& p) { return p->closed(); });
+        },
+        patience));
+    WebClient again(port);
+    again.send(net::Hello{net::protocol_version, rules_hash(), "BACK"});
+    EXPECT_TRUE(e2e::eventually([&] { return again.pump(), welcomed(again); }, patience));
+
+    ASSERT_EQ(kill(proxy.pid(), SIGTERM), 0);
+    EXPECT_TRUE(proxy.wait(patience).exited);
+    EXPECT_NE(proxy.output().find("impair_proxy: tcp 4 connections, 3 cut"), std::string::npos)
+        << proxy.output();
 }
 
 }  // namespace
