@@ -599,7 +599,8 @@ struct Relay::Impl {
             m.first = first;
             const std::uint32_t last =
                 std::min<std::uint32_t>(r.confirmed, first + ticks_per_message);
-            m.ticks.assign(r.history.begin() + first, r.history.begin() + last);
+            m.ticks.assign(r.history.begin() + static_cast<std::ptrdiff_t>(first),
+                           r.history.begin() + static_cast<std::ptrdiff_t>(last));
             send(c, m, false);
             first = last;
         }

@@ -43,13 +43,6 @@ using Clock = std::chrono::steady_clock;
 // when a call comes a little early.
 constexpr std::chrono::microseconds min_frame_gap{10'000};
 
-// A hidden page gets no animation frames. During a match between machines
-// a timer runs a frame instead once the last one is this old, so that the
-// relay keeps hearing the page (it takes a client silent for three seconds
-// as gone); browsers run a hidden page's timers about once a second.
-constexpr std::chrono::milliseconds background_frame_gap{250};
-constexpr double background_check_ms = 250.0;
-
 // Frames per reading of the frame time.
 constexpr std::size_t timed_frames = 60;
 
@@ -189,16 +182,6 @@ EM_BOOL on_animation_frame(double, void* data) {
     return EM_TRUE;
 }
 
-void on_background_check(void* data) {
-    PageApp& app = *static_cast<PageApp*>(data);
-    if (app.stopped || !app.game.session.online.client) return;
-    const Instant now = Clock::now();
-    if (now - app.last_frame >= background_frame_gap) {
-        app.last_frame = now;
-        run_frame(app, now);
-    }
-}
-
 // An internal error: the report goes on the page and to the console, the
 // frames and the sound stop, and the module aborts, which ends whatever
 // call into it was running.
@@ -272,8 +255,11 @@ void run_page(PageStart start_as) {
         panic("the page can be played on: " + *error);
 
     page_log_start("entering the frame loop");
+    // A hidden page gets no animation frames, and so says nothing to a
+    // relay: the others' match goes on without it (its digger kept on its
+    // way), and after the relay's drop time the computer has it. Back, the
+    // page connects again and watches.
     emscripten_request_animation_frame_loop(on_animation_frame, &app);
-    emscripten_set_interval(on_background_check, background_check_ms, &app);
 }
 
 }  // namespace zobra

@@ -15,6 +15,8 @@ enum class Stage : std::uint8_t { Opening, Open, Lost, Closed };
 
 // A normal close, as the WebSocket standard numbers it.
 constexpr unsigned short close_normal = 1000;
+// The socket's ready state while it is open.
+constexpr unsigned short websocket_open = 1;
 
 net::Micros micros_now() {
     return static_cast<net::Micros>(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -74,6 +76,14 @@ void RelaySocket::Impl::hand_over(net::Micros now) {
 
 void RelaySocket::Impl::send_outbox() {
     if (stage != Stage::Open) return;
+    // A socket the relay is closing takes nothing more: the close event
+    // that tells so may still be on its way (a page hidden meanwhile).
+    unsigned short state = 0;
+    if (emscripten_websocket_get_ready_state(socket, &state) != EMSCRIPTEN_RESULT_SUCCESS ||
+        state != websocket_open) {
+        lose("the relay closed the connection");
+        return;
+    }
     for (net::ToRelay& out : client->outbox())
         emscripten_websocket_send_binary(socket, out.bytes.data(),
                                          static_cast<std::uint32_t>(out.bytes.size()));
