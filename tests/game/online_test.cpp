@@ -116,7 +116,9 @@ TEST(Online, TwoMachinesMeetByCodeAndPlayAWholeDuelToTheRelaysEndHashAndAThirdWa
     std::vector<FinishedReplay> replays;
     for (int frame = 0; frame < 600'000; ++frame) {
         wires.now += frame_us;
-        if (frame == 3000) ASSERT_TRUE(open_online_link(watcher.online, false, code));
+        if (frame == 3000) {
+            ASSERT_TRUE(open_online_link(watcher.online, false, code));
+        }
         for (Session* s : {&host, &guest, &watcher}) {
             if (s->screen == Screen::Online && s->online.step == OnlineStep::Result) continue;
             FrameInput input;
