@@ -141,7 +141,18 @@ void play_online(Link link, bool whole_match) {
                                                          {"Left"},  {"Up"},   {"Return"}};
     const auto deadline = std::chrono::steady_clock::now() + (whole_match ? 20min : 3min);
     for (std::size_t i = 0; !(end_line(host.folder) && end_line(guest.folder)); ++i) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the match never ended";
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // What each game last said, to tell where the match went astray.
+            for (Player* p : {&host, &guest}) {
+                const std::vector<std::string> lines = read_lines(p->folder.log_file());
+                std::string tail;
+                for (std::size_t k = lines.size() > 25 ? lines.size() - 25 : 0; k < lines.size();
+                     ++k)
+                    tail += "  " + lines[k] + "\n";
+                ADD_FAILURE() << (p == &host ? "host" : "guest") << " log:\n" << tail;
+            }
+            FAIL() << "the match never ended";
+        }
         for (Player* p : {&host, &guest})
             if (!end_line(p->folder)) p->keys(moves[(i + (p == &guest ? 3 : 0)) % moves.size()]);
         std::this_thread::sleep_for(200ms);
