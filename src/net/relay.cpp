@@ -206,6 +206,7 @@ struct Relay::Impl {
     // ---- Sending --------------------------------------------------------
 
     void send(Client& c, const Message& message, bool reliable) {
+        if (c.gone) return;  // its connection is closed: it hears all again when it rejoins
         if (out.empty()) ++epoch;
         if (c.epoch != epoch) {
             c.epoch = epoch;
